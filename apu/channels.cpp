@@ -1,0 +1,2 @@
+// The five channel generators.
+#include "apu/apu.h"

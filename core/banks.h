@@ -1,0 +1,33 @@
+// The cartridge bank map: which 8 KiB of program ROM the CPU sees in each slot of its address
+// space, which 1 KiB of character memory and nametable RAM the PPU sees, and the PPU memory map.
+#pragma once
+#include <cstdint>
+
+struct BankMap {
+  uint8_t* prg_slots[8] = {};        // CPU $0000-$FFFF in 8 KiB steps (slots 2 and 4-7 are read)
+  uint8_t* chr_slots[8] = {};        // PPU $0000-$1FFF in 1 KiB steps
+  uint8_t* nametable_slots[4] = {};  // PPU $2000, $2400, $2800, $2C00
+  uint8_t nametable_ram[4096] = {};  // four 1 KiB pages
+  uint8_t palette_ram[32] = {};      // PPU palette
+};
+extern BankMap banks;
+
+// Maps `size` bytes of program ROM, bank `index` counted in units of `size` (-1: the last), at
+// CPU address `base`. Indexes past the end wrap around modulo the ROM's length.
+void set_prg_pages(uint32_t size, uint32_t base, uint32_t index);
+// The same for character memory at PPU address `base`.
+void set_chr_pages(uint32_t size, uint32_t base, uint32_t index);
+// Points the four nametables at pages of nametable RAM.
+void set_nametable_pages(int p0, int p1, int p2, int p3);
+
+// Power-on arrangement: the first 8 KiB of character memory, the first 16 KiB of program ROM at
+// $8000 and the last at $C000, and the nametable arrangement that the header states.
+void mapper_power_on();
+
+// The byte that a PPU address names: pattern memory, a nametable or the palette.
+inline uint8_t* vram_map(uint32_t a) {
+  a &= 0x3FFF;
+  if (a >= 0x3F00) return banks.palette_ram + ((a & 3) ? (a & 0x1F) : (a & 0x0F));
+  if (a < 0x2000) return banks.chr_slots[(a >> 10) & 7] + (a & 0x3FF);
+  return banks.nametable_slots[(a >> 10) & 3] + (a & 0x3FF);
+}

@@ -1,0 +1,20 @@
+// The CPU bus and the machine's clock: every read or write is one CPU cycle that first advances the
+// PPU by three dots and the APU by one step, then decodes the address. Sprite DMA runs its 512 bus
+// cycles inside the write to $4014 that starts it.
+#pragma once
+#include <cstdint>
+
+struct Bus {
+  uint8_t work_ram[2048] = {};       // mirrored over $0000-$1FFF
+  uint8_t cartridge_ram[8192] = {};  // $6000-$7FFF
+  uint64_t cycles = 0;               // CPU cycles since power-on (reads, writes and idle cycles)
+};
+extern Bus bus;
+
+uint8_t cpu_read(uint16_t address);
+void cpu_write(uint16_t address, uint8_t value);
+// A CPU cycle without a bus access.
+void system_tick();
+
+// Fills work RAM with its power-on pattern: 00 00 00 00 FF FF FF FF, repeated.
+void work_ram_power_on();

@@ -1,0 +1,80 @@
+// Reads an iNES image: header, optional 512-byte trainer, program ROM, then character ROM.
+// A file shorter than its header announces is accepted; what it lacks reads as zero.
+#include "core/cartridge.h"
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "core/bus.h"
+
+Cartridge cartridge;
+
+uint32_t mapper_number_from_header(uint8_t ctrlbyte, uint8_t control2) {
+  if ((control2 & 0x0C) == 0x08) return (control2 & 0xF0u) | (ctrlbyte >> 4);
+  uint32_t v = static_cast<uint8_t>(control2 | (ctrlbyte >> 4));
+  return v < 64 ? v : (v & 0x0F);
+}
+
+namespace {
+struct FileCloser {
+  void operator()(FILE* f) const { std::fclose(f); }
+};
+
+std::string describe(const char* path, const char* problem) {
+  return std::string(path) + ": " + problem;
+}
+}  // namespace
+
+bool load_cartridge(const char* path, std::string& error) {
+  std::unique_ptr<FILE, FileCloser> file(std::fopen(path, "rb"));
+  if (!file) {
+    error = describe(path, (std::string("cannot open: ") + std::strerror(errno)).c_str());
+    return false;
+  }
+  FILE* fp = file.get();
+  // The magic check stops at the first byte that differs.
+  if (!(std::fgetc(fp) == 'N' && std::fgetc(fp) == 'E' && std::fgetc(fp) == 'S' &&
+        std::fgetc(fp) == '\32')) {
+    error = describe(path,
+                     "not an iNES image: Assertion failed: fgetc(fp) == 'N' && fgetc(fp) == 'E' "
+                     "&& fgetc(fp) == 'S' && fgetc(fp) == '\\32', file main");
+    return false;
+  }
+  uint8_t header[HEADER_SIZE - 4] = {};
+  size_t got = std::fread(header, 1, sizeof header, fp);
+  if (got < 4) {
+    error = describe(path, "header is truncated");
+    return false;
+  }
+  const uint8_t prg_units = header[0], chr_units = header[1];
+  const uint8_t ctrlbyte = header[2], control2 = header[3];
+  if (prg_units == 0) {
+    error = describe(path, "PRG ROM size is 0");
+    return false;
+  }
+
+  if (ctrlbyte & CTRL_TRAINER) {
+    uint8_t* trainer = bus.cartridge_ram + 0x1000;
+    std::memset(trainer, 0, TRAINER_SIZE);
+    (void)std::fread(trainer, 1, TRAINER_SIZE, fp);
+  }
+  cartridge.prg_units = prg_units;
+  cartridge.chr_units = chr_units;
+  cartridge.ctrlbyte = ctrlbyte;
+  cartridge.mapper_number = mapper_number_from_header(ctrlbyte, control2);
+  cartridge.prg_rom.assign(prg_units * PRG_UNIT, 0);
+  if (chr_units != 0) cartridge.chr_rom.assign(chr_units * CHR_UNIT, 0);
+  else cartridge.chr_rom.assign(CHR_UNIT, 0);
+  (void)std::fread(cartridge.prg_rom.data(), 1, cartridge.prg_rom.size(), fp);
+  if (chr_units != 0) (void)std::fread(cartridge.chr_rom.data(), 1, cartridge.chr_rom.size(), fp);
+  return true;
+}
+
+std::string cartridge_summary() {
+  char line[96];
+  std::snprintf(line, sizeof line, "%u * 16kB ROM, %u * 8kB VROM, mapper %u, ctrlbyte %02X\n",
+                unsigned{cartridge.prg_units}, unsigned{cartridge.chr_units},
+                cartridge.mapper_number, unsigned{cartridge.ctrlbyte});
+  return line;
+}

@@ -1,0 +1,36 @@
+// The cartridge as the iNES image describes it: program ROM, character ROM (or 8 KiB of character
+// RAM when the image has none), the mapper number and the header's control byte.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct Cartridge {
+  std::vector<uint8_t> prg_rom;                          // program ROM, 16 KiB units
+  std::vector<uint8_t> chr_rom = std::vector<uint8_t>(8192);  // character ROM, or 8 KiB of RAM
+  uint32_t mapper_number = 0;                            // bank-switching hardware on the board
+  uint8_t ctrlbyte = 0;                                  // header byte 6: mirroring, trainer, mapper low
+  uint8_t prg_units = 0;                                 // header byte 4
+  uint8_t chr_units = 0;                                 // header byte 5
+};
+extern Cartridge cartridge;
+
+constexpr uint8_t CTRL_VERTICAL_MIRRORING = 0x01;
+constexpr uint8_t CTRL_TRAINER = 0x04;
+constexpr uint8_t CTRL_FOUR_SCREEN = 0x08;
+
+constexpr size_t HEADER_SIZE = 16;
+constexpr size_t TRAINER_SIZE = 512;
+constexpr size_t PRG_UNIT = 16384;
+constexpr size_t CHR_UNIT = 8192;
+
+// Mapper number from header bytes 6 and 7. NES 2.0 headers (byte 7 AND $0C = $08) take the high
+// nibble of byte 7; older ones OR the whole byte in, folding values of 64 and more to their low nibble.
+uint32_t mapper_number_from_header(uint8_t ctrlbyte, uint8_t control2);
+
+// Loads an iNES image into `cartridge` (and a trainer into cartridge RAM). On failure returns false
+// and sets `error` to a one-line message naming the file and the problem; the machine is untouched.
+bool load_cartridge(const char* path, std::string& error);
+
+// The summary line printed after loading.
+std::string cartridge_summary();

@@ -1,0 +1,18 @@
+// The emulation driver: loads the cartridge, powers the machine on and runs CPU steps, sleeping
+// `sleep_interval` milliseconds after every 10000 steps.
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+// Milliseconds slept after every 10000 steps; changed by the window's speed keys.
+extern std::atomic<int32_t> sleep_interval;
+constexpr uint64_t STEPS_PER_SLEEP = 10000;
+
+// Loads the image, prints the summary line on stdout and powers the machine on (bank map, frame
+// buffer and sample buffers, PPU registers, work RAM). On a refused image returns false with a
+// one-line message in `error` and leaves the machine unpowered.
+bool machine_power_on(const char* path, std::string& error);
+
+// Runs CPU steps for ever, sleeping after every 10000.
+[[noreturn]] void emulation_loop();

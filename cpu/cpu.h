@@ -1,0 +1,39 @@
+// The 6502 processor without decimal arithmetic: registers, the instruction step and the interrupt
+// sequence shared by BRK, NMI, RESET and IRQ. The CPU keeps no cycle count of its own: every cycle
+// of an instruction is a bus read, a bus write or an idle system tick.
+#pragma once
+#include <cstdint>
+
+struct Cpu {
+  uint16_t PC = 0xC000;      // next byte to fetch
+  uint8_t A = 0;             // accumulator
+  uint8_t X = 0;             // index register
+  uint8_t Y = 0;             // index register
+  uint8_t S = 0;             // stack pointer; the stack byte is at $0100 + S
+  uint8_t P = 0;             // status flags; bits 4 and 5 are always 0 in the register
+  bool nmi_latched = false;  // an NMI was taken during the current high period of nmi_line
+};
+extern Cpu cpu;
+
+// Status flag bits.
+constexpr uint8_t FLAG_C = 0x01, FLAG_Z = 0x02, FLAG_I = 0x04, FLAG_D = 0x08, FLAG_B = 0x10,
+                  FLAG_U = 0x20, FLAG_V = 0x40, FLAG_N = 0x80;
+
+// Interrupt inputs: the PPU drives nmi_line, the APU drives irq_line. reset_active is true only
+// during the first step, the reset sequence, whose stack writes become reads.
+extern bool nmi_line;
+extern bool irq_line;
+extern bool reset_active;
+
+// Handler table entries past the 256 opcodes.
+constexpr int ENTRY_NMI = 256, ENTRY_RESET = 257, ENTRY_IRQ = 258;
+using OpcodeHandler = void (*)();
+extern const OpcodeHandler opcode_handlers[259];
+
+// Executes one instruction or one interrupt sequence, from its opcode fetch to its last cycle.
+void cpu_step();
+
+// Building blocks of every handler.
+uint8_t operand_fetch();
+void stack_push(uint8_t value);
+uint8_t stack_pop();

@@ -1,0 +1,92 @@
+// The picture processing unit: the eight CPU-visible registers and their open-bus latch, the dot and
+// scanline timing with vertical blank and NMI, the background and sprite fetch pipeline, and the
+// conversion of every visible dot into a colour of `frame_buffer`.
+#pragma once
+#include <atomic>
+#include <cstdint>
+
+// One decoded sprite of the current or the next scanline.
+struct SpriteEntry {
+  uint8_t sprite_number = 0;  // index 0-63 in oam
+  uint8_t y = 0;
+  uint8_t tile = 0;
+  uint8_t attributes = 0;
+  uint8_t x = 0;
+  uint16_t pattern = 0;  // interleaved row of 8 two-bit pixels, leftmost in the top bits
+};
+
+struct Ppu {
+  // Registers: PPUCTRL bits 0-7, PPUMASK 8-15, PPUSTATUS 16-23, OAMADDR 24-31.
+  uint32_t registers = 0;
+  // Scroll and address words: fine X 0-2, coarse X 3-7, coarse Y 8-12, nametable 13-14, fine Y
+  // 15-17; bits 3-18 also form the 16-bit VRAM address.
+  uint32_t temp_address = 0;
+  uint32_t vram_address = 0;
+  bool write_toggle = false;     // second write of a PPUSCROLL/PPUADDR pair comes next
+  uint8_t read_buffer = 0;       // PPUDATA read buffer
+  uint8_t oam[256] = {};         // sprite memory: Y, tile, attributes, X of 64 sprites
+  uint8_t open_bus = 0;          // last value driven on the PPU data bus
+  int32_t open_bus_timer = 0;    // dots left before open_bus decays to 0; 0: no decay pending
+  int32_t vblank_countdown = 0;  // schedule of the vertical-blank events, -5 to 2
+
+  // Timing.
+  int32_t scanline = 241;        // -1 pre-render, 0-239 visible, 240 idle, 241-260 vertical blank
+  int32_t dot = 0;               // dot within the scanline
+  int32_t scanline_length = 341; // 340 for a shortened pre-render line
+  bool odd_frame = false;        // flips at the start of every pre-render line
+  uint64_t frames = 0;           // frames finished: times the scanline became 240
+
+  // Background pipeline.
+  uint16_t fetch_address = 0;       // nametable or attribute address of the next fetch
+  uint32_t pattern_address = 0;     // low pattern plane; the high plane is at this OR 8
+  uint16_t tile_pattern = 0;        // low plane, then the interleaved row of the tile
+  uint16_t tile_attribute = 0;      // palette selector of the tile just fetched
+  uint32_t bg_pattern_shift = 0;    // rows of two tiles: older in bits 0-15, newer in 16-31
+  uint32_t bg_attribute_shift = 0;  // their palette selectors, per pixel, same layout
+
+  // Sprite pipeline.
+  SpriteEntry eval_sprites[8] = {};  // found on this line for the next
+  SpriteEntry line_sprites[8] = {};  // shown on this line
+  uint32_t eval_scanned = 0;         // sprites examined on this line, 0-64
+  uint32_t eval_found = 0;           // entries filled in eval_sprites, 0-8
+  uint32_t line_sprite_count = 0;    // entries loaded into line_sprites, 0-8
+  uint8_t oam_latch = 0;             // last byte the evaluation read from oam
+};
+extern Ppu ppu;
+
+// Register fields of the packed word.
+inline uint8_t ppuctrl() { return static_cast<uint8_t>(ppu.registers); }
+inline uint8_t ppumask() { return static_cast<uint8_t>(ppu.registers >> 8); }
+inline uint8_t ppustatus() { return static_cast<uint8_t>(ppu.registers >> 16); }
+inline uint8_t oamaddr() { return static_cast<uint8_t>(ppu.registers >> 24); }
+inline void set_ppuctrl(uint8_t v) { ppu.registers = (ppu.registers & 0xFFFFFF00u) | v; }
+inline void set_ppumask(uint8_t v) { ppu.registers = (ppu.registers & 0xFFFF00FFu) | (uint32_t{v} << 8); }
+inline void set_ppustatus(uint8_t v) { ppu.registers = (ppu.registers & 0xFF00FFFFu) | (uint32_t{v} << 16); }
+inline void set_oamaddr(uint8_t v) { ppu.registers = (ppu.registers & 0x00FFFFFFu) | (uint32_t{v} << 24); }
+
+constexpr uint8_t CTRL_INCREMENT_32 = 0x04, CTRL_SPRITE_TABLE = 0x08, CTRL_BACKGROUND_TABLE = 0x10,
+                  CTRL_SPRITE_8X16 = 0x20, CTRL_NMI_ENABLE = 0x80;
+constexpr uint8_t MASK_GREYSCALE = 0x01, MASK_BACKGROUND_LEFT = 0x02, MASK_SPRITES_LEFT = 0x04,
+                  MASK_BACKGROUND = 0x08, MASK_SPRITES = 0x10;
+constexpr uint8_t STATUS_OVERFLOW = 0x20, STATUS_SPRITE0_HIT = 0x40, STATUS_VBLANK = 0x80;
+
+inline bool rendering_enabled() { return ppumask() & (MASK_BACKGROUND | MASK_SPRITES); }
+// The 16-bit VRAM address held in bits 3-18 of an address word.
+inline uint16_t address_field(uint32_t word) { return static_cast<uint16_t>(word >> 3); }
+
+// Dots for which the open-bus latch holds a value after its last refresh.
+constexpr int32_t OPEN_BUS_HOLD_DOTS = 77777;
+
+// A CPU access to register `index` (0-7). Returns the byte a read gives.
+uint8_t ppu_access(uint16_t index, uint8_t value, bool write);
+// Advances the PPU by one dot.
+void ppu_tick();
+// One dot of fetches, scroll updates and sprite evaluation; runs while rendering is enabled.
+void rendering_tick();
+// The pixel of the current visible dot.
+void render_pixel();
+
+// The picture: 256x240 pixels 0x00RRGGBB, row-major. Written by the emulation thread, read by the
+// window thread, pixel by pixel, without locks.
+constexpr int FRAME_WIDTH = 256, FRAME_HEIGHT = 240;
+extern std::atomic<uint32_t>* frame_buffer;

@@ -1,0 +1,101 @@
+// The PPU's CPU interface: register reads and writes at $2000-$2007, the scroll/address latches,
+// the buffered PPUDATA port and the open-bus latch that write-only registers read back.
+#include "core/banks.h"
+#include "ppu/ppu.h"
+
+Ppu ppu;
+
+namespace {
+constexpr uint8_t OAM_ATTRIBUTE_MASK = 0xE3;  // bits 2-4 of attribute bytes do not exist
+
+void refresh_open_bus(uint8_t value) {
+  ppu.open_bus = value;
+  ppu.open_bus_timer = OPEN_BUS_HOLD_DOTS;
+}
+
+uint8_t status_read() {
+  const uint8_t result = ppustatus() | (ppu.open_bus & 0x1F);
+  ppu.write_toggle = false;
+  set_ppustatus(ppustatus() & ~STATUS_VBLANK);
+  // Racing the flag: a read just before it is set cancels it, a read just after suppresses the NMI.
+  if (ppu.vblank_countdown != -5) ppu.vblank_countdown = 0;
+  return result;
+}
+
+void scroll_write(uint8_t value) {
+  if (!ppu.write_toggle) {
+    ppu.temp_address = (ppu.temp_address & ~0xFFu) | value;
+  } else {
+    ppu.temp_address = (ppu.temp_address & ~((7u << 15) | (0x1Fu << 8))) | ((value & 7u) << 15) |
+                       (uint32_t{static_cast<uint8_t>(value >> 3)} << 8);
+  }
+  ppu.write_toggle = !ppu.write_toggle;
+}
+
+void address_write(uint8_t value) {
+  if (!ppu.write_toggle) {
+    ppu.temp_address = (ppu.temp_address & ~(0xFFu << 11)) | ((value & 0x3Fu) << 11);
+  } else {
+    ppu.temp_address = (ppu.temp_address & ~(0xFFu << 3)) | (uint32_t{value} << 3);
+    constexpr uint32_t address_bits = 0xFFFFu << 3;
+    ppu.vram_address = (ppu.vram_address & ~address_bits) | (ppu.temp_address & address_bits);
+  }
+  ppu.write_toggle = !ppu.write_toggle;
+}
+
+uint8_t data_access(uint8_t value, bool write) {
+  const uint16_t a = address_field(ppu.vram_address);
+  uint8_t* p = vram_map(a);
+  uint8_t result = ppu.read_buffer;
+  if (write) {
+    *p = value;
+    result = value;
+  } else {
+    if ((a & 0x3F00) == 0x3F00) result = static_cast<uint8_t>((ppu.open_bus & 0xC0) | (*p & 0x3F));
+    ppu.read_buffer = *p;
+  }
+  refresh_open_bus(result);
+  const uint16_t next = static_cast<uint16_t>(a + ((ppuctrl() & CTRL_INCREMENT_32) ? 32 : 1));
+  ppu.vram_address = (ppu.vram_address & 7u) | (uint32_t{next} << 3);
+  return result;
+}
+}  // namespace
+
+uint8_t ppu_access(uint16_t index, uint8_t value, bool write) {
+  const uint8_t open = ppu.open_bus;
+  if (write) refresh_open_bus(value);
+  switch (index) {
+    case 0:
+      if (write) {
+        set_ppuctrl(value);
+        ppu.temp_address = (ppu.temp_address & ~(3u << 13)) | ((value & 3u) << 13);
+      }
+      return open;
+    case 1:
+      if (write) set_ppumask(value);
+      return open;
+    case 2: return write ? open : status_read();
+    case 3:
+      if (write) set_oamaddr(value);
+      return open;
+    case 4:
+      if (write) {
+        ppu.oam[oamaddr()] = value;
+        set_oamaddr(static_cast<uint8_t>(oamaddr() + 1));
+        return open;
+      } else {
+        uint8_t b = ppu.oam[oamaddr()];
+        if ((oamaddr() & 3) == 2) b &= OAM_ATTRIBUTE_MASK;
+        refresh_open_bus(b);
+        return b;
+      }
+    case 5:
+      if (write) scroll_write(value);
+      return open;
+    case 6:
+      if (write) address_write(value);
+      return open;
+    case 7: return data_access(value, write);
+    default: return open;
+  }
+}

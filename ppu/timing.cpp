@@ -1,0 +1,42 @@
+// One PPU dot: the vertical-blank schedule that sets and clears PPUSTATUS and drives the NMI line,
+// the open-bus decay, rendering on the pre-render and visible lines, and the dot/scanline counters.
+#include "cpu/cpu.h"
+#include "ppu/ppu.h"
+
+namespace {
+constexpr int32_t PRE_RENDER_LINE = -1, POST_RENDER_LINE = 240, FIRST_VBLANK_LINE = 241,
+                  LINES_END = 261, DOTS_PER_LINE = 341;
+constexpr int32_t VBLANK_ARM = 2, PRE_RENDER_ARM = -5;
+
+void vblank_schedule() {
+  switch (ppu.vblank_countdown) {
+    case PRE_RENDER_ARM: set_ppustatus(0); break;
+    case 0: nmi_line = (ppustatus() & STATUS_VBLANK) && (ppuctrl() & CTRL_NMI_ENABLE); return;
+    case VBLANK_ARM: set_ppustatus(ppustatus() | STATUS_VBLANK); break;
+    default: break;
+  }
+  ppu.vblank_countdown += ppu.vblank_countdown > 0 ? -1 : 1;
+}
+}  // namespace
+
+void ppu_tick() {
+  vblank_schedule();
+  if (ppu.open_bus_timer != 0 && --ppu.open_bus_timer == 0) ppu.open_bus = 0;
+  if (ppu.scanline < POST_RENDER_LINE) {
+    if (rendering_enabled()) rendering_tick();
+    if (ppu.scanline >= 0 && ppu.dot < FRAME_WIDTH) render_pixel();
+  }
+  if (++ppu.dot < ppu.scanline_length) return;
+  ppu.scanline_length = DOTS_PER_LINE;
+  ppu.dot = 0;
+  switch (++ppu.scanline) {
+    case POST_RENDER_LINE: ++ppu.frames; break;
+    case FIRST_VBLANK_LINE: ppu.vblank_countdown = VBLANK_ARM; break;
+    case LINES_END:
+      ppu.scanline = PRE_RENDER_LINE;
+      ppu.odd_frame = !ppu.odd_frame;
+      ppu.vblank_countdown = PRE_RENDER_ARM;
+      break;
+    default: break;
+  }
+}
