@@ -1,4 +1,190 @@
-// Background and sprite fetches, scroll updates and sprite evaluation, one dot at a time.
+// Background and sprite fetches, scroll updates and sprite evaluation, one dot at a time: eight-dot
+// fetch groups for the background tiles (dots 0-255 and 320-335) and the sprite rows (256-319), the
+// copies of the scroll latch, and the byte-by-byte search of sprite memory for the next line.
+#include "core/banks.h"
 #include "ppu/ppu.h"
 
-void rendering_tick() {}
+namespace {
+constexpr int32_t PRE_RENDER_LINE = -1;
+// Bit (dot / 16) is set for the 16-dot groups that fetch background tiles: dots 0-255 and 320-335.
+constexpr uint32_t TILE_FETCH_GROUPS = 0x10FFFF;
+constexpr int32_t VERTICAL_STEP_DOT = 251, HORIZONTAL_COPY_DOT = 256, VERTICAL_COPY_DOT = 304,
+                  ODD_FRAME_SKIP_DOT = 337;
+constexpr int32_t EVALUATION_FIRST_DOT = 65, EVALUATION_LAST_DOT = 255;
+constexpr uint32_t SPRITES_PER_LINE = 8, OAM_SPRITES = 64;
+
+// Fields of the scroll/address words.
+constexpr uint32_t COARSE_X = 0x1Fu << 3, COARSE_Y = 0x1Fu << 8, NAMETABLE_X = 1u << 13,
+                   NAMETABLE_Y = 1u << 14, FINE_Y = 7u << 15, ADDRESS_BITS = 0xFFFFu << 3;
+constexpr uint32_t NAMETABLE_BASE = 0x2000, ATTRIBUTE_BASE = 0x23C0, PATTERN_TABLE_SIZE = 0x1000;
+constexpr uint32_t HIGH_PLANE = 8;
+constexpr uint32_t ATTRIBUTE_REPEAT_HIGH = 0x55550000u;  // a 2-bit value repeated over 8 pixels
+
+uint32_t coarse_x(uint32_t word) { return (word >> 3) & 0x1F; }
+uint32_t coarse_y(uint32_t word) { return (word >> 8) & 0x1F; }
+uint32_t fine_y(uint32_t word) { return (word >> 15) & 7; }
+
+// The two pattern planes as one row of 2-bit pixels: bit k of the low plane goes to bit 2k, bit k of
+// the high plane to bit 2k+1.
+uint16_t interleave_planes(uint8_t low, uint8_t high) {
+  uint32_t v = low | (uint32_t{high} << 8);
+  v = (v & 0xF00F) | ((v & 0x0F00) >> 4) | ((v & 0x00F0) << 4);
+  v = (v & 0xC3C3) | ((v & 0x3030) >> 2) | ((v & 0x0C0C) << 2);
+  v = (v & 0x9999) | ((v & 0x4444) >> 1) | ((v & 0x2222) << 1);
+  return static_cast<uint16_t>(v);
+}
+
+void coarse_x_step() {
+  uint32_t& v = ppu.vram_address;
+  if ((v & COARSE_X) == COARSE_X) v = (v & ~COARSE_X) ^ NAMETABLE_X;
+  else v += 1u << 3;
+}
+
+// Next pixel row: fine Y, then coarse Y; row 29 moves to the other nametable, rows 30 and 31 (only
+// reachable by writes) wrap within the field without switching it.
+void vertical_step() {
+  uint32_t& v = ppu.vram_address;
+  if ((v & FINE_Y) != FINE_Y) {
+    v += 1u << 15;
+    return;
+  }
+  v &= ~FINE_Y;
+  const uint32_t row = (coarse_y(v) + 1) & 0x1F;
+  v = (v & ~COARSE_Y) | (row << 8);
+  if (row == 30) v = (v & ~COARSE_Y) ^ NAMETABLE_Y;
+}
+
+void nametable_address() {
+  ppu.fetch_address = static_cast<uint16_t>(NAMETABLE_BASE + (address_field(ppu.vram_address) & 0x0FFF));
+}
+
+// One byte step of the search for the next line's sprites (odd dots 65-255).
+void evaluation_step(uint32_t sprite_height) {
+  const uint8_t address = oamaddr();
+  const uint32_t k = address & 3;
+  uint8_t next = static_cast<uint8_t>(address + 1);
+  const uint8_t byte = ppu.oam_latch;
+  const bool room = ppu.eval_found < SPRITES_PER_LINE;
+  SpriteEntry& entry = ppu.eval_sprites[room ? ppu.eval_found : 0];
+  switch (k) {
+    case 0: {
+      if (ppu.eval_scanned >= OAM_SPRITES) {
+        next = 0;
+        break;
+      }
+      ++ppu.eval_scanned;
+      if (room) {
+        entry.y = byte;
+        entry.sprite_number = static_cast<uint8_t>(next >> 2);
+      }
+      const int32_t line = ppu.scanline, top = byte;
+      if (!(line >= top && line < top + static_cast<int32_t>(sprite_height)))
+        next = ppu.eval_scanned == 2 ? uint8_t{8} : static_cast<uint8_t>(next + 3);
+      break;
+    }
+    case 1:
+      if (room) entry.tile = byte;
+      break;
+    case 2:
+      if (room) entry.attributes = byte;
+      break;
+    default:
+      if (room) {
+        entry.x = byte;
+        ++ppu.eval_found;
+      } else {
+        set_ppustatus(ppustatus() | STATUS_OVERFLOW);
+      }
+      if (ppu.eval_scanned == 2) next = 8;
+      break;
+  }
+  set_oamaddr(next);
+}
+}  // namespace
+
+void rendering_tick() {
+  const int32_t dot = ppu.dot;
+  const bool tile_dot = (TILE_FETCH_GROUPS >> (dot >> 4)) & 1;
+  const uint8_t ctrl = ppuctrl(), mask = ppumask();
+  const bool tall_sprites = ctrl & CTRL_SPRITE_8X16;
+
+  switch (dot & 7) {
+    case 0:
+      nametable_address();
+      if (dot == 0) {
+        ppu.eval_scanned = 0;
+        ppu.eval_found = 0;
+        if (mask & MASK_SPRITES) set_oamaddr(0);
+      }
+      if (!(mask & MASK_BACKGROUND)) break;
+      if (dot == VERTICAL_COPY_DOT && ppu.scanline == PRE_RENDER_LINE)
+        ppu.vram_address = (ppu.vram_address & ~ADDRESS_BITS) | (ppu.temp_address & ADDRESS_BITS);
+      if (dot == HORIZONTAL_COPY_DOT) {
+        constexpr uint32_t horizontal = COARSE_X | NAMETABLE_X;
+        ppu.vram_address = (ppu.vram_address & ~horizontal) | (ppu.temp_address & horizontal);
+        ppu.line_sprite_count = 0;
+      }
+      break;
+    case 1: {
+      if (dot == ODD_FRAME_SKIP_DOT && ppu.scanline == PRE_RENDER_LINE && ppu.odd_frame &&
+          (mask & MASK_BACKGROUND))
+        ppu.scanline_length = 340;
+      const uint32_t tile = *vram_map(ppu.fetch_address);
+      ppu.pattern_address = ((ctrl & CTRL_BACKGROUND_TABLE) ? PATTERN_TABLE_SIZE : 0) + 16 * tile +
+                            fine_y(ppu.vram_address);
+      if (tile_dot) {
+        ppu.bg_pattern_shift = (ppu.bg_pattern_shift >> 16) + (uint32_t{ppu.tile_pattern} << 16);
+        ppu.bg_attribute_shift = (ppu.bg_attribute_shift >> 16) + ppu.tile_attribute * ATTRIBUTE_REPEAT_HIGH;
+      }
+      break;
+    }
+    case 2:
+      if (tile_dot) {
+        const uint32_t v = ppu.vram_address;
+        ppu.fetch_address = static_cast<uint16_t>(ATTRIBUTE_BASE + 0x400 * ((v >> 13) & 3) +
+                                                  8 * (coarse_y(v) >> 2) + (coarse_x(v) >> 2));
+      } else {
+        nametable_address();
+      }
+      break;
+    case 3:
+      if (tile_dot) {
+        const uint32_t v = ppu.vram_address;
+        const uint32_t a = *vram_map(ppu.fetch_address);
+        ppu.tile_attribute = static_cast<uint16_t>((a >> ((coarse_x(v) & 2) + 2 * (coarse_y(v) & 2))) & 3);
+        coarse_x_step();
+        if (dot == VERTICAL_STEP_DOT) vertical_step();
+      } else if (ppu.line_sprite_count < ppu.eval_found) {
+        SpriteEntry& sprite = ppu.line_sprites[ppu.line_sprite_count];
+        sprite = ppu.eval_sprites[ppu.line_sprite_count];
+        uint32_t row = static_cast<uint32_t>(ppu.scanline - sprite.y);
+        if (sprite.attributes & 0x80) row ^= tall_sprites ? 15 : 7;
+        uint32_t table, tile;
+        if (tall_sprites) {
+          table = sprite.tile & 1;
+          tile = sprite.tile & 0xFE;
+        } else {
+          table = (ctrl & CTRL_SPRITE_TABLE) ? 1 : 0;
+          tile = sprite.tile;
+        }
+        ppu.pattern_address = PATTERN_TABLE_SIZE * table + 16 * tile + (row & 7) + 2 * (row & 8);
+      }
+      break;
+    case 5:
+      ppu.tile_pattern = *vram_map(ppu.pattern_address);
+      break;
+    case 7:
+      ppu.tile_pattern = interleave_planes(static_cast<uint8_t>(ppu.tile_pattern),
+                                           *vram_map(ppu.pattern_address | HIGH_PLANE));
+      if (!tile_dot && ppu.line_sprite_count < ppu.eval_found)
+        ppu.line_sprites[ppu.line_sprite_count++].pattern = ppu.tile_pattern;
+      break;
+    default:
+      break;
+  }
+
+  if ((dot & 1) && dot >= EVALUATION_FIRST_DOT && dot <= EVALUATION_LAST_DOT)
+    evaluation_step(tall_sprites ? 16 : 8);
+  else
+    ppu.oam_latch = ppu.oam[oamaddr()];
+}

@@ -1,6 +1,114 @@
-// Pixel output: background/sprite priority, sprite 0 hit, palette lookup and colour.
+// Pixel output: background and sprite layers with edge-column clipping, sprite priority and sprite 0
+// hit, the palette lookup with greyscale and colour emphasis, and the colours of the 512 PPU pixel
+// values, computed from a model of the composite video signal (square-wave chroma, YIQ decoding).
+#include <cmath>
+#include <numbers>
+
+#include "core/banks.h"
 #include "ppu/ppu.h"
 
 std::atomic<uint32_t>* frame_buffer = nullptr;
 
-void render_pixel() {}
+namespace {
+// Signal level of one sample, indexed by s + 2n + 4L: s the chroma square wave, n whether the sample
+// is not attenuated by emphasis, L the luminance row.
+constexpr int8_t signal_levels[16] = {-6, -69, 26, -59, 29, -55, 73, -40,
+                                      68, -17, 125, 11, 68, 33, 125, 78};
+// Emphasis bits (PPUMASK bits 5-7 as bits 0-2) that attenuate each pair of the twelve samples.
+constexpr uint8_t emphasis_masks[6] = {6, 2, 3, 1, 5, 4};
+constexpr int SIGNAL_SAMPLES = 12;
+constexpr int SIGNAL_OFFSET = 40;
+constexpr double CHROMA_SCALE = 5909.0;
+constexpr float LUMA_SCALE = 1980.0f, CHROMA_DIVISOR = 9000000.0f;
+// The gamma exponent: 2.2 / 1.8 computed in single precision.
+constexpr double GAMMA = 1.2222223281860352;
+static_assert(GAMMA == static_cast<double>(2.2f / 1.8f));
+
+uint32_t colour_byte(float f) {
+  const float g = f <= 0.0f ? 0.0f : static_cast<float>(std::pow(static_cast<double>(f), GAMMA));
+  const auto level = static_cast<int32_t>(g * 255.0f);
+  return static_cast<uint32_t>(level > 255 ? 255 : level);
+}
+
+uint32_t composite_colour(uint32_t v) {
+  const uint32_t hue = v & 15;
+  const uint32_t row = hue < 14 ? (v >> 4) & 3 : 1;
+  const uint32_t emphasis = v >> 6;
+  int32_t y = 0, i = 0, q = 0;
+  for (int p = 0; p < SIGNAL_SAMPLES; ++p) {
+    const uint32_t threshold = (hue + 8 + static_cast<uint32_t>(p)) % 12 < 6 ? 12 : 0;
+    const uint32_t s = hue > threshold ? 1 : 0;
+    const uint32_t n = (emphasis_masks[p / 2] & emphasis) ? 0 : 1;
+    const int32_t b = SIGNAL_OFFSET + signal_levels[s + 2 * n + 4 * row];
+    const double angle = std::numbers::pi * p / 6;
+    y += b;
+    i += b * static_cast<int32_t>(std::cos(angle) * CHROMA_SCALE);
+    q += b * static_cast<int32_t>(std::sin(angle) * CHROMA_SCALE);
+  }
+  const auto fy = static_cast<float>(y), fi = static_cast<float>(i), fq = static_cast<float>(q);
+  const float red = (fi * 0.947f / CHROMA_DIVISOR + fy / LUMA_SCALE) + fq * 0.624f / CHROMA_DIVISOR;
+  const float green = (fy / LUMA_SCALE - fi * 0.275f / CHROMA_DIVISOR) - fq * 0.636f / CHROMA_DIVISOR;
+  const float blue = (fy / LUMA_SCALE - fi * 1.109f / CHROMA_DIVISOR) + fq * 1.709f / CHROMA_DIVISOR;
+  return colour_byte(red) * 65536 + colour_byte(green) * 256 + colour_byte(blue);
+}
+
+std::array<uint32_t, PIXEL_VALUES> build_colour_table() {
+  std::array<uint32_t, PIXEL_VALUES> table{};
+  for (uint32_t v = 0; v < PIXEL_VALUES; ++v) table[v] = composite_colour(v);
+  return table;
+}
+
+constexpr uint8_t ATTR_PALETTE = 0x03, ATTR_BEHIND_BACKGROUND = 0x20, ATTR_FLIP_X = 0x40;
+constexpr uint32_t SPRITE_PALETTES = 4;
+constexpr uint32_t PALETTE_ADDRESS = 0x3F00;
+}  // namespace
+
+// Built during start-up, before any pixel is drawn; the math library's functions are not constexpr.
+const std::array<uint32_t, PIXEL_VALUES> colour_table = build_colour_table();
+
+void put_pixel(uint32_t x, uint32_t y, uint32_t pixel) {
+  frame_buffer[y * FRAME_WIDTH + x].store(colour_table[pixel], std::memory_order_relaxed);
+}
+
+void render_pixel() {
+  const auto dot = static_cast<uint32_t>(ppu.dot);
+  const uint8_t mask = ppumask();
+  const bool edge = ((dot + 8) & 0xFF) < 16;  // dots 0-7 and 248-255
+  const bool background_shown = (mask & MASK_BACKGROUND) && (!edge || (mask & MASK_BACKGROUND_LEFT));
+  const bool sprites_shown = (mask & MASK_SPRITES) && (!edge || (mask & MASK_SPRITES_LEFT));
+
+  uint32_t pixel = 0, attribute = 0;
+  if (background_shown) {
+    const uint32_t column = dot & 7;
+    const uint32_t s = (column + (ppu.temp_address & 7) + (column ? 8 : 0)) & 15;
+    const uint32_t q = 2 * (15 - s);
+    pixel = (ppu.bg_pattern_shift >> q) & 3;
+    if (pixel) attribute = (ppu.bg_attribute_shift >> q) & 3;
+  } else if (!(mask & (MASK_BACKGROUND | MASK_SPRITES))) {
+    // Rendering off with the VRAM address in the palette: the dot shows the entry it points at.
+    const uint32_t address = address_field(ppu.vram_address);
+    if ((address & PALETTE_ADDRESS) == PALETTE_ADDRESS) pixel = address;
+  }
+
+  if (sprites_shown) {
+    for (uint32_t n = 0; n < ppu.line_sprite_count; ++n) {
+      const SpriteEntry& sprite = ppu.line_sprites[n];
+      uint32_t xd = dot - sprite.x;
+      if (xd >= 8) continue;
+      if (!(sprite.attributes & ATTR_FLIP_X)) xd = 7 - xd;
+      const uint32_t sp = (sprite.pattern >> (2 * xd)) & 3;
+      if (!sp) continue;
+      if (dot < 255 && pixel && sprite.sprite_number == 0) set_ppustatus(ppustatus() | STATUS_SPRITE0_HIT);
+      if (!(sprite.attributes & ATTR_BEHIND_BACKGROUND) || !pixel) {
+        attribute = (sprite.attributes & ATTR_PALETTE) + SPRITE_PALETTES;
+        pixel = sp;
+      }
+      break;
+    }
+  }
+
+  uint32_t colour = banks.palette_ram[(pixel + 4 * attribute) & 31];
+  colour &= (mask & MASK_GREYSCALE) ? 0x30 : 0x3F;
+  const uint32_t value = colour | (uint32_t{mask} >> 5 << 6);
+  put_pixel(dot, static_cast<uint32_t>(ppu.scanline), value);
+}

@@ -2,6 +2,7 @@
 // scanline timing with vertical blank and NMI, the background and sprite fetch pipeline, and the
 // conversion of every visible dot into a colour of `frame_buffer`.
 #pragma once
+#include <array>
 #include <atomic>
 #include <cstdint>
 
@@ -85,6 +86,13 @@ void ppu_tick();
 void rendering_tick();
 // The pixel of the current visible dot.
 void render_pixel();
+// Stores the colour of PPU pixel value `pixel` (palette colour in bits 0-5, emphasis in bits 6-8)
+// at (x, y) of frame_buffer.
+void put_pixel(uint32_t x, uint32_t y, uint32_t pixel);
+
+// The 32-bit colour 0x00RRGGBB of every 9-bit PPU pixel value, from the composite signal model.
+constexpr uint32_t PIXEL_VALUES = 512;
+extern const std::array<uint32_t, PIXEL_VALUES> colour_table;
 
 // The picture: 256x240 pixels 0x00RRGGBB, row-major. Written by the emulation thread, read by the
 // window thread, pixel by pixel, without locks.

@@ -1,0 +1,79 @@
+// Runs our picture cartridges through nes-headless and compares the hash of a chosen frame with the
+// one recorded in screenshots.tsv (each recorded only after the picture was looked at). A mismatch
+// leaves the screenshot in the temporary folder for a look.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Picture {
+  std::string cartridge;
+  int frames = 0;
+  std::string frame_hash;
+  std::string description;
+};
+
+std::vector<Picture> read_pictures() {
+  std::vector<Picture> pictures;
+  std::ifstream in(SCREENSHOT_TABLE);
+  std::string line;
+  std::getline(in, line);  // column names
+  while (std::getline(in, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    std::stringstream fields(line);
+    Picture p;
+    std::string frames;
+    std::getline(fields, p.cartridge, '\t');
+    std::getline(fields, frames, '\t');
+    std::getline(fields, p.frame_hash, '\t');
+    std::getline(fields, p.description, '\t');
+    p.frames = std::stoi(frames);
+    pictures.push_back(p);
+  }
+  return pictures;
+}
+
+// The frame hash of line `frame` of a frame log ("frame picture-hash audio-hash"), or "".
+std::string frame_hash_from_log(const fs::path& log, int frame) {
+  std::ifstream in(log);
+  int number = 0;
+  std::string picture, audio;
+  while (in >> number >> picture >> audio)
+    if (number == frame) return picture;
+  return "";
+}
+
+TEST(Screenshots, OwnPicturesMatchTheirRecordedHashes) {
+  const std::vector<Picture> pictures = read_pictures();
+  ASSERT_FALSE(pictures.empty());
+  const fs::path temp = fs::temp_directory_path();
+  for (const Picture& p : pictures) {
+    SCOPED_TRACE(p.cartridge + ": " + p.description);
+    const fs::path image = fs::path(OWN_ROM_DIR) / p.cartridge;
+    ASSERT_TRUE(fs::exists(image)) << image << " was not built";
+    const std::string stem = fs::path(p.cartridge).stem().string() + "_" + std::to_string(getpid());
+    const fs::path log = temp / (stem + ".log");
+    const fs::path png = temp / (stem + ".png");
+    const std::string command = std::string(NES_HEADLESS) + " '" + image.string() + "' --frames " +
+                                std::to_string(p.frames) + " --frame-log '" + log.string() +
+                                "' --screenshot '" + png.string() + "' > /dev/null 2>&1";
+    const int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << command;
+    const std::string hash = frame_hash_from_log(log, p.frames);
+    fs::remove(log);
+    EXPECT_EQ(hash, p.frame_hash) << "frame " << p.frames << " differs; its picture: " << png;
+    if (hash == p.frame_hash) fs::remove(png);
+  }
+}
+
+}  // namespace
