@@ -2,6 +2,7 @@
 // A file shorter than its header announces is accepted; what it lacks reads as zero.
 #include "core/cartridge.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -36,6 +37,10 @@ bool load_cartridge(const char* path, std::string& error) {
   // The magic check stops at the first byte that differs.
   if (!(std::fgetc(fp) == 'N' && std::fgetc(fp) == 'E' && std::fgetc(fp) == 'S' &&
         std::fgetc(fp) == '\32')) {
+    if (std::ferror(fp)) {  // a directory, say: opening worked, reading did not
+      error = describe(path, (std::string("cannot read: ") + std::strerror(errno)).c_str());
+      return false;
+    }
     error = describe(path,
                      "not an iNES image: Assertion failed: fgetc(fp) == 'N' && fgetc(fp) == 'E' "
                      "&& fgetc(fp) == 'S' && fgetc(fp) == '\\32', file main");

@@ -1,0 +1,96 @@
+// The bank map: page mapping in units of the bank size with wrap-around, the power-on arrangement
+// (program, character and nametable slots from the header), the PPU memory map with its palette
+// and nametable mirrors, and mapper cases that our cartridges (roms/mapper*.s) do not reach: images
+// of 256 KiB, a single character bank.
+#include <gtest/gtest.h>
+
+#include "core_test_machine.h"
+
+namespace {
+
+using namespace core_test;
+
+const uint8_t* prg(size_t offset) { return cartridge.prg_rom.data() + offset; }
+const uint8_t* chr(size_t offset) { return cartridge.chr_rom.data() + offset; }
+const uint8_t* page(int n) { return banks.nametable_ram + 0x400 * n; }
+
+TEST(BankMap, PowerOnShowsFirstAndLastProgramUnitsAndTheFirstCharacterBank) {
+  power_on(1, 1, 0);
+  const uint8_t* one_unit[8] = {prg(0), prg(0x2000), prg(0), prg(0x2000),
+                                prg(0), prg(0x2000), prg(0), prg(0x2000)};
+  for (int s = 0; s < 8; ++s) EXPECT_EQ(banks.prg_slots[s], one_unit[s]) << s;
+  power_on(8, 2, 0);
+  const uint8_t* eight_units[8] = {prg(0), prg(0x2000), prg(0),       prg(0x2000),
+                                   prg(0), prg(0x2000), prg(0x1C000), prg(0x1E000)};
+  for (int s = 0; s < 8; ++s) EXPECT_EQ(banks.prg_slots[s], eight_units[s]) << s;
+  for (int s = 0; s < 8; ++s) EXPECT_EQ(banks.chr_slots[s], chr(0x400 * s)) << s;
+}
+
+TEST(BankMap, PowerOnNametablesFollowTheHeader) {
+  struct Case {
+    uint8_t ctrlbyte;
+    int pages[4];
+  };
+  const Case cases[] = {{0x00, {0, 0, 1, 1}}, {0x01, {0, 1, 0, 1}}, {0x08, {0, 1, 2, 3}},
+                        {0x09, {0, 1, 2, 3}}, {0xF6, {0, 0, 1, 1}}};
+  for (const Case& c : cases) {
+    power_on(1, 1, 0, c.ctrlbyte);
+    for (int k = 0; k < 4; ++k) EXPECT_EQ(banks.nametable_slots[k], page(c.pages[k])) << int{c.ctrlbyte} << " " << k;
+  }
+}
+
+TEST(BankMap, BankIndexesCountInUnitsOfTheSizeAndWrap) {
+  power_on(8, 4, 0);                   // 128 KiB program, 32 KiB character memory
+  set_prg_pages(16384, 0x8000, 3);
+  EXPECT_EQ(banks.prg_slots[4], prg(3 * 0x4000));
+  EXPECT_EQ(banks.prg_slots[5], prg(3 * 0x4000 + 0x2000));
+  set_prg_pages(16384, 0x8000, 9);     // 9 modulo 8
+  EXPECT_EQ(banks.prg_slots[4], prg(0x4000));
+  set_prg_pages(32768, 0x8000, ~0u);   // -1: the last 32 KiB
+  EXPECT_EQ(banks.prg_slots[4], prg(0x18000));
+  EXPECT_EQ(banks.prg_slots[7], prg(0x1E000));
+  set_chr_pages(4096, 0x1000, 5);
+  for (int s = 4; s < 8; ++s) EXPECT_EQ(banks.chr_slots[s], chr(5 * 0x1000 + 0x400 * (s - 4))) << s;
+  set_chr_pages(8192, 0x0000, 6);      // 6 modulo 4
+  EXPECT_EQ(banks.chr_slots[0], chr(2 * 0x2000));
+
+  power_on(1, 1, 0);                   // 16 KiB mapped as 32 KiB repeats within the range
+  set_prg_pages(32768, 0x8000, 1);
+  const uint8_t* repeated[4] = {prg(0), prg(0x2000), prg(0), prg(0x2000)};
+  for (int s = 4; s < 8; ++s) EXPECT_EQ(banks.prg_slots[s], repeated[s - 4]) << s;
+}
+
+TEST(VramMap, PaletteAndNametableMirrors) {
+  power_on(1, 1, 0, 0x01);  // vertical
+  EXPECT_EQ(vram_map(0x3F10), vram_map(0x3F00));
+  EXPECT_EQ(vram_map(0x3F1C), vram_map(0x3F0C));
+  EXPECT_NE(vram_map(0x3F11), vram_map(0x3F01));
+  EXPECT_EQ(vram_map(0x3F11), banks.palette_ram + 0x11);
+  EXPECT_EQ(vram_map(0x3FE5), banks.palette_ram + 0x05);  // 32 bytes repeat up to $3FFF
+  EXPECT_EQ(vram_map(0x7F05), vram_map(0x3F05));
+  EXPECT_EQ(vram_map(0x2C05), vram_map(0x2405));
+  EXPECT_EQ(vram_map(0x2C05), page(1) + 5);
+  EXPECT_EQ(vram_map(0x3005), vram_map(0x2005));
+  EXPECT_EQ(vram_map(0x3EFF), page(1) + 0x2FF);
+  EXPECT_EQ(vram_map(0x1234), chr(0x1234));
+}
+
+TEST(Mappers, Mapper7SelectsAll32KiBAndOneNametablePage) {
+  power_on(16, 1, 7);  // 256 KiB: eight 32 KiB banks
+  cpu_write(0xC000, 0x15);
+  for (int s = 4; s < 8; ++s) EXPECT_EQ(banks.prg_slots[s], prg(5 * 0x8000 + 0x2000 * (s - 4))) << s;
+  for (int k = 0; k < 4; ++k) EXPECT_EQ(banks.nametable_slots[k], page(1)) << k;
+  cpu_write(0x8000, 0x0F);  // bank 7 (bits 0-2), page 0
+  EXPECT_EQ(banks.prg_slots[4], prg(7 * 0x8000));
+  for (int k = 0; k < 4; ++k) EXPECT_EQ(banks.nametable_slots[k], page(0)) << k;
+}
+
+TEST(Mappers, Mapper3WithOneCharacterBankAlwaysShowsIt) {
+  power_on(2, 1, 3);
+  for (uint8_t bank = 0; bank < 4; ++bank) {
+    cpu_write(0x8000 + bank, bank);  // whatever the ROM byte lets through
+    for (int s = 0; s < 8; ++s) EXPECT_EQ(banks.chr_slots[s], chr(0x400 * s));
+  }
+}
+
+}  // namespace
