@@ -32,6 +32,30 @@ struct Apu {
 };
 extern Apu apu;
 
+// Channel indexes in `apu.channels` and `apu.channel_enabled`.
+constexpr int PULSE1 = 0, PULSE2 = 1, TRIANGLE = 2, NOISE = 3, DMC = 4;
+
+// Length counter loads, indexed by register 3 bits 3-7.
+constexpr uint8_t length_table[32] = {10, 254, 20, 2,  40, 4,  80, 6,  160, 8,  60, 10, 14, 12, 26, 14,
+                                      12, 16,  24, 18, 48, 20, 96, 22, 192, 24, 72, 26, 16, 28, 32, 30};
+// Noise timer reloads, indexed by register 2 bits 0-3.
+constexpr uint16_t noise_period_table[16] = {2,   4,   8,   16,  32,  48,  64,   80,
+                                             101, 127, 190, 254, 381, 508, 1017, 2034};
+// DMC timer periods, indexed by $4010 bits 0-3.
+constexpr uint16_t dmc_rate_table[16] = {428, 380, 340, 320, 286, 254, 226, 214,
+                                         190, 160, 142, 128, 106, 84,  72,  54};
+// Duty patterns of the pulse channels: byte d is duty d, bit s is high at duty step s.
+constexpr uint32_t DUTY_PATTERNS = 0xF33C0C04;
+
+// Levels a disabled channel's generator returns.
+constexpr int32_t DISABLED_TONE_LEVEL = 8, DISABLED_DMC_LEVEL = 64;
+// The DMC's sample start ($4012) and length ($4013) units.
+constexpr int32_t DMC_SAMPLE_BASE = 0xC000, DMC_ADDRESS_UNIT = 64, DMC_LENGTH_UNIT = 16;
+// A DMC period above this makes a fetch stall the CPU for three extra reads.
+constexpr int32_t DMC_SHORT_FETCH_PERIOD = 20;
+// The frame sequencer steps every FRAME_STEP_HALF_CYCLES / 2 CPU cycles (7457.5).
+constexpr int16_t FRAME_STEP_HALF_CYCLES = 14915;
+
 // The 11-bit timer period of a channel: register 2 and bits 0-2 of register 3.
 inline int32_t timer_period(const ApuChannel& c) { return static_cast<int32_t>((c.regs >> 16) & 0x7FF); }
 
@@ -47,6 +71,23 @@ inline bool countdown(int32_t& counter, int32_t reload) {
 }
 // One CPU cycle of the APU: frame sequencer, generators, mixer and one stored sample.
 void apu_tick();
+// One step of the frame sequencer, due when frame_divider reaches FRAME_STEP_HALF_CYCLES: length
+// counters and sweeps (half frames), envelopes and the triangle's linear counter (quarter frames),
+// and the frame interrupt.
+void frame_sequencer_step();
+
+// The channel generators: each advances its channel by one CPU cycle and returns its level (0-15,
+// DMC 0-127, or the fixed level of a disabled channel). apu_tick calls each once per cycle.
+int32_t pulse_tick(int n);
+int32_t triangle_tick();
+int32_t noise_tick();
+int32_t dmc_tick();  // may fetch a sample byte through cpu_read, which re-enters apu_tick
+
+// The mixer: the console's non-linear sum of the five levels as one signed 16-bit sample
+// (-15000 to 14999). `pulse_sum` is the two pulse levels added as integers (0-30).
+int16_t mix_sample(int32_t pulse_sum, int32_t triangle, int32_t noise, int32_t dmc);
+// The same, computed from the formulas on every call instead of from the precomputed group tables.
+int16_t mix_sample_by_formula(int32_t pulse_sum, int32_t triangle, int32_t noise, int32_t dmc);
 
 // Sample stream: one sample per CPU cycle, 1789800 per second.
 constexpr uint32_t SAMPLE_RATE = 1789800;

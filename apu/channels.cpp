@@ -1,2 +1,119 @@
-// The five channel generators.
+// The five channel generators, one CPU cycle each: pulse duty sequencers, the triangle's 32-step
+// sequence, the noise channel's feedback shift register and the DMC's 1-bit delta playback with its
+// sample fetches over the CPU bus. Between timer expiries each returns its cached level.
 #include "apu/apu.h"
+#include "core/bus.h"
+#include "cpu/cpu.h"
+
+namespace {
+
+constexpr uint32_t CONSTANT_VOLUME = 1u << 4;   // register 0 bit 4
+constexpr uint32_t NOISE_SHORT_MODE = 1u << 23;  // register 2 bit 7
+constexpr uint32_t DMC_LOOP = 1u << 30;          // register 3 bit 6
+constexpr uint32_t DMC_IRQ_ENABLE = 1u << 31;    // register 3 bit 7
+
+// Level of a pulse or noise channel while its waveform is high.
+int32_t volume(const ApuChannel& c) {
+  if (c.length_counter == 0) return 0;
+  if (c.regs & CONSTANT_VOLUME) return static_cast<int32_t>(c.regs & 0x0F);
+  return c.envelope_volume;
+}
+
+// Plays one bit of the DMC's current byte, from bit 0 up: the level goes up 2 for a 1, down 2 for a 0,
+// staying within 0-127.
+void dmc_play_bit(ApuChannel& c) {
+  --c.step;
+  const bool bit = c.shift_register & (0x80 >> c.step);
+  const int32_t level = c.linear_counter + (bit ? 2 : -2);
+  if (level >= 0 && level <= 127) c.linear_counter = level;
+}
+
+// The DMC's byte is used up: fetch the next one (restarting a looped sample first), or end the
+// sample with its interrupt or by switching the channel off.
+void dmc_next_byte(ApuChannel& c) {
+  if (c.length_counter == 0 && (c.regs & DMC_LOOP)) {
+    c.length_counter = DMC_LENGTH_UNIT * static_cast<int32_t>((c.regs >> 8) & 0xFF) + 1;
+    c.sample_address = DMC_SAMPLE_BASE + DMC_ADDRESS_UNIT * static_cast<int32_t>(c.regs & 0xFF);
+  }
+  if (c.length_counter > 0) {
+    // Past $FFFF the fetch continues at $8000. Each read is a full bus cycle that re-enters
+    // apu_tick; the timer has been reloaded already, so the nested calls only count it down.
+    const auto address = static_cast<uint16_t>(0x8000 | (c.sample_address & 0xFFFF));
+    if (timer_period(c) > DMC_SHORT_FETCH_PERIOD) {
+      for (int stall = 0; stall < 3; ++stall) (void)cpu_read(address);
+    }
+    const uint8_t byte = cpu_read(address);
+    c.sample_address = (c.sample_address + 1) & 0xFFFF;  // only the low 16 bits ever address
+    --c.length_counter;
+    c.shift_register = byte;
+    c.step = 8;
+  } else if (c.regs & DMC_IRQ_ENABLE) {
+    apu.dmc_irq_flag = true;
+    irq_line = true;
+  } else {
+    apu.channel_enabled[DMC] = false;
+  }
+}
+
+// The work of each generator at its timer's expiry, kept out of line so that the per-cycle part
+// (enable test, countdown, cached level) stays small enough to be inlined into apu_tick.
+[[gnu::noinline]] int32_t pulse_step(ApuChannel& c, int32_t period) {
+  if (2 * period + 2 < 8) return c.last_output = DISABLED_TONE_LEVEL;  // too high to play
+  c.step = (c.step + 1) & 7;  // only the step within the duty cycle matters
+  const uint32_t duty = (c.regs >> 6) & 3;
+  const bool high = (DUTY_PATTERNS >> (8 * duty + static_cast<uint32_t>(c.step))) & 1;
+  return c.last_output = high ? volume(c) : 0;
+}
+
+[[gnu::noinline]] int32_t triangle_step(ApuChannel& c, int32_t period) {
+  if (c.length_counter != 0 && c.linear_counter != 0 && period >= 2)
+    c.step = (c.step + 1) & 31;  // only the position within the 32-step sequence matters
+  const int32_t phase = c.step & 15;
+  return c.last_output = (c.step & 16) ? 15 - phase : phase;
+}
+
+[[gnu::noinline]] int32_t noise_step(ApuChannel& c) {
+  if (c.shift_register == 0) c.shift_register = 1;
+  const int tap = (c.regs & NOISE_SHORT_MODE) ? 6 : 1;
+  const int32_t feedback = (c.shift_register ^ (c.shift_register >> tap)) & 1;
+  c.shift_register = (c.shift_register >> 1) | (feedback << 14);
+  return c.last_output = (c.shift_register & 1) ? 0 : volume(c);
+}
+
+[[gnu::noinline]] int32_t dmc_step(ApuChannel& c) {
+  if (c.step == 0) dmc_next_byte(c);
+  if (c.step > 0) dmc_play_bit(c);
+  return c.last_output = c.linear_counter;
+}
+
+}  // namespace
+
+int32_t pulse_tick(int n) {
+  if (!apu.channel_enabled[n]) return DISABLED_TONE_LEVEL;
+  ApuChannel& c = apu.channels[n];
+  const int32_t period = timer_period(c);
+  if (!countdown(c.timer, 2 * period + 2)) return c.last_output;
+  return pulse_step(c, period);
+}
+
+int32_t triangle_tick() {
+  if (!apu.channel_enabled[TRIANGLE]) return DISABLED_TONE_LEVEL;
+  ApuChannel& c = apu.channels[TRIANGLE];
+  const int32_t period = timer_period(c);
+  if (!countdown(c.timer, period + 1)) return c.last_output;
+  return triangle_step(c, period);
+}
+
+int32_t noise_tick() {
+  if (!apu.channel_enabled[NOISE]) return DISABLED_TONE_LEVEL;
+  ApuChannel& c = apu.channels[NOISE];
+  if (!countdown(c.timer, noise_period_table[(c.regs >> 16) & 0x0F])) return c.last_output;
+  return noise_step(c);
+}
+
+int32_t dmc_tick() {
+  if (!apu.channel_enabled[DMC]) return DISABLED_DMC_LEVEL;
+  ApuChannel& c = apu.channels[DMC];
+  if (!countdown(c.timer, timer_period(c) + 1)) return c.last_output;
+  return dmc_step(c);
+}

@@ -1,12 +1,155 @@
-// Frame sequencer, mixer and the sample stream.
+// The APU's cycle: the frame sequencer (length counters, sweeps, envelopes, linear counter and the
+// frame interrupt), the five generators, the console's non-linear mixer in single precision, and
+// the sample stream of two alternating buffers handed to the audio sink when full.
+#include <algorithm>
+
 #include "apu/apu.h"
+#include "cpu/cpu.h"
 #include "ppu/ppu.h"
 
 SampleSink audio_sink = nullptr;
 SampleStream sample_stream;
 
-void apu_tick() {}
+namespace {
+
+constexpr uint32_t LENGTH_HALT = 1u << 5;            // register 0 bit 5: pulse and noise
+constexpr uint32_t TRIANGLE_CONTROL = 1u << 7;       // register 0 bit 7: triangle halt and reload
+constexpr uint32_t ENVELOPE_LOOP = 1u << 5;          // register 0 bit 5
+constexpr uint32_t SWEEP_ENABLE = 1u << 15;          // register 1 bit 7
+constexpr uint32_t SWEEP_NEGATE = 1u << 11;          // register 1 bit 3
+constexpr int32_t SWEEP_MIN_PERIOD = 8;              // shorter periods are not swept
+constexpr int32_t PERIOD_LIMIT = 0x800;              // a swept period must stay below this
+constexpr int16_t FOUR_STEP_COUNT = 4, FIVE_STEP_COUNT = 5;
+
+void clock_length_counter(ApuChannel& c, uint32_t halt_bit) {
+  if (c.length_counter != 0 && !(c.regs & halt_bit)) --c.length_counter;
+}
+
+void clock_sweep(ApuChannel& c, int n) {
+  const auto sweep_period = static_cast<int32_t>((c.regs >> 12) & 7);
+  if (!countdown(c.sweep_divider, sweep_period)) return;
+  const int32_t period = timer_period(c);
+  const auto shift = static_cast<int32_t>((c.regs >> 8) & 7);
+  if (period < SWEEP_MIN_PERIOD || !(c.regs & SWEEP_ENABLE) || shift == 0) return;
+  const int32_t change = period >> shift;
+  int32_t swept = period + change;
+  if (c.regs & SWEEP_NEGATE) swept = n == PULSE1 ? period - change - 1 : period - change;
+  if (swept < PERIOD_LIMIT)
+    c.regs = (c.regs & ~(0x7FFu << 16)) | (static_cast<uint32_t>(swept) << 16);
+}
+
+void clock_linear_counter(ApuChannel& c) {
+  if (c.regs & TRIANGLE_CONTROL) c.linear_counter = static_cast<int32_t>(c.regs & 0x7F);
+  else if (c.linear_counter > 0) --c.linear_counter;
+}
+
+void clock_envelope(ApuChannel& c) {
+  if (countdown(c.envelope_divider, static_cast<int32_t>(c.regs & 0x0F)) &&
+      (c.envelope_volume > 0 || (c.regs & ENVELOPE_LOOP)))
+    c.envelope_volume = (c.envelope_volume - 1) & 15;
+}
+
+// The two groups of the mixer, each exactly as the console's formula is written: integer inputs
+// converted before their divisions, single-precision constants, nothing fused or reordered.
+constexpr float pulse_group(int32_t pulse_sum) {
+  if (pulse_sum == 0) return 0.0f;
+  return 95.88f / (8128.0f / static_cast<float>(pulse_sum) + 100.0f);
+}
+constexpr float other_group(int32_t triangle, int32_t noise, int32_t dmc) {
+  const float x = (static_cast<float>(triangle) / 8227.0f + static_cast<float>(noise) / 12241.0f) +
+                  static_cast<float>(dmc) / 22638.0f;
+  if (x == 0.0f) return 0.0f;
+  return 159.79f / (1.0f / x + 100.0f);
+}
+// The sample: truncated toward zero.
+constexpr int16_t sample_of(float other, float pulse) {
+  return static_cast<int16_t>(static_cast<int32_t>((other + pulse - 0.5f) * 30000.0f));
+}
+
+// Both groups for every input, evaluated when the program is built. The evaluation rounds every
+// single-precision operation as the running program does, so the tables hold the same bits.
+constexpr int32_t PULSE_SUMS = 31, TONE_LEVELS = 16, DMC_LEVELS = 128;
+struct MixTables {
+  float pulse[PULSE_SUMS] = {};
+  float other[TONE_LEVELS * TONE_LEVELS * DMC_LEVELS] = {};  // index: triangle, noise, DMC level
+};
+constexpr int32_t other_index(int32_t triangle, int32_t noise, int32_t dmc) {
+  return (triangle * TONE_LEVELS + noise) * DMC_LEVELS + dmc;
+}
+constexpr MixTables build_mix_tables() {
+  MixTables tables;
+  for (int32_t p = 0; p < PULSE_SUMS; ++p) tables.pulse[p] = pulse_group(p);
+  for (int32_t t = 0; t < TONE_LEVELS; ++t)
+    for (int32_t n = 0; n < TONE_LEVELS; ++n)
+      for (int32_t d = 0; d < DMC_LEVELS; ++d) tables.other[other_index(t, n, d)] = other_group(t, n, d);
+  return tables;
+}
+constexpr MixTables mix_tables = build_mix_tables();
+
+// A full buffer goes to the sink; the other one is filled next.
+void hand_off_buffer() {
+  SampleStream& s = sample_stream;
+  if (audio_sink) audio_sink(s.buffers[s.current_buffer], SAMPLES_PER_BUFFER);
+  s.current_buffer ^= 1;
+  s.sample_pos = 0;
+}
+
+}  // namespace
+
+int16_t mix_sample(int32_t pulse_sum, int32_t triangle, int32_t noise, int32_t dmc) {
+  return sample_of(mix_tables.other[other_index(triangle, noise, dmc)], mix_tables.pulse[pulse_sum]);
+}
+
+int16_t mix_sample_by_formula(int32_t pulse_sum, int32_t triangle, int32_t noise, int32_t dmc) {
+  return sample_of(other_group(triangle, noise, dmc), pulse_group(pulse_sum));
+}
+
+void frame_sequencer_step() {
+  apu.frame_divider = static_cast<int16_t>(apu.frame_divider - FRAME_STEP_HALF_CYCLES);
+  ++apu.frame_step;
+  if (apu.frame_step >= (apu.five_step_mode ? FIVE_STEP_COUNT : FOUR_STEP_COUNT)) apu.frame_step = 0;
+  if (!apu.frame_irq_inhibit && !apu.five_step_mode && apu.frame_step == 0) {
+    apu.frame_irq_flag = true;
+    irq_line = true;
+  }
+  const bool half_frame = (apu.frame_step & 5) == 1;  // steps 1 and 3
+  const bool quarter_frame = apu.frame_step < 4;      // steps 0 to 3
+  for (int n = 0; n < DMC; ++n) {
+    ApuChannel& c = apu.channels[n];
+    if (half_frame) {
+      clock_length_counter(c, n == TRIANGLE ? TRIANGLE_CONTROL : LENGTH_HALT);
+      if (n <= PULSE2) clock_sweep(c, n);
+    }
+    if (quarter_frame) {
+      if (n == TRIANGLE) clock_linear_counter(c);
+      else clock_envelope(c);
+    }
+  }
+}
+
+void apu_tick() {
+#ifdef NES_WITHOUT_APU_WORK  // defined only by the benchmark that measures what sound costs
+  return;
+#endif
+  apu.frame_divider = static_cast<int16_t>(apu.frame_divider + 2);
+  if (apu.frame_divider >= FRAME_STEP_HALF_CYCLES) frame_sequencer_step();
+  const int32_t pulse2 = pulse_tick(PULSE2);
+  const int32_t pulse1 = pulse_tick(PULSE1);
+  const int32_t triangle = triangle_tick();
+  const int32_t noise = noise_tick();
+  // Last, because a sample fetch re-enters apu_tick through the bus: the nested cycles store their
+  // samples first, and this cycle's levels wait in the locals above.
+  const int32_t dmc = dmc_tick();
+  SampleStream& s = sample_stream;
+  s.buffers[s.current_buffer][s.sample_pos] = mix_sample(pulse1 + pulse2, triangle, noise, dmc);
+  if (++s.sample_pos == SAMPLES_PER_BUFFER) hand_off_buffer();
+}
 
 void audio_open() {
-  frame_buffer = new std::atomic<uint32_t>[FRAME_WIDTH * FRAME_HEIGHT]();
+  if (!frame_buffer) frame_buffer = new std::atomic<uint32_t>[FRAME_WIDTH * FRAME_HEIGHT]();
+  else
+    for (int i = 0; i < FRAME_WIDTH * FRAME_HEIGHT; ++i) frame_buffer[i].store(0, std::memory_order_relaxed);
+  for (auto& buffer : sample_stream.buffers) std::fill(std::begin(buffer), std::end(buffer), int16_t{0});
+  sample_stream.current_buffer = 0;
+  sample_stream.sample_pos = 0;
 }

@@ -21,6 +21,7 @@ const char* const covered_suites[] = {
     "ppu_vbl_nmi/rom_singles/01-", "ppu_vbl_nmi/rom_singles/02-", "ppu_vbl_nmi/rom_singles/03-",
     "ppu_vbl_nmi/rom_singles/04-", "ppu_vbl_nmi/rom_singles/05-", "ppu_vbl_nmi/rom_singles/06-",
     "ppu_vbl_nmi/rom_singles/07-", "ppu_vbl_nmi/rom_singles/08-",
+    "apu_test/", "cpu_interrupts_v2/", "instr_timing/",
     "sprite_hit_tests_2005.10.05/", "sprite_overflow_tests/", "oam_read/",
     "ppu_vbl_nmi/rom_singles/09-", "ppu_vbl_nmi/rom_singles/10-", "ppu_vbl_nmi/ppu_vbl_nmi.nes",
 };

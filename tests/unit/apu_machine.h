@@ -1,0 +1,54 @@
+// Helpers of the APU tests: a fresh APU and sample stream, and a small powered machine (32 KiB of
+// program ROM filled by the test, CPU, bus and PPU) for the cases that need the CPU and the bus.
+#pragma once
+#include <cstdint>
+#include <vector>
+
+#include "apu/apu.h"
+#include "core/banks.h"
+#include "core/bus.h"
+#include "core/cartridge.h"
+#include "cpu/cpu.h"
+#include "ppu/ppu.h"
+
+namespace apu_test {
+
+inline void reset_apu() {
+  apu = Apu{};
+  irq_line = false;
+  audio_sink = nullptr;
+  sample_stream.current_buffer = 0;
+  sample_stream.sample_pos = 0;
+}
+
+// Program ROM at $8000-$FFFF: `fill` everywhere, `program` from `origin`, every vector at `origin`.
+inline void power_on_machine(const std::vector<uint8_t>& program, uint16_t origin = 0x8000,
+                             uint8_t fill = 0xEA /* NOP */) {
+  cartridge = Cartridge{};
+  cartridge.prg_rom.assign(2 * PRG_UNIT, fill);
+  cartridge.prg_units = 2;
+  cartridge.chr_units = 1;
+  for (size_t i = 0; i < program.size(); ++i) cartridge.prg_rom[origin - 0x8000 + i] = program[i];
+  for (uint16_t vector = 0x7FFA; vector < 0x8000; vector += 2) {
+    cartridge.prg_rom[vector] = static_cast<uint8_t>(origin);
+    cartridge.prg_rom[vector + 1u] = static_cast<uint8_t>(origin >> 8);
+  }
+  mapper_power_on();
+  audio_open();
+  ppu = Ppu{};
+  bus = Bus{};
+  work_ram_power_on();
+  reset_apu();
+  cpu = Cpu{};
+  cpu.PC = origin;
+  cpu.P = FLAG_I;
+  cpu.S = 0xFD;
+  nmi_line = false;
+  reset_active = false;
+}
+
+// Position of the PPU within the vertical blank, where it starts (scanline 241), in dots; the
+// tests that use it stay within the 20 lines of vertical blank.
+inline int32_t ppu_position() { return ppu.scanline * 341 + ppu.dot; }
+
+}  // namespace apu_test

@@ -1,0 +1,410 @@
+// Our note cartridges (roms/apu_*_notes.s) played through `nes-headless --wav`: the WAV file's
+// header, and in its samples each note's exact levels, its period, sweeps, envelope, linear
+// counter, noise modes and the DMC's looped and interrupting samples.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "apu/apu.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int16_t SILENCE = -15000;         // every channel on, every level 0
+constexpr int16_t PULSE_AT_15 = -10518;     // one pulse at 15, the rest 0
+constexpr int16_t NOISE_AT_15 = -9767;
+constexpr int16_t TRIANGLE_AT_15 = -7607;
+constexpr int16_t DMC_AT_127 = 2227;
+constexpr int16_t DMC_DISABLED = -4434;     // level 64 of a disabled DMC, the rest 0
+constexpr size_t LONG_SILENCE = 20000;      // separates the notes of a cartridge
+
+uint32_t le32(const std::vector<uint8_t>& b, size_t at) {
+  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
+}
+uint16_t le16(const std::vector<uint8_t>& b, size_t at) { return static_cast<uint16_t>(b[at] | b[at + 1] << 8); }
+
+// Runs a cartridge to its result and returns its WAV samples (once per cartridge).
+const std::vector<int16_t>& samples_of(const std::string& name) {
+  static std::map<std::string, std::vector<int16_t>> cache;
+  auto found = cache.find(name);
+  if (found != cache.end()) return found->second;
+  std::vector<int16_t>& samples = cache[name];
+  const fs::path image = fs::path(OWN_ROM_DIR) / (name + ".nes");
+  if (!fs::exists(image)) return samples;
+  const fs::path wav = fs::temp_directory_path() / ("apu_" + name + "_" + std::to_string(getpid()) + ".wav");
+  const std::string command = std::string(NES_HEADLESS) + " '" + image.string() + "' --result --frames 400 --wav '" +
+                              wav.string() + "' > /dev/null 2>&1";
+  const int status = std::system(command.c_str());
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << command;
+  std::ifstream in(wav, std::ios::binary);
+  const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  fs::remove(wav);
+  // Header: RIFF/WAVE, a 16-byte PCM format chunk (mono, 16 bits, one sample per CPU cycle), data.
+  EXPECT_GE(bytes.size(), 44u);
+  if (bytes.size() < 44) return samples;
+  EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 4), "RIFF");
+  EXPECT_EQ(std::string(bytes.begin() + 8, bytes.begin() + 16), "WAVEfmt ");
+  EXPECT_EQ(le32(bytes, 16), 16u);
+  EXPECT_EQ(le16(bytes, 20), 1);  // PCM
+  EXPECT_EQ(le16(bytes, 22), 1);  // mono
+  EXPECT_EQ(le32(bytes, 24), 1789800u);
+  EXPECT_EQ(le32(bytes, 28), 2u * 1789800u);
+  EXPECT_EQ(le16(bytes, 32), 2);
+  EXPECT_EQ(le16(bytes, 34), 16);
+  EXPECT_EQ(std::string(bytes.begin() + 36, bytes.begin() + 40), "data");
+  const uint32_t data = le32(bytes, 40);
+  EXPECT_EQ(data, bytes.size() - 44);
+  EXPECT_EQ(le32(bytes, 4), 36 + data);
+  for (size_t at = 44; at + 1 < bytes.size(); at += 2) samples.push_back(static_cast<int16_t>(le16(bytes, at)));
+  return samples;
+}
+
+#define SAMPLES_OR_SKIP(var, name)                                                       \
+  const std::vector<int16_t>& var = samples_of(name);                                    \
+  if (var.empty()) GTEST_SKIP() << name << ".nes was not built or gave no samples";
+
+// The notes of a cartridge: the stretches after each run of at least LONG_SILENCE silent samples,
+// up to the next such run or the end.
+struct Span {
+  size_t begin, end;
+};
+std::vector<Span> notes(const std::vector<int16_t>& s) {
+  std::vector<Span> spans;
+  size_t i = 0;
+  bool after_silence = false;
+  size_t begin = 0;
+  while (i < s.size()) {
+    size_t j = i;
+    while (j < s.size() && s[j] == s[i]) ++j;
+    if (s[i] == SILENCE && j - i >= LONG_SILENCE) {
+      if (after_silence && begin < i) spans.push_back({begin, i});
+      after_silence = true;
+      begin = j;
+    }
+    i = j;
+  }
+  if (after_silence && begin < s.size()) spans.push_back({begin, s.size()});
+  return spans;
+}
+
+// Lengths of the runs of equal samples within a span.
+std::vector<size_t> run_lengths(const std::vector<int16_t>& s, Span span) {
+  std::vector<size_t> runs;
+  for (size_t i = span.begin; i < span.end;) {
+    size_t j = i;
+    while (j < span.end && s[j] == s[i]) ++j;
+    runs.push_back(j - i);
+    i = j;
+  }
+  return runs;
+}
+
+// Positions where the samples rise from `low` to something else.
+std::vector<size_t> rising_edges(const std::vector<int16_t>& s, Span span, int16_t low) {
+  std::vector<size_t> edges;
+  for (size_t i = span.begin + 1; i < span.end; ++i)
+    if (s[i - 1] == low && s[i] != low) edges.push_back(i);
+  return edges;
+}
+
+// The smallest lag at which the window [from, from + length) repeats, up to `max_lag`; 0 if none.
+size_t repeat_lag(const std::vector<int16_t>& s, size_t from, size_t length, size_t max_lag) {
+  for (size_t lag = 1; lag <= max_lag; ++lag) {
+    bool same = true;
+    for (size_t i = from; same && i < from + length; ++i) same = s[i] == s[i + lag];
+    if (same) return lag;
+  }
+  return 0;
+}
+
+// Sample -> level of one channel sounding alone (the others at 0), from the mixer.
+std::map<int16_t, int32_t> levels_of(int channel) {
+  std::map<int16_t, int32_t> levels;
+  for (int32_t v = 0; v < (channel == DMC ? 128 : 16); ++v) {
+    const int16_t sample = channel <= PULSE2 ? mix_sample(v, 0, 0, 0)
+                           : channel == TRIANGLE ? mix_sample(0, v, 0, 0)
+                           : channel == NOISE    ? mix_sample(0, 0, v, 0)
+                                                 : mix_sample(0, 0, 0, v);
+    levels[sample] = v;
+  }
+  return levels;
+}
+
+// ---- pulse notes: duties, sweeps, envelope -------------------------------------------------
+
+TEST(PulseNotesWav, DutyCyclesHaveExactLevelsAndPeriods) {
+  SAMPLES_OR_SKIP(s, "apu_pulse_notes");
+  const auto spans = notes(s);
+  ASSERT_EQ(spans.size(), 7u);
+  constexpr size_t STEP = 2 * 200 + 3;  // cycles per duty step at P = 200
+  constexpr size_t PERIOD = 8 * STEP;
+  const size_t high_steps[4] = {1, 2, 4, 6};
+  for (int duty = 0; duty < 4; ++duty) {
+    SCOPED_TRACE("duty " + std::to_string(duty));
+    const Span span = spans[duty];
+    const auto edges = rising_edges(s, span, SILENCE);
+    ASSERT_GE(edges.size(), 33u);
+    for (size_t k = 2; k + 1 < edges.size(); ++k) ASSERT_EQ(edges[k] - edges[k - 1], PERIOD) << k;
+    // From the second rising edge on, every sample for 30 periods.
+    const size_t r = edges[1];
+    for (size_t i = r; i < r + 30 * PERIOD; ++i)
+      ASSERT_EQ(s[i], (i - r) % PERIOD < high_steps[duty] * STEP ? PULSE_AT_15 : SILENCE) << i - r;
+  }
+}
+
+// Follows a swept note run by run: each run (four duty steps of duty 2) lasts 4 x (2P + 3) cycles
+// for the current P, or mixes the current and the next P when the sweep changed it within the run.
+// Returns how far along `periods` the note got, and how many runs it spent at the last period.
+std::pair<size_t, size_t> follow_sweep(const std::vector<size_t>& runs, const std::vector<int32_t>& periods) {
+  auto step = [](int32_t p) { return static_cast<size_t>(2 * p + 3); };
+  size_t k = 0, runs_at_last = 0;
+  for (size_t i = 2; i + 1 < runs.size(); ++i) {  // the first two and the last run are partial
+    const size_t r = runs[i];
+    bool ok = r == 4 * step(periods[k]);
+    if (!ok && k + 1 < periods.size()) {
+      for (size_t a = 0; a < 4 && !ok; ++a) ok = r == a * step(periods[k]) + (4 - a) * step(periods[k + 1]);
+      if (ok) ++k;
+    }
+    EXPECT_TRUE(ok) << "run " << i << " of " << r << " cycles at period " << periods[k];
+    if (!ok) break;
+    if (k + 1 == periods.size()) ++runs_at_last;
+  }
+  return {k, runs_at_last};
+}
+
+TEST(PulseNotesWav, SweepUpOnPulseTwoAddsHalfThePeriodUntilItWouldPass7FF) {
+  SAMPLES_OR_SKIP(s, "apu_pulse_notes");
+  const auto spans = notes(s);
+  ASSERT_EQ(spans.size(), 7u);
+  std::vector<int32_t> periods = {0x100};
+  while (periods.back() + (periods.back() >> 1) < 0x800) periods.push_back(periods.back() + (periods.back() >> 1));
+  ASSERT_EQ(periods.back(), 1944);
+  for (size_t i = spans[4].begin; i < spans[4].end; ++i) ASSERT_TRUE(s[i] == SILENCE || s[i] == PULSE_AT_15);
+  const auto [reached, runs_at_last] = follow_sweep(run_lengths(s, spans[4]), periods);
+  EXPECT_EQ(reached, periods.size() - 1);
+  EXPECT_GE(runs_at_last, 4u);  // 1944 + 972 is not stored: the note stays at 1944
+}
+
+TEST(PulseNotesWav, SweepDownOnPulseOneSubtractsAQuarterAndOneUntilBelowEight) {
+  SAMPLES_OR_SKIP(s, "apu_pulse_notes");
+  const auto spans = notes(s);
+  ASSERT_EQ(spans.size(), 7u);
+  std::vector<int32_t> periods = {0x200};
+  while (periods.back() >= 8) periods.push_back(periods.back() - (periods.back() >> 2) - 1);
+  ASSERT_EQ(periods.back(), 7);
+  const auto [reached, runs_at_last] = follow_sweep(run_lengths(s, spans[5]), periods);
+  EXPECT_EQ(reached, periods.size() - 1);
+  EXPECT_GE(runs_at_last, 100u);  // period 7 is not swept any further
+}
+
+TEST(PulseNotesWav, LoopingEnvelopeFallsOneStepPerQuarterFrameAndWrapsTo15) {
+  SAMPLES_OR_SKIP(s, "apu_pulse_notes");
+  const auto spans = notes(s);
+  ASSERT_EQ(spans.size(), 7u);
+  const Span span = spans[6];
+  const auto levels = levels_of(PULSE1);
+  // A new envelope level shows from the next duty step on, and only in a high step: up to the four
+  // low steps and one more after the change.
+  constexpr size_t LATEST = 5 * (2 * 50 + 3);
+  // First sample of each new level; levels are seen only while the duty is high.
+  std::vector<std::pair<size_t, int32_t>> changes;
+  for (size_t i = span.begin; i < span.end; ++i) {
+    const auto it = levels.find(s[i]);
+    ASSERT_NE(it, levels.end()) << "sample " << s[i] << " at " << i;
+    if (it->second == 0) continue;
+    if (changes.empty() || changes.back().second != it->second) changes.push_back({i, it->second});
+  }
+  ASSERT_GE(changes.size(), 30u);
+  EXPECT_EQ(changes.front().second, 15);
+  int wraps = 0;
+  for (size_t k = 1; k < changes.size(); ++k) {
+    const auto [at, level] = changes[k];
+    const auto [previous_at, previous] = changes[k - 1];
+    const bool wrap = previous == 1;
+    EXPECT_EQ(level, wrap ? 15 : previous - 1) << k;
+    // One quarter frame per level (7457.5 cycles), two across the silent level 0.
+    const double expected = wrap ? 14915.0 : 7457.5;
+    EXPECT_NEAR(static_cast<double>(at - previous_at), expected, LATEST + 1.0) << k;
+    wraps += wrap;
+  }
+  EXPECT_GE(wraps, 2);
+}
+
+// ---- noise and triangle ---------------------------------------------------------------------
+
+TEST(NoiseNotesWav, ShortModeRepeatsEvery93ShiftsAndLongModeDoesNot) {
+  SAMPLES_OR_SKIP(s, "apu_triangle_noise_notes");
+  const auto spans = notes(s);
+  ASSERT_EQ(spans.size(), 3u);
+  constexpr size_t SHIFT = 32 + 1;  // period index 4
+  for (int mode = 0; mode < 2; ++mode) {
+    const Span span = spans[mode];
+    ASSERT_GT(span.end - span.begin, 100000u);
+    for (size_t i = span.begin; i < span.end; ++i) ASSERT_TRUE(s[i] == SILENCE || s[i] == NOISE_AT_15) << i;
+    const auto runs = run_lengths(s, span);
+    for (size_t k = 1; k + 1 < runs.size(); ++k) ASSERT_EQ(runs[k] % SHIFT, 0u) << k;
+  }
+  const size_t from = spans[0].begin + 10000;
+  EXPECT_EQ(repeat_lag(s, from, 60000, 4000), 93 * SHIFT);
+  EXPECT_EQ(repeat_lag(s, spans[1].begin + 10000, 60000, 4000), 0u);
+}
+
+TEST(TriangleNoteWav, RampsThroughAllLevelsAndStopsAfter20QuarterFrames) {
+  SAMPLES_OR_SKIP(s, "apu_triangle_noise_notes");
+  const auto spans = notes(s);
+  ASSERT_EQ(spans.size(), 3u);
+  const Span span = spans[2];
+  const auto levels = levels_of(TRIANGLE);
+  constexpr size_t STEP = 100 + 2;
+  std::vector<std::pair<size_t, int32_t>> changes;
+  int32_t previous = 0;
+  for (size_t i = span.begin; i < span.end; ++i) {
+    const auto it = levels.find(s[i]);
+    ASSERT_NE(it, levels.end()) << "sample " << s[i] << " at " << i;
+    if (it->second != previous) {
+      EXPECT_EQ(std::abs(it->second - previous), 1) << i;
+      changes.push_back({i, it->second});
+    }
+    previous = it->second;
+  }
+  ASSERT_GT(changes.size(), 100u);
+  // Steps every P + 2 cycles; the top and bottom levels are played twice.
+  size_t peaks = 0, last_peak = 0;
+  for (size_t k = 1; k < changes.size(); ++k) {
+    const size_t gap = changes[k].first - changes[k - 1].first;
+    ASSERT_TRUE(gap == STEP || gap == 2 * STEP) << k << ": " << gap;
+    if (changes[k].second == 15) {
+      if (peaks > 0) {
+        EXPECT_EQ(changes[k].first - last_peak, 32 * STEP);
+      }
+      ++peaks;
+      last_peak = changes[k].first;
+      EXPECT_EQ(s[changes[k].first], TRIANGLE_AT_15);
+    }
+  }
+  EXPECT_GE(peaks, 40u);
+  // The linear counter (20) ends the note at the 20th quarter frame after the $4017 write, 149150
+  // cycles; the note began 6 cycles after that write, within one step; a turn may hide a step.
+  const size_t duration = changes.back().first - changes.front().first;
+  EXPECT_LE(duration, 149150u - 6);
+  EXPECT_GE(duration, 149150u - 6 - 4 * STEP);
+  // After it the level holds to the end.
+  EXPECT_GT(span.end - changes.back().first, 50000u);
+}
+
+// ---- DMC ------------------------------------------------------------------------------------
+
+// The DMC cartridge: silence, the looped sample, the disabled DMC, the interrupting sample, the
+// disabled DMC again.
+struct DmcParts {
+  Span looped, interrupting;
+};
+DmcParts dmc_parts(const std::vector<int16_t>& s) {
+  std::vector<Span> disabled;  // runs of DMC_DISABLED longer than LONG_SILENCE
+  for (size_t i = 0; i < s.size();) {
+    size_t j = i;
+    while (j < s.size() && s[j] == s[i]) ++j;
+    if (s[i] == DMC_DISABLED && j - i >= LONG_SILENCE) disabled.push_back({i, j});
+    i = j;
+  }
+  const auto silent = notes(s);
+  if (disabled.size() != 2 || silent.empty()) return {{0, 0}, {0, 0}};
+  return {{silent[0].begin, disabled[0].begin}, {disabled[0].end, disabled[1].begin}};
+}
+
+// The levels after each of the 136 bits of the looped sample, played from 63 with the 0-127 limits.
+std::vector<int32_t> looped_sample_levels() {
+  const uint8_t bytes[17] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x00, 0x00,
+                             0x00, 0xFF, 0x55, 0x55, 0x55, 0x55, 0x55, 0x55};
+  std::vector<int32_t> levels;
+  int32_t level = 63;
+  for (uint8_t byte : bytes)
+    for (int bit = 0; bit < 8; ++bit) {
+      const int32_t next = level + ((byte >> bit) & 1 ? 2 : -2);
+      if (next >= 0 && next <= 127) level = next;
+      levels.push_back(level);
+    }
+  return levels;
+}
+
+TEST(DmcNotesWav, LoopedSampleRepeatsExactlyWithItsCeiling) {
+  SAMPLES_OR_SKIP(s, "apu_dmc_notes");
+  const DmcParts parts = dmc_parts(s);
+  ASSERT_GT(parts.looped.end, parts.looped.begin + 200000);
+  constexpr size_t BIT = 54 + 2;
+  constexpr size_t LOOP = 17 * 8 * BIT;
+  // The whole loop repeats exactly, also across the hand-off of the first full buffer.
+  const size_t from = parts.looped.begin + 2 * LOOP;
+  ASSERT_LT(from, SAMPLES_PER_BUFFER);
+  EXPECT_EQ(repeat_lag(s, from, 150000, LOOP + 10), LOOP);
+  // Level 127 is reached at bit 32 and held through bit 40 (the ceiling stops eight rising bits):
+  // nine bits, plus the four fetch cycles stored before the sample that leaves it.
+  const auto runs_at_top = [&] {
+    std::vector<size_t> runs;
+    for (size_t i = parts.looped.begin; i < parts.looped.end;) {
+      size_t j = i;
+      while (j < parts.looped.end && s[j] == s[i]) ++j;
+      if (s[i] == DMC_AT_127) runs.push_back(j - i);
+      i = j;
+    }
+    return runs;
+  }();
+  ASSERT_GE(runs_at_top.size(), 25u);
+  for (size_t r : runs_at_top) EXPECT_EQ(r, 9 * BIT + 4);
+  // The succession of levels is the sample's, bit after bit.
+  const auto levels = levels_of(DMC);
+  std::vector<int32_t> heard;
+  for (size_t i = from; i < from + 3 * LOOP; ++i) {
+    const auto it = levels.find(s[i]);
+    ASSERT_NE(it, levels.end()) << i;
+    if (heard.empty() || heard.back() != it->second) heard.push_back(it->second);
+  }
+  std::vector<int32_t> played;
+  const auto one_loop = looped_sample_levels();
+  for (int loop = 0; loop < 5; ++loop)
+    for (int32_t level : one_loop)
+      if (played.empty() || played.back() != level) played.push_back(level);
+  // `heard` starts somewhere in the loop: find it in `played`.
+  bool found = false;
+  for (size_t offset = 0; offset < played.size() - heard.size() && !found; ++offset)
+    found = std::equal(heard.begin(), heard.end(), played.begin() + static_cast<std::ptrdiff_t>(offset));
+  EXPECT_TRUE(found);
+  EXPECT_EQ(*std::min_element(heard.begin(), heard.end()), 47);
+}
+
+TEST(DmcNotesWav, InterruptAtTheSampleEndAndSelfDisableOneExpiryLater) {
+  SAMPLES_OR_SKIP(s, "apu_dmc_notes");
+  const DmcParts parts = dmc_parts(s);
+  ASSERT_GT(parts.interrupting.end, parts.interrupting.begin);
+  constexpr size_t BIT = 54 + 2;
+  const Span part = parts.interrupting;
+  // The handler sets the level to 127, which shows at the next expiry, the one at which the DMC
+  // (IRQ flag now clear) switches itself off: exactly one sample of 127, then the disabled level.
+  std::vector<size_t> top;
+  for (size_t i = part.begin; i < part.end; ++i)
+    if (s[i] == DMC_AT_127) top.push_back(i);
+  ASSERT_EQ(top.size(), 1u);
+  const size_t z = top[0];
+  for (size_t i = z + 1; i < s.size() && i < z + 1000; ++i) ASSERT_EQ(s[i], DMC_DISABLED) << i - z;
+  // Before it: the last bit of the byte, held for two expiries (the one that raised the interrupt
+  // changes nothing), after eight rising bits a bit apart; the first bit's sample comes after the
+  // four cycles of the fetch that brought the byte.
+  const auto levels = levels_of(DMC);
+  const size_t last_bit = z - 2 * BIT;
+  for (size_t i = last_bit; i < z; ++i) ASSERT_EQ(s[i], s[last_bit]) << i - last_bit;
+  for (int bit = 1; bit < 8; ++bit) {
+    const size_t at = last_bit - static_cast<size_t>(bit) * BIT + (bit == 7 ? 4 : 0);
+    EXPECT_EQ(levels.at(s[at]) + 2 * bit, levels.at(s[last_bit])) << bit;
+    EXPECT_NE(s[at - 1], s[at]) << bit;
+  }
+}
+
+}  // namespace
