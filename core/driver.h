@@ -16,3 +16,8 @@ bool machine_power_on(const char* path, std::string& error);
 
 // Runs CPU steps for ever, sleeping after every 10000.
 [[noreturn]] void emulation_loop();
+
+// Called on the emulation thread right after each of those sleeps, when set: the window program
+// holds the machine to the pace of its sound device here. Null by default.
+using PaceHook = void (*)();
+extern PaceHook pace_hook;

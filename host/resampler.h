@@ -1,0 +1,42 @@
+// Converts the console's sample stream (one sample per CPU cycle) to the rate of a sound device:
+// a windowed-sinc low-pass that removes everything the output rate cannot carry, evaluated only at
+// the output instants (polyphase), so that no tone above half the output rate folds back audibly.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+class Resampler {
+ public:
+  // Both rates in samples per second. The ratio is kept exact, as output_rate/input_rate reduced
+  // to lowest terms; its numerator is the number of filter phases, at most MAX_PHASES.
+  Resampler(uint32_t input_rate, uint32_t output_rate);
+
+  static constexpr uint32_t MAX_PHASES = 1024;
+  // Stop-band attenuation of the low-pass in dB; the pass band reaches PASS_BAND of the output rate.
+  static constexpr double STOP_BAND_DB = 80.0;
+  static constexpr double PASS_BAND = 0.40;
+
+  // Takes `count` further input samples and writes the output samples that they complete to `out`,
+  // which must hold max_output(count) samples. Returns how many it wrote. Output sample n stands
+  // for input time n * input_rate / output_rate - delay(); across calls the stream is seamless, so
+  // the way the input is cut into pieces never changes the output.
+  size_t process(const int16_t* in, size_t count, int16_t* out);
+
+  // Most output samples that `count` further input samples can complete.
+  size_t max_output(size_t count) const;
+  // The filter's delay in input samples.
+  double delay() const { return static_cast<double>(taps_) / 2.0; }
+  size_t taps() const { return taps_; }
+  uint32_t phases() const { return phases_; }
+
+ private:
+  uint32_t phases_;        // L: output rate / gcd
+  uint32_t step_;          // M: input rate / gcd; output n is at input time n * M / L
+  size_t taps_;            // filter length in input samples, a multiple of 8
+  std::vector<float> coefficients_;  // phases_ rows of taps_, oldest input first
+  std::vector<float> window_;        // the last taps_ - 1 inputs, then the ones not yet used
+  uint64_t inputs_taken_ = 0;        // input samples received so far
+  uint64_t next_newest_ = 0;         // index of the newest input that the next output uses
+  uint32_t next_phase_ = 0;          // and its fractional position beyond it, in 1/L
+};

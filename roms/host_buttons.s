@@ -1,0 +1,150 @@
+; config: nrom16
+; Shows the first controller on screen: eight boxes in a row, one per button in the order the
+; controller sends them (A, B, Select, Start, Up, Down, Left, Right), green while the button is held
+; and grey while it is not. The buttons are read once per frame in the NMI handler.
+.include "result.inc"
+INES_HEADER 1, 1, $00, $00
+
+PPUCTRL   = $2000
+PPUMASK   = $2001
+PPUSTATUS = $2002
+PPUSCROLL = $2005
+PPUADDR   = $2006
+PPUDATA   = $2007
+JOYPAD1   = $4016
+
+NMI_ON         = $80     ; PPUCTRL: NMI at vertical blank, nametable $2000, step 1
+SHOW_BACKGROUND = $0A    ; PPUMASK: background on, also in the leftmost 8 pixels
+TILE_BLANK = 0
+TILE_HELD  = 1           ; solid colour 1
+TILE_FREE  = 2           ; solid colour 2
+BOX_ROW_1 = $2000 + 14 * 32 + 4   ; boxes are 2x2 tiles, one blank tile apart, from column 4
+BOX_ROW_2 = BOX_ROW_1 + 32
+
+.segment "ZEROPAGE"
+buttons: .res 1          ; bit 7 = A ... bit 0 = Right (the order of the serial reads)
+shift:   .res 1
+
+.segment "CODE"
+reset:  sei
+        cld
+        ldx #$FF
+        txs
+        lda #0
+        sta PPUCTRL
+        sta PPUMASK
+        bit PPUSTATUS
+wait1:  bit PPUSTATUS        ; two vertical blanks: the PPU has warmed up
+        bpl wait1
+wait2:  bit PPUSTATUS
+        bpl wait2
+
+        lda #$3F             ; palette 0: backdrop, held, free
+        sta PPUADDR
+        lda #$00
+        sta PPUADDR
+        ldx #0
+palette_copy:
+        lda palette,x
+        sta PPUDATA
+        inx
+        cpx #4
+        bne palette_copy
+
+        lda #$20             ; nametable $2000 and its attributes: blank, palette 0
+        sta PPUADDR
+        lda #$00
+        sta PPUADDR
+        ldx #4
+        ldy #0
+clear:  sta PPUDATA
+        iny
+        bne clear
+        dex
+        bne clear
+
+        lda #0
+        sta buttons
+        jsr draw_boxes
+        lda #0
+        sta PPUSCROLL
+        sta PPUSCROLL
+        lda #NMI_ON
+        sta PPUCTRL
+        lda #SHOW_BACKGROUND
+        sta PPUMASK
+forever:
+        jmp forever
+
+; Vertical blank: draw the buttons of the last read, then read them again.
+nmi:    pha
+        txa
+        pha
+        bit PPUSTATUS
+        jsr draw_boxes
+        lda #0
+        sta PPUSCROLL
+        sta PPUSCROLL
+        lda #NMI_ON
+        sta PPUCTRL
+        jsr read_buttons
+        pla
+        tax
+        pla
+irq:    rti
+
+read_buttons:
+        lda #1
+        sta JOYPAD1
+        lda #0
+        sta JOYPAD1
+        ldx #8
+next_button:
+        lda JOYPAD1
+        lsr a                ; bit 0 -> carry
+        rol buttons
+        dex
+        bne next_button
+        rts
+
+draw_boxes:
+        lda #>BOX_ROW_1
+        sta PPUADDR
+        lda #<BOX_ROW_1
+        sta PPUADDR
+        jsr draw_row
+        lda #>BOX_ROW_2
+        sta PPUADDR
+        lda #<BOX_ROW_2
+        sta PPUADDR
+        ; fall through to the second row
+
+; One row of the eight boxes: two tiles per button, then a blank one.
+draw_row:
+        lda buttons
+        sta shift
+        ldx #8
+box:    asl shift            ; next button, A first, into carry
+        lda #TILE_FREE
+        bcc store
+        lda #TILE_HELD
+store:  sta PPUDATA
+        sta PPUDATA
+        lda #TILE_BLANK
+        sta PPUDATA
+        dex
+        bne box
+        rts
+
+palette:
+        .byte $0F, $2A, $00, $30   ; black backdrop, green held, grey free
+
+.segment "VECTORS"
+        .word nmi, reset, irq
+
+.segment "CHARS"
+        .res 16, $00               ; tile 0: colour 0
+        .res 8, $FF                ; tile 1: colour 1 (low plane set)
+        .res 8, $00
+        .res 8, $00                ; tile 2: colour 2 (high plane set)
+        .res 8, $FF

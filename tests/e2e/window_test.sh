@@ -1,0 +1,367 @@
+#!/usr/bin/env bash
+# The window program on a virtual X display with a window manager: the window "NES" shows the same
+# picture as the headless runner, keys reach the game, the speed keys change the speed, Escape
+# switches the window style, closing ends the process with code 0, and a start that cannot go on
+# (no display, no test.nes, bad image) ends with a message and a non-zero code.
+#
+# usage: window_test.sh NES NES_HEADLESS ROM_DIR SOUND_COMPARE   exit 0 passed, 1 failed, 77 skipped
+set -uo pipefail
+
+nes="$1" headless="$2" roms="$3" sound_compare="$4"
+SKIP=77
+
+for tool in Xvfb openbox xdotool xwininfo xprop import convert compare od; do
+  if ! command -v "$tool" >/dev/null; then
+    echo "SKIP: $tool is not installed (scripts/install-deps.sh installs it)"
+    exit $SKIP
+  fi
+done
+
+# In a ThreadSanitizer build: report races on stderr, but not Mesa's own (see tsan.supp).
+export TSAN_OPTIONS="${TSAN_OPTIONS:-} suppressions=$(cd "$(dirname "$0")" && pwd)/tsan.supp"
+
+work="$(mktemp -d)"
+started=()   # processes this script started, ended by id at the end
+cleanup() {
+  for pid in "${started[@]}"; do kill "$pid" 2>/dev/null; done
+  wait 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+pass() { echo "ok: $*"; }
+
+# --- the display: Xvfb on a free display number, and openbox to frame the windows
+exec 3>"$work/display"
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+started+=($!)
+exec 3>&-
+for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.05; done
+if [ ! -s "$work/display" ]; then
+  echo "SKIP: Xvfb did not start: $(cat "$work/xvfb.log")"
+  exit $SKIP
+fi
+export DISPLAY=":$(head -n1 "$work/display")"
+unset WAYLAND_DISPLAY
+openbox >"$work/openbox.log" 2>&1 &
+started+=($!)
+for _ in $(seq 100); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break; sleep 0.05; done
+
+# --- helpers
+rom="$roms/host_buttons.nes"
+[ -f "$rom" ] || { echo "FAIL: $rom is missing"; exit 1; }
+
+# The window titled "NES" of process $1, waiting up to 10 s for it.
+window_of() {
+  for _ in $(seq 200); do
+    for id in $(xdotool search --name '^NES$' 2>/dev/null); do
+      [ "$(xdotool getwindowpid "$id" 2>/dev/null)" = "$1" ] && { echo "$id"; return 0; }
+    done
+    sleep 0.05
+  done
+  return 1
+}
+
+# Reference pictures from the headless runner, one per controller byte (hex).
+reference() {
+  local file="$work/ref_$1.png"
+  [ -f "$file" ] || "$headless" "$rom" --frames 30 --buttons "0:$1" --screenshot "$file" >/dev/null
+  echo "$file"
+}
+
+# The window's drawing area scaled back to 256x240, one pixel per block.
+shot() { import -window "$1" png:- 2>/dev/null | convert png:- -sample '256x240!' "$2"; }
+
+differing_pixels() { compare -metric AE "$1" "$2" null: 2>&1; }
+
+# Waits up to 5 s for the window to show the headless picture of controller byte $2.
+expect_picture() {
+  local id="$1" mask="$2" what="$3" ref diff=""
+  ref="$(reference "$mask")"
+  for _ in $(seq 25); do
+    shot "$id" "$work/shot.png"
+    diff="$(differing_pixels "$work/shot.png" "$ref")"
+    [ "$diff" = "0" ] && { pass "$what"; return 0; }
+    sleep 0.2
+  done
+  cp "$work/shot.png" "$work/failed_$mask.png"
+  fail "$what: $diff pixels differ from nes-headless --buttons 0:$mask"
+}
+
+# Last "sleep_interval N ms" and "F frames/s" reported on stdout ($1), empty when none.
+last_sleep() { grep -o 'sleep_interval [0-9-]* ms' "$1" | tail -n1 | awk '{print $2}'; }
+last_fps() { grep -o '[0-9.]* frames/s' "$1" | tail -n1 | awk '{print $1}'; }
+# The second "frames/s" report after line $2 of $1 (the first still spans the time before), waiting
+# up to 30 s for it.
+fps_after() {
+  local reports=""
+  for _ in $(seq 300); do
+    reports="$(tail -n +"$(( $2 + 1 ))" "$1" | grep -o '[0-9.]* frames/s' | awk '{print $1}')"
+    [ "$(grep -c . <<<"$reports")" -ge 2 ] && { sed -n 2p <<<"$reports"; return; }
+    sleep 0.1
+  done
+}
+lines() { wc -l <"$1"; }
+
+# Waits up to $2 seconds for process $1, a child of this shell, to end; sets `code` to its exit
+# code, or to "running".
+wait_exit() {
+  local pid="$1" tenths=$(( $2 * 10 ))
+  code=running
+  for _ in $(seq "$tenths"); do
+    if ! kill -0 "$pid" 2>/dev/null; then
+      wait "$pid"
+      code=$?
+      return
+    fi
+    sleep 0.1
+  done
+}
+
+no_races() {
+  if grep -q 'ThreadSanitizer' "$1"; then
+    fail "$2: ThreadSanitizer reports: $(grep -m3 -A12 'WARNING: ThreadSanitizer' "$1")"
+  else
+    pass "$2: no ThreadSanitizer report"
+  fi
+}
+
+# --- the main run: picture, keys, speed keys, Escape, sound, closing
+play="$work/play"
+mkdir -p "$play"
+cp "$rom" "$play/test.nes"
+(cd "$play" && exec env NES_DEBUG=1 SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$play/sound.raw" \
+   "$nes" >"$play/out" 2>"$play/err") &
+nes_pid=$!
+started+=($nes_pid)
+if ! wid="$(window_of $nes_pid)"; then
+  fail "no window titled NES appeared; stderr: $(cat "$play/err")"
+  exit 1
+fi
+pass "window titled NES appeared"
+summary=""
+for _ in $(seq 50); do
+  summary="$(grep -m1 'kB ROM' "$play/out")" && break
+  sleep 0.1
+done
+[ "$summary" = "1 * 16kB ROM, 1 * 8kB VROM, mapper 0, ctrlbyte 00" ] \
+  && pass "summary line on stdout" || fail "summary line is '$summary'"
+expect_picture "$wid" 00 "window shows the headless picture"
+
+xdotool windowactivate --sync "$wid" >/dev/null 2>&1
+# Each key alone: the controller byte as the game reads it (one box lit per button).
+for pair in Right:01 Left:02 Up:04 Down:08 x:10 z:20 space:40 Return:80 KP_Enter:80; do
+  key="${pair%%:*}" mask="${pair##*:}"
+  xdotool keydown "$key"
+  expect_picture "$wid" "$mask" "key $key held gives buttons $mask"
+  xdotool keyup "$key"
+  expect_picture "$wid" 00 "key $key released"
+done
+xdotool keydown Right keydown z
+expect_picture "$wid" 21 "Right and Z held give 21"
+xdotool keyup z
+expect_picture "$wid" 01 "releasing Z leaves 01"
+xdotool keyup Right
+# Keys outside the table change nothing: no button, no speed change.
+sleep_lines="$(grep -c sleep_interval "$play/out")"
+xdotool keydown a keydown s keydown F1 keydown plus keydown minus
+sleep 0.3
+expect_picture "$wid" 00 "A, S, F1 and the main keyboard's plus and minus press no button"
+xdotool keyup a keyup s keyup F1 keyup plus keyup minus
+[ "$(grep -c sleep_interval "$play/out")" = "$sleep_lines" ] \
+  && pass "keys outside the table leave sleep_interval alone" \
+  || fail "a key outside the table changed sleep_interval"
+
+# Paced by the sound device: not faster than real time (60.1 frames/s). The first report includes
+# the start's head start of two buffers; the disk driver's clock jitters by a period (20 ms), so
+# single reports of one second wander a little and the mean is what counts.
+sleep 2.5
+mean="$(grep -o '[0-9.]* frames/s' "$play/out" | tail -n +2 | awk '{s += $1; n++} END {print n ? s / n : 0}')"
+awk -v p="$mean" 'BEGIN { exit !(p > 0 && p <= 60.6) }' && pass "paced by the sound device: $mean frames/s" \
+  || fail "not paced to real time: $mean frames/s"
+fast="$(last_fps "$play/out")"
+for _ in 1 2 3 4 5 6; do xdotool key KP_Add; done
+sleep 0.3
+[ "$(last_sleep "$play/out")" = 30 ] && pass "six keypad plus presses give 30 ms" \
+  || fail "six keypad plus presses give '$(last_sleep "$play/out")' ms, not 30"
+mark="$(lines "$play/out")"
+slow="$(fps_after "$play/out" "$mark")"
+echo "   frames/s: $fast at 0 ms, $slow at 30 ms"
+if [ -n "$fast" ] && [ -n "$slow" ] && awk -v f="$fast" -v s="$slow" 'BEGIN { exit !(s < 0.75 * f) }'; then
+  pass "30 ms of sleep slows the emulation down ($fast -> $slow frames/s)"
+else
+  fail "30 ms of sleep did not slow the emulation down ($fast -> $slow frames/s)"
+fi
+for _ in $(seq 8); do xdotool key KP_Subtract; done
+sleep 0.3
+[ "$(last_sleep "$play/out")" = 0 ] && pass "keypad minus stops at 0 ms" \
+  || fail "eight keypad minus presses give '$(last_sleep "$play/out")' ms, not 0"
+grep -q 'sleep_interval -' "$play/out" && fail "sleep_interval went below 0"
+mark="$(lines "$play/out")"
+again="$(fps_after "$play/out" "$mark")"
+if [ -n "$again" ] && [ -n "$slow" ] && awk -v a="$again" -v s="$slow" 'BEGIN { exit !(a > 1.3 * s) }'; then
+  pass "back at 0 ms the emulation speeds up again ($slow -> $again frames/s)"
+else
+  fail "back at 0 ms the emulation did not speed up ($slow -> $again frames/s)"
+fi
+# Holding keypad plus repeats it.
+before="$(grep -c sleep_interval "$play/out")"
+xdotool keydown KP_Add
+sleep 1.2
+xdotool keyup KP_Add
+held="$(( $(grep -c sleep_interval "$play/out") - before ))"
+[ "$held" -ge 3 ] && pass "holding keypad plus repeats ($held changes)" \
+  || fail "holding keypad plus made $held changes"
+while [ "$(last_sleep "$play/out")" != 0 ]; do xdotool key KP_Subtract; sleep 0.05; done
+
+# Escape: bare 256x240 window kept on top at 0,0; again: the frame comes back, outer corner at 0,0.
+geometry() { xwininfo -id "$1" | awk '/Absolute upper-left X/ {x=$4} /Absolute upper-left Y/ {y=$4}
+                                      /Width:/ {w=$2} /Height:/ {h=$2} END {print x, y, w, h}'; }
+extents() { xprop -id "$1" _NET_FRAME_EXTENTS | sed 's/.*= //; s/,//g'; }
+on_top() { xprop -id "$1" _NET_WM_STATE | grep -q _NET_WM_STATE_ABOVE; }
+xdotool key Escape
+sleep 0.6
+[ "$(geometry "$wid")" = "0 0 256 240" ] && pass "Escape: window at 0,0 with 256x240" \
+  || fail "Escape: window at/size '$(geometry "$wid")', not '0 0 256 240'"
+[ "$(extents "$wid")" = "0 0 0 0" ] && pass "Escape: no frame" || fail "Escape: frame '$(extents "$wid")'"
+on_top "$wid" && pass "Escape: kept on top" || fail "Escape: not kept on top"
+expect_picture "$wid" 00 "the bare window shows the picture 1:1"
+xdotool key Escape
+sleep 0.6
+read -r left right top bottom <<<"$(extents "$wid")"
+read -r x y w h <<<"$(geometry "$wid")"
+if [ "${top:-0}" -gt 0 ] && [ "$x" = "$left" ] && [ "$y" = "$top" ] && [ "$w $h" = "256 240" ]; then
+  pass "second Escape: framed again (frame $left $right $top $bottom), frame corner at 0,0, 256x240 inside"
+else
+  fail "second Escape: frame '$left $right $top $bottom', window '$x $y $w $h'"
+fi
+on_top "$wid" && pass "second Escape: still on top" || fail "second Escape: not on top"
+
+# Sound: host_buttons leaves every channel off, so the console's level is 4500 throughout, and it
+# must reach the device unchanged after the rate conversion. The device plays silence (0) where
+# the emulation fell behind (slowed down above); other values belong only to the filter's rise
+# from the silence before the first buffer (a few dozen samples).
+read -r level silence other <<<"$(od -An -t d2 -v -w2 "$play/sound.raw" 2>/dev/null |
+  awk '$1 == 4500 {l++} $1 == 0 {z++} $1 != 4500 && $1 != 0 {o++} END {print l + 0, z + 0, o + 0}')"
+if [ "$level" -ge 48000 ] && [ "$other" -le 100 ]; then
+  pass "sound device got the level 4500 ($level samples; $silence silent, $other in the filter's rise)"
+else
+  fail "sound device got $level samples of 4500, $silence silent and $other others"
+fi
+
+# Closing: the window manager's close ends the process with code 0 within a second.
+xdotool windowactivate --sync "$wid" >/dev/null 2>&1
+xdotool key alt+F4
+wait_exit $nes_pid 1
+[ "$code" = 0 ] && pass "closing the window ends the process with code 0 within 1 s" \
+  || fail "after closing the window: exit code '$code'"
+no_races "$play/err" "main run"
+
+# --- without any sound device: the silent stand-in keeps the same pace
+quiet="$work/quiet"
+mkdir -p "$quiet"
+cp "$rom" "$quiet/test.nes"
+(cd "$quiet" && exec env NES_DEBUG=1 SDL_AUDIODRIVER=none "$nes" >"$quiet/out" 2>"$quiet/err") &
+quiet_pid=$!
+started+=($quiet_pid)
+if qid="$(window_of $quiet_pid)"; then
+  for _ in $(seq 200); do  # three reports of a second of sound each (slower in a sanitizer build)
+    [ "$(grep -c 'frames/s' "$quiet/out")" -ge 3 ] && break
+    sleep 0.1
+  done
+  grep -q 'silent stand-in' "$quiet/out" && pass "no sound device: the silent stand-in consumes the sound" \
+    || fail "no sound device: no silent stand-in reports: $(tail -n2 "$quiet/out")"
+  peak="$(grep -o '[0-9.]* frames/s' "$quiet/out" | tail -n +2 | awk '$1 > m {m = $1} END {print m + 0}')"
+  awk -v p="$peak" 'BEGIN { exit !(p > 0 && p <= 61) }' && pass "silent stand-in paces: at most $peak frames/s" \
+    || fail "silent stand-in: $peak frames/s"
+  echo "   frames/s with the silent stand-in: $(grep -o '[0-9.]* frames/s' "$quiet/out" | awk '{printf "%s ", $1}')"
+  xdotool windowactivate --sync "$qid" >/dev/null 2>&1
+  xdotool key alt+F4
+  wait_exit $quiet_pid 1
+  [ "$code" = 0 ] && pass "silent run closes with code 0" || fail "silent run after closing: '$code'"
+else
+  fail "no window in the run without sound device; stderr: $(cat "$quiet/err")"
+fi
+no_races "$quiet/err" "silent run"
+
+# --- sound: every sample the device gets is the console's, converted, in order
+notes="$work/notes"
+mkdir -p "$notes"
+cp "$roms/apu_pulse_notes.nes" "$notes/test.nes"
+(cd "$notes" && exec env NES_DEBUG=1 SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$notes/sound.raw" \
+   "$nes" >"$notes/out" 2>"$notes/err") &
+notes_pid=$!
+started+=($notes_pid)
+if nid="$(window_of $notes_pid)"; then
+  for _ in $(seq 300); do  # three seconds of sound (longer in a sanitizer build)
+    [ "$(grep -c 'frames/s' "$notes/out")" -ge 3 ] && break
+    sleep 0.1
+  done
+  xdotool windowactivate --sync "$nid" >/dev/null 2>&1
+  xdotool key alt+F4
+  wait_exit $notes_pid 1
+  "$headless" "$notes/test.nes" --frames 900 --wav "$notes/console.wav" >/dev/null
+  if verdict="$("$sound_compare" "$notes/console.wav" "$notes/sound.raw" 48000 960)"; then
+    pass "pulse notes reach the device unchanged: $verdict"
+  else
+    fail "pulse notes on the device: $verdict"
+  fi
+else
+  fail "no window in the sound run; stderr: $(cat "$notes/err")"
+fi
+no_races "$notes/err" "sound run"
+
+# --- starts that cannot go on: one line on stderr, a message box, a non-zero exit code
+message_box() {  # the top-level window titled NES without a class: SDL's message box
+  xwininfo -root -tree 2>/dev/null | awk '/"NES": \(\)/ {print $1; exit}'
+}
+refused_start() {
+  local name="$1" dir="$work/$1" expect="$2" pid box
+  mkdir -p "$dir"
+  [ -n "${3:-}" ] && printf "$3" >"$dir/test.nes"
+  (cd "$dir" && exec "$nes" >"$dir/out" 2>"$dir/err") &
+  pid=$!
+  started+=($pid)
+  box=""
+  for _ in $(seq 100); do box="$(message_box)"; [ -n "$box" ] && break; sleep 0.1; done
+  if [ -n "$box" ]; then
+    pass "$name: message box shown"
+    xdotool windowactivate --sync "$((box))" >/dev/null 2>&1
+    xdotool key Return
+  else
+    fail "$name: no message box"
+  fi
+  wait_exit "$pid" 5
+  [ "$code" != running ] && [ "$code" != 0 ] && pass "$name: exit code $code" \
+    || fail "$name: exit code '$code'"
+  if [ "$(grep -c '^nes: ' "$dir/err")" = 1 ] && grep -q "^nes: .*$expect" "$dir/err"; then
+    pass "$name: one line on stderr: $(grep '^nes: ' "$dir/err")"
+  else
+    fail "$name: stderr is not one line naming '$expect': $(cat "$dir/err")"
+  fi
+}
+refused_start "no test.nes" "test.nes: cannot open"
+refused_start "bad magic" "not an iNES image" 'NEZ\032\001\001\000\000\000\000\000\000\000\000\000\000'
+refused_start "PRG size 0" "PRG ROM size is 0" 'NES\032\000\001\000\000\000\000\000\000\000\000\000\000'
+
+nodisplay="$work/nodisplay"
+mkdir -p "$nodisplay"
+cp "$rom" "$nodisplay/test.nes"
+(cd "$nodisplay" && exec env -u DISPLAY -u WAYLAND_DISPLAY "$nes" >"$nodisplay/out" 2>"$nodisplay/err") &
+pid=$!
+started+=($pid)
+wait_exit $pid 10
+[ "$code" != running ] && [ "$code" != 0 ] && pass "no display: exit code $code" \
+  || fail "no display: exit code '$code'"
+# (the display libraries may add their own complaints before it)
+[ "$(grep -c '^nes: ' "$nodisplay/err")" = 1 ] && grep -q '^nes: no display' "$nodisplay/err" \
+  && pass "no display: one line on stderr: $(grep '^nes: ' "$nodisplay/err")" \
+  || fail "no display: stderr: $(cat "$nodisplay/err")"
+
+if [ "$failures" -ne 0 ]; then
+  echo "$failures check(s) failed"
+  exit 1
+fi
+echo "all checks passed"
