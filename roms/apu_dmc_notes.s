@@ -4,9 +4,7 @@
 ; handler sets the level to 127 and clears the IRQ flag of $4010, so the DMC switches itself off
 ; at its next timer expiry. Passes when exactly one interrupt came, with status $80 (the DMC's
 ; interrupt and no sample bytes left).
-.include "result.inc"
 .include "apu_notes.inc"
-INES_HEADER 1, 1, $01, $00
 
 irq_count  = $10
 irq_status = $11
@@ -41,10 +39,7 @@ irq:    pha
         pla
         rti
 
-reset:  sei
-        ldx #$FF
-        txs
-        TEST_BEGIN
+reset:  TEST_RESET
         lda #0
         sta irq_count
         sta irq_status

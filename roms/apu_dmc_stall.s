@@ -3,14 +3,8 @@
 ; any rate has been written (period 0), and four inside a sprite DMA. The trace test reads the CYC
 ; column at the fixed addresses noted below, so the routines at $8000-$8113 keep their layout.
 .include "result.inc"
+.include "registers.inc"
 INES_HEADER 2, 1, $01, $00
-
-SND_DMC_RATE  = $4010
-SND_DMC_START = $4012
-SND_DMC_LEN   = $4013
-SPRITE_DMA    = $4014
-SND_CHN       = $4015
-FRAME_COUNTER = $4017
 
 .segment "CODE"
 ; $8000-$80EF: 240 NOPs (480 cycles), $80F0: RTS. Each measured sample's fetch falls in here.
@@ -29,18 +23,18 @@ enable_then_nops:
 .endrepeat
         rts
 
-; $8105: STA SND_CHN; $8108: LDA #2; $810A: STA SPRITE_DMA; $810D: RTS. The fetch comes 56 cycles
+; $8105: STA SND_CHN; $8108: LDA #2; $810A: STA OAMDMA; $810D: RTS. The fetch comes 56 cycles
 ; after the enable, inside the DMA's 513 cycles.
 dma_with_fetch:
         sta SND_CHN
         lda #$02
-        sta SPRITE_DMA
+        sta OAMDMA
         rts
 
-; $810E: LDA #2; $8110: STA SPRITE_DMA; $8113: RTS.
+; $810E: LDA #2; $8110: STA OAMDMA; $8113: RTS.
 dma_plain:
         lda #$02
-        sta SPRITE_DMA
+        sta OAMDMA
         rts
 
 ; About 5100 cycles: longer than a whole one-byte sample at the slowest rate (9 x 430 cycles).
@@ -54,15 +48,12 @@ wait_sample_end:
         bne @outer
         rts
 
-reset:  sei
-        ldx #$FF
-        txs
-        TEST_BEGIN
+reset:  TEST_RESET
         lda #$40                ; no frame interrupt
         sta FRAME_COUNTER
         lda #0                  ; one-byte samples from $C000
-        sta SND_DMC_START
-        sta SND_DMC_LEN
+        sta DMC_START
+        sta DMC_LEN
 
         ; Period 0 (no rate written yet): the fetch is a single read.
         lda #$10
@@ -71,14 +62,14 @@ reset:  sei
 
         ; A sample at rate 15 leaves the timer at 55 when it ends.
         lda #$0F
-        sta SND_DMC_RATE
+        sta DMC_FREQ
         lda #$10
         sta SND_CHN
         jsr wait_sample_end
 
         ; Every rate: the fetch falls (previous period + 2) cycles after the enable, in the sled.
         ldy #0
-rates:  sty SND_DMC_RATE
+rates:  sty DMC_FREQ
         lda #$10
         sta SND_CHN
         jsr sled
@@ -90,7 +81,7 @@ rates:  sty SND_DMC_RATE
         ; Sprite DMA, without and with a fetch inside it.
         jsr dma_plain
         lda #$0F
-        sta SND_DMC_RATE
+        sta DMC_FREQ
         lda #$10
         jsr dma_with_fetch
         jsr wait_sample_end

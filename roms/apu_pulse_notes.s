@@ -2,18 +2,13 @@
 ; Pulse notes for the WAV tests, each between stretches of silence: pulse 1 at period 200 with
 ; constant volume 15 in duties 0 to 3; pulse 2 swept up from period $100 (shift 1); pulse 1 swept
 ; down from $200 (negate, shift 2); pulse 1 at period 50 with a looping envelope of period 0.
-.include "result.inc"
 .include "apu_notes.inc"
-INES_HEADER 1, 1, $01, $00
 
 .segment "CODE"
 zero_sample:                    ; $C000
         .byte $00
 
-reset:  sei
-        ldx #$FF
-        txs
-        TEST_BEGIN
+reset:  TEST_RESET
         SILENT_START 0, $00
         WAIT_FRAMES 2
 

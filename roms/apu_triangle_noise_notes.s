@@ -2,18 +2,13 @@
 ; Noise and triangle notes for the WAV tests, each after a stretch of silence: noise in short mode
 ; (period index 4, constant volume 15), noise in long mode, then a triangle note of period 100 that
 ; its linear counter (20 quarter frames from a $4017 write) ends.
-.include "result.inc"
 .include "apu_notes.inc"
-INES_HEADER 1, 1, $01, $00
 
 .segment "CODE"
 zero_sample:                    ; $C000
         .byte $00
 
-reset:  sei
-        ldx #$FF
-        txs
-        TEST_BEGIN
+reset:  TEST_RESET
         SILENT_START 0, $84     ; the noise shifts in short mode from power-on
         WAIT_FRAMES 2
 

@@ -5,10 +5,7 @@
 INES_HEADER 2, 1, $01, $00
 
 .segment "CODE"
-reset:  sei
-        ldx #$FF
-        txs
-        TEST_BEGIN
+reset:  TEST_RESET
         ; cartridge RAM keeps a pattern
         ldx #0
 fill:   txa

@@ -5,12 +5,7 @@
 ; again; a write of 0 neither latches nor restarts; the latch ignores later button changes until
 ; the next strobe; $4017 (second controller, nothing held) reads 0; bits 1-7 always read 0.
 .include "banked.inc"
-INES_HEADER 2, 1, $00, $00
-PRG_IDS 4
-CHR_IDS 8
-
-JOY1 = $4016
-JOY2 = $4017
+BANKED_IMAGE 2, 1, $00, $00
 
 .segment "ZEROPAGE"
 frames_left: .res 1
@@ -25,23 +20,23 @@ frames_left: .res 1
 main:   READ_JOY1 8
         EXPECT_PROBE 1, "reads before the first strobe", {0, 0, 0, 0, 0, 0, 0, 0}
         lda #1
-        sta JOY1
+        sta JOYPAD1
         lda #0
-        sta JOY1
+        sta JOYPAD1
         READ_JOY1 8
         EXPECT_PROBE 2, "A and Right after a strobe", {1, 0, 0, 0, 0, 0, 0, 1}
         READ_JOY1 2
         EXPECT_PROBE 3, "ninth and tenth read: A, B", {1, 0}
         lda #0                  ; no strobe: the order goes on with Select
-        sta JOY1
+        sta JOYPAD1
         READ_JOY1 5
         EXPECT_PROBE 4, "a write of 0 restarted the order", {0, 0, 0, 0, 0}
         lda #$02                ; bit 1 alone strobes too (mid-sequence), and stays written
-        sta JOY1
+        sta JOYPAD1
         READ_JOY1 8
         EXPECT_PROBE 5, "strobe with $02", {1, 0, 0, 0, 0, 0, 0, 1}
         ldx #0
-@joy2:  lda JOY2
+@joy2:  lda JOYPAD2
         sta probe,x
         inx
         cpx #8
@@ -57,14 +52,14 @@ main:   READ_JOY1 8
         READ_JOY1 8             ; no strobe since the button change
         EXPECT_PROBE 7, "the latch followed the buttons without a strobe", {1, 0, 0, 0, 0, 0, 0, 1}
         lda #$FF
-        sta JOY1
+        sta JOYPAD1
         READ_JOY1 8
         EXPECT_PROBE 8, "Start after a new strobe", {0, 0, 0, 1, 0, 0, 0, 0}
         PASS "controller ports: ok"
 
 read_joy1:
         ldx #0
-@next:  lda JOY1
+@next:  lda JOYPAD1
         sta probe,x
         inx
         dey

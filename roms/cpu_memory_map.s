@@ -3,9 +3,7 @@
 ; registers every 8 bytes up to $3FFF, $4000-$4014 read 0, $4018-$5FFF read program ROM offsets
 ; $0018-$1FFF, and cartridge RAM keeps every byte written to $7000-$7FFF.
 .include "banked.inc"
-INES_HEADER 2, 1, $00, $00
-PRG_IDS 4
-CHR_IDS 8
+BANKED_IMAGE 2, 1, $00, $00
 
 .segment "ZEROPAGE"
 low_ptr:  .res 2

@@ -3,15 +3,8 @@
 ; controller sends them (A, B, Select, Start, Up, Down, Left, Right), green while the button is held
 ; and grey while it is not. The buttons are read once per frame in the NMI handler.
 .include "result.inc"
+.include "registers.inc"
 INES_HEADER 1, 1, $00, $00
-
-PPUCTRL   = $2000
-PPUMASK   = $2001
-PPUSTATUS = $2002
-PPUSCROLL = $2005
-PPUADDR   = $2006
-PPUDATA   = $2007
-JOYPAD1   = $4016
 
 NMI_ON         = $80     ; PPUCTRL: NMI at vertical blank, nametable $2000, step 1
 SHOW_BACKGROUND = $0A    ; PPUMASK: background on, also in the leftmost 8 pixels
@@ -20,6 +13,17 @@ TILE_HELD  = 1           ; solid colour 1
 TILE_FREE  = 2           ; solid colour 2
 BOX_ROW_1 = $2000 + 14 * 32 + 4   ; boxes are 2x2 tiles, one blank tile apart, from column 4
 BOX_ROW_2 = BOX_ROW_1 + 32
+
+; Draws the boxes (rendering off or in vertical blank), then restores the scroll and PPUCTRL that the
+; VRAM writes disturbed.
+.macro DRAW_BOXES
+        jsr draw_boxes
+        lda #0
+        sta PPUSCROLL
+        sta PPUSCROLL
+        lda #NMI_ON
+        sta PPUCTRL
+.endmacro
 
 .segment "ZEROPAGE"
 buttons: .res 1          ; bit 7 = A ... bit 0 = Right (the order of the serial reads)
@@ -65,12 +69,7 @@ clear:  sta PPUDATA
 
         lda #0
         sta buttons
-        jsr draw_boxes
-        lda #0
-        sta PPUSCROLL
-        sta PPUSCROLL
-        lda #NMI_ON
-        sta PPUCTRL
+        DRAW_BOXES
         lda #SHOW_BACKGROUND
         sta PPUMASK
 forever:
@@ -81,12 +80,7 @@ nmi:    pha
         txa
         pha
         bit PPUSTATUS
-        jsr draw_boxes
-        lda #0
-        sta PPUSCROLL
-        sta PPUSCROLL
-        lda #NMI_ON
-        sta PPUCTRL
+        DRAW_BOXES
         jsr read_buttons
         pla
         tax

@@ -2,9 +2,7 @@
 ; Mapper 0 with one 16 KiB unit: the unit is seen at both $8000 and $C000, byte for byte; $5000 reads
 ; its offset $1000; the 8 KiB of character ROM fill the pattern tables and take PPUDATA writes.
 .include "banked.inc"
-INES_HEADER 1, 1, $00, $00
-PRG_IDS 2
-CHR_IDS 8
+BANKED_IMAGE 1, 1, $00, $00
 
 .segment "ZEROPAGE"
 low_ptr:  .res 2

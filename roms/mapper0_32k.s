@@ -2,9 +2,7 @@
 ; Mapper 0 with two 16 KiB units: the 32 KiB are seen once, in order, at $8000-$FFFF, and the 8 KiB of
 ; character ROM fill the pattern tables.
 .include "banked.inc"
-INES_HEADER 2, 1, $00, $00
-PRG_IDS 4
-CHR_IDS 8
+BANKED_IMAGE 2, 1, $00, $00
 
 .segment "RAMCODE"
 main:   EXPECT_PRG 1, "pages at $8000 $A000 $C000 $E000 and $5000", 0, 1, 2, 3

@@ -4,9 +4,7 @@
 ; four nametable arrangements, 32 KiB and both 16 KiB program modes, 8 and 4 KiB pattern banks.
 ; 128 KiB program ROM, 32 KiB character ROM; the header asks for the horizontal arrangement.
 .include "banked.inc"
-INES_HEADER 8, 4, $10, $00
-PRG_IDS 16
-CHR_IDS 32
+BANKED_IMAGE 8, 4, $10, $00
 
 CONTROL = $80   ; high bytes of the register addresses
 CHR0    = $A0

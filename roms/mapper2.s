@@ -3,10 +3,7 @@
 ; (wrapping modulo the eight units, no AND with the ROM byte); $C000-$FFFF keeps the last unit,
 ; $4018-$5FFF keep unit 0, writes below $8000 switch nothing and the pattern tables never change.
 .include "banked.inc"
-INES_HEADER 8, 4, $21, $00
-
-PRG_IDS 16
-CHR_IDS 32
+BANKED_IMAGE 8, 4, $21, $00
 
 .segment "RAMCODE"
 main:   NT_WRITE 0, $E0         ; page 0 ($2000 in the vertical arrangement)

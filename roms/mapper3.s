@@ -2,9 +2,7 @@
 ; Mapper 3: a write to $8000-$FFFF selects the 8 KiB pattern bank by the value ANDed with the ROM
 ; byte under the written address (bus conflict), low two bits; the program ROM never switches.
 .include "banked.inc"
-INES_HEADER 2, 4, $31, $00
-PRG_IDS 4
-CHR_IDS 32
+BANKED_IMAGE 2, 4, $31, $00
 
 .segment "RODATA"
 rom_bytes: .byte $00, $01, $02, $03, $FF

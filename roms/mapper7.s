@@ -2,10 +2,7 @@
 ; Mapper 7: a write to $8000-$FFFF selects the 32 KiB program bank by its low three bits (modulo
 ; the four banks here) and puts all four nametables on page (bit 4); pattern memory never changes.
 .include "banked.inc"
-INES_HEADER 8, 4, $70, $00
-
-PRG_IDS 16
-CHR_IDS 32
+BANKED_IMAGE 8, 4, $70, $00
 
 .segment "RAMCODE"
 main:   NT_WRITE 0, $E0         ; tags nametable page 0 ($2000 in the horizontal arrangement)

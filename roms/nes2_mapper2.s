@@ -3,9 +3,7 @@
 ; halves of bytes 7 and 6: $08/$20 is mapper 2 (the older rule would read 10, a board without
 ; registers). Mapper 2's bank switch proves which one the loader chose.
 .include "banked.inc"
-INES_HEADER 8, 4, $20, $08
-PRG_IDS 16
-CHR_IDS 32
+BANKED_IMAGE 8, 4, $20, $08
 
 .segment "RAMCODE"
 main:   EXPECT_PRG 1, "power-on program pages", 0, 1, 14, 15

@@ -12,26 +12,10 @@ palette:
         .byte $0F, $30, $30, $30,  $0F, $14, $24, $30,  $0F, $27, $21, $30,  $0F, $0F, $0F, $0F
 
 .segment "CODE"
-reset:  ldx #$FF
-        txs
-        jsr init_machine
-        POINT_AT palette
-        jsr load_palette
-        ldx #$20
-        lda #BG_MARKER
-        jsr fill_nametable
-        ldx #$20
-        lda #$E4
-        jsr fill_attributes
+reset:  START_PICTURE palette
+        FILL_PAGE $20, BG_MARKER, $E4
         ; sprite 0: a solid block at the top, for the timing of the bands
-        lda #0
-        sta oam_buffer
-        lda #SPR_SOLID
-        sta oam_buffer+1
-        lda #0
-        sta oam_buffer+2
-        lda #128
-        sta oam_buffer+3
+        SET_SPRITE 0, 0, SPR_SOLID, 0, 128
         ; sprites 1-58: pairs at x 0 and 248, every 8 lines from line 4
         ldx #4
         lda #3
@@ -60,23 +44,10 @@ edges:  sta oam_buffer,x        ; left: Y, tile, palette 1, x 0
         pla
         cpx #4 + 8 * 29
         bne edges
-        lda #$08
-        sta ctrl_value
-        lda #$1E
-        sta mask_value
-        jsr start_display
+        SHOW_PICTURE $08, $1E
 frame:  jsr wait_frame
         jsr wait_sprite0_hit
-        ldx #59
-        jsr delay_lines
-        lda #$1A
-        sta PPUMASK
-        ldx #60
-        jsr delay_lines
-        lda #$1C
-        sta PPUMASK
-        ldx #60
-        jsr delay_lines
-        lda #$18
-        sta PPUMASK
+        MASK_AFTER_LINES 59, $1A
+        MASK_AFTER_LINES 60, $1C
+        MASK_AFTER_LINES 60, $18
         jmp frame

@@ -14,11 +14,7 @@ palette:
 band_mask: .res 1
 
 .segment "CODE"
-reset:  ldx #$FF
-        txs
-        jsr init_machine
-        POINT_AT palette
-        jsr load_palette
+reset:  START_PICTURE palette
         ; stripe c (16 pixels) shows colour c / 4 of palette c & 3: tile column / 8 ...
         VRAM_ADDRESS $2000
         ldy #30
@@ -42,19 +38,8 @@ row:    ldx #0
         dex
         bne :-
         ; sprite 0 on the solid stripe 12, for the timing of the bands
-        lda #0
-        sta oam_buffer
-        lda #SPR_SOLID
-        sta oam_buffer+1
-        lda #0
-        sta oam_buffer+2
-        lda #200
-        sta oam_buffer+3
-        lda #$08
-        sta ctrl_value
-        lda #$1E
-        sta mask_value
-        jsr start_display
+        SET_SPRITE 0, 0, SPR_SOLID, 0, 200
+        SHOW_PICTURE $08, $1E
 frame:  jsr wait_frame
         jsr wait_sprite0_hit
         lda #$1E
@@ -70,8 +55,5 @@ bands:  ldx #24
         jmp bands
 grey:   lda #$1F
         sta PPUMASK
-        ldx #24
-        jsr delay_lines
-        lda #$FF
-        sta PPUMASK
+        MASK_AFTER_LINES 24, $FF
         jmp frame

@@ -25,22 +25,14 @@ sprites:
 SPRITE_BYTES = * - sprites
 
 .segment "CODE"
-reset:  ldx #$FF
-        txs
-        jsr init_machine
-        POINT_AT palette
-        jsr load_palette
+reset:  START_PICTURE palette
         ldx #$20
         lda #BG_BLANK
         jsr fill_nametable
         POINT_AT sprites
         ldy #SPRITE_BYTES
         jsr load_sprites
-        lda #$08                ; sprites from $1000
-        sta ctrl_value
-        lda #$1E
-        sta mask_value
-        jsr start_display
+        SHOW_PICTURE $08, $1E   ; sprites from $1000
 frame:  jsr wait_frame
 :       lda PPUSTATUS           ; the flag of the last frame is cleared at the pre-render line
         and #$20

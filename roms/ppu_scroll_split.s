@@ -18,23 +18,9 @@ sprite0:
         .byte 23, SPR_SOLID, $20, 128   ; behind the background: the hit still counts
 
 .segment "CODE"
-reset:  ldx #$FF
-        txs
-        jsr init_machine
-        POINT_AT palette
-        jsr load_palette
-        ldx #$20
-        lda #BG_MARKER
-        jsr fill_nametable
-        ldx #$20
-        lda #$E4
-        jsr fill_attributes
-        ldx #$24
-        lda #BG_CHECKER
-        jsr fill_nametable
-        ldx #$24
-        lda #$FF
-        jsr fill_attributes
+reset:  START_PICTURE palette
+        FILL_PAGE $20, BG_MARKER, $E4
+        FILL_PAGE $24, BG_CHECKER, $FF
         ; status bar: rows 0-3 striped, palette 0
         VRAM_ADDRESS $2000
         lda #BG_STRIPES
@@ -84,11 +70,7 @@ column: bit PPUSTATUS
         POINT_AT sprite0
         ldy #4
         jsr load_sprites
-        lda #$08
-        sta ctrl_value
-        lda #$1E
-        sta mask_value
-        jsr start_display
+        SHOW_PICTURE $08, $1E
 frame:  jsr wait_frame
         jsr wait_sprite0_hit
         lda #SPLIT_X

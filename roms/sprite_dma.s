@@ -3,13 +3,7 @@
 ; OAMADDR and wrapping, and leaves OAMADDR where it started. Sprite memory is read back through
 ; OAMDATA, whose reads do not move OAMADDR and show attribute bytes with bits 2-4 clear.
 .include "banked.inc"
-INES_HEADER 2, 1, $00, $00
-PRG_IDS 4
-CHR_IDS 8
-
-OAMADDR = $2003
-OAMDATA = $2004
-OAMDMA  = $4014
+BANKED_IMAGE 2, 1, $00, $00
 
 .segment "ZEROPAGE"
 source: .res 2

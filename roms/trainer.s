@@ -2,9 +2,7 @@
 ; A trainer (byte 6 bit 2): the 512 bytes after the header are loaded into cartridge RAM at
 ; $7000-$71FF, and program ROM starts after them.
 .include "banked.inc"
-INES_HEADER 2, 1, $04, $00
-PRG_IDS 4
-CHR_IDS 8
+BANKED_IMAGE 2, 1, $04, $00
 
 .segment "TRAINER"
 .repeat 256, i

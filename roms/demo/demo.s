@@ -581,6 +581,32 @@ title_animation:
         inc walk_timer
         jmp title_sprites
 
+; A := gem X's top line: `base_y`,x plus the bob at step (frame count / 8 + `phase`) of gem_bob.
+.macro GEM_BOBBING_Y phase, base_y
+        lda nmi_count
+        lsr a
+        lsr a
+        lsr a
+        clc
+        adc phase
+        and #7
+        tay
+        lda base_y, x
+        clc
+        adc gem_bob, y
+.endmacro
+
+; The gem sprite at byte Y of the gem slots: A = its Y byte, `screen_x`,x its left edge.
+.macro GEM_SPRITE screen_x
+        sta oam + OAM_GEMS, y
+        lda #SPR_GEM
+        sta oam + OAM_GEMS + 1, y
+        lda #3
+        sta oam + OAM_GEMS + 2, y
+        lda screen_x, x
+        sta oam + OAM_GEMS + 3, y
+.endmacro
+
 TITLE_WALKER_X = 48
 TITLE_WALKER_Y = 188
 title_sprites:
@@ -600,17 +626,7 @@ title_sprites:
 :       jsr place_walker
         ; two gems beside the banner, bobbing
         ldx #0
-@gem:   lda nmi_count
-        lsr a
-        lsr a
-        lsr a
-        clc
-        adc title_gem_phase, x
-        and #7
-        tay
-        lda title_gem_y, x
-        clc
-        adc gem_bob, y
+@gem:   GEM_BOBBING_Y {title_gem_phase, x}, title_gem_y
         sec
         sbc #1
         pha
@@ -619,13 +635,7 @@ title_sprites:
         asl a
         tay
         pla
-        sta oam + OAM_GEMS, y
-        lda #SPR_GEM
-        sta oam + OAM_GEMS + 1, y
-        lda #3
-        sta oam + OAM_GEMS + 2, y
-        lda title_gem_x, x
-        sta oam + OAM_GEMS + 3, y
+        GEM_SPRITE title_gem_x
         inx
         cpx #2
         bne @gem
@@ -651,11 +661,7 @@ check_begin_step:
         sta check_timer
         ldx check_step
         lda check_masks, x
-        sta channel_mask
-        lda #1
-        sta channel_request
-        lda #REQUEST_RESTART
-        sta music_request
+        REQUEST_TUNE_RESTART
         lda check_step
         asl a
         tax
@@ -716,11 +722,7 @@ end_check:
         lda #MODE_TITLE
         sta mode
         lda #ALL_TONE_CHANNELS
-        sta channel_mask
-        lda #1
-        sta channel_request
-        lda #REQUEST_RESTART
-        sta music_request
+        REQUEST_TUNE_RESTART
         POINT_AT check_idle_line
         jmp queue_check_line
 
@@ -782,11 +784,7 @@ enter_play:
         lda #MODE_PLAY
         sta mode
         lda #ALL_TONE_CHANNELS
-        sta channel_mask
-        lda #1
-        sta channel_request
-        lda #REQUEST_RESTART
-        sta music_request
+        REQUEST_TUNE_RESTART
         jsr hide_all_sprites
         jsr update_gems
         jsr play_sprites
@@ -1093,17 +1091,7 @@ update_gems:
         lda #1
         sta gem_shown, x
         stx temp + 3
-        lda nmi_count
-        lsr a
-        lsr a
-        lsr a
-        clc
-        adc temp + 3
-        and #7
-        tay
-        lda gem_base_y, x
-        clc
-        adc gem_bob, y
+        GEM_BOBBING_Y temp + 3, gem_base_y
         sta gem_y, x
         jsr gem_touched
         bcc @next
@@ -1328,13 +1316,7 @@ play_sprites:
         lda gem_y, x
         sec
         sbc #1
-        sta oam + OAM_GEMS, y
-        lda #SPR_GEM
-        sta oam + OAM_GEMS + 1, y
-        lda #3
-        sta oam + OAM_GEMS + 2, y
-        lda gem_screen_x, x
-        sta oam + OAM_GEMS + 3, y
+        GEM_SPRITE gem_screen_x
 @next:  inx
         cpx #GEM_COUNT
         bne @gem
