@@ -69,8 +69,7 @@ bool load_cartridge(const char* path, std::string& error) {
   cartridge.ctrlbyte = ctrlbyte;
   cartridge.mapper_number = mapper_number_from_header(ctrlbyte, control2);
   cartridge.prg_rom.assign(prg_units * PRG_UNIT, 0);
-  if (chr_units != 0) cartridge.chr_rom.assign(chr_units * CHR_UNIT, 0);
-  else cartridge.chr_rom.assign(CHR_UNIT, 0);
+  cartridge.chr_rom.assign(chr_units != 0 ? chr_units * CHR_UNIT : CHR_UNIT, 0);  // none: 8 KiB of RAM
   (void)std::fread(cartridge.prg_rom.data(), 1, cartridge.prg_rom.size(), fp);
   if (chr_units != 0) (void)std::fread(cartridge.chr_rom.data(), 1, cartridge.chr_rom.size(), fp);
   return true;

@@ -58,13 +58,12 @@ void mapper1_write(uint16_t address, uint8_t value) {
 uint8_t mapper_write(uint16_t address, uint8_t value, bool write) {
   if (write && address >= 0x8000) {
     switch (cartridge.mapper_number) {
-      case 7:
+      case 7: {
         set_prg_pages(32768, 0x8000, value & 7u);
-        {
-          const int page = (value >> 4) & 1;
-          set_nametable_pages(page, page, page, page);
-        }
+        const int page = (value >> 4) & 1;
+        set_nametable_pages(page, page, page, page);
         break;
+      }
       case 2: set_prg_pages(16384, 0x8000, value); break;
       case 3:
         // Bus conflict: the ROM drives the bus too, so the value is ANDed with the byte there.

@@ -1,6 +1,7 @@
 // nes-headless: runs the machine from power-on on the calling thread, without window, sound device or
 // sleeps, and reports what it did: CPU trace, memory dump, test-cartridge verdict, screenshot,
 // per-frame hashes and the sample stream as a WAV file.
+#include <algorithm>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
@@ -9,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "apu/apu.h"
 #include "core/banks.h"
@@ -125,11 +127,13 @@ class WavWriter {
   }
   void append(const int16_t* samples, size_t count) {
     if (!file_) return;
+    bytes_.resize(2 * count);
     for (size_t i = 0; i < count; ++i) {
       const uint16_t v = static_cast<uint16_t>(samples[i]);
-      const uint8_t bytes[2] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)};
-      std::fwrite(bytes, 1, 2, file_.get());
+      bytes_[2 * i] = static_cast<uint8_t>(v);
+      bytes_[2 * i + 1] = static_cast<uint8_t>(v >> 8);
     }
+    std::fwrite(bytes_.data(), 1, bytes_.size(), file_.get());
     data_bytes_ += 2 * static_cast<uint64_t>(count);
   }
   bool finish() {
@@ -166,18 +170,23 @@ class WavWriter {
   }
   File file_;
   uint64_t data_bytes_ = 0;
+  std::vector<uint8_t> bytes_;  // the samples of one append, little-endian
 };
 
-// Taps the sample stream: full buffers arrive through the sink; the partly filled current buffer is
-// read where it stands. Counts which samples of the current buffer have already been hashed.
+// Taps the sample stream for the WAV file and the frame log's sound hashes: full buffers arrive
+// through the sink; the partly filled current buffer is read where it stands. Counts which samples
+// of the current buffer have already been hashed. Without --wav and --frame-log it is not installed.
 struct AudioTap {
   WavWriter* wav = nullptr;
+  bool hashing = false;  // --frame-log: each frame's samples are hashed
   Fnv1a hash;
   uint32_t hashed_in_current = 0;
 
   void on_full_buffer(const int16_t* samples, size_t count) {
-    for (size_t i = hashed_in_current; i < count; ++i) hash.add16(samples[i]);
-    hashed_in_current = 0;
+    if (hashing) {
+      for (size_t i = hashed_in_current; i < count; ++i) hash.add16(samples[i]);
+      hashed_in_current = 0;
+    }
     if (wav) wav->append(samples, count);
   }
   uint64_t take_hash() {
@@ -235,7 +244,9 @@ int main(int argc, char** argv) {
   File frame_log = open_output(options.frame_log);
   WavWriter wav(options.wav);
   if (options.wav) audio_tap.wav = &wav;
-  audio_sink = [](const int16_t* samples, size_t count) { audio_tap.on_full_buffer(samples, count); };
+  audio_tap.hashing = options.frame_log != nullptr;
+  if (audio_tap.wav || audio_tap.hashing)
+    audio_sink = [](const int16_t* samples, size_t count) { audio_tap.on_full_buffer(samples, count); };
 
   std::string error;
   if (!machine_power_on(options.image, error)) {
@@ -261,16 +272,19 @@ int main(int argc, char** argv) {
         std::fprintf(frame_log.get(), "%" PRIu64 " %016" PRIx64 " %016" PRIx64 "\n", frames_seen,
                      frame_hash(), audio_tap.take_hash());
     }
-    if (options.result && result_valid() && bus.cartridge_ram[0] < RESULT_RUNNING) {
-      std::printf("%s", result_text().c_str());
-      exit_code = bus.cartridge_ram[0] == 0 ? EXIT_OK : EXIT_TEST_FAILED;
-      break;
-    }
-    if (options.result && result_valid() && bus.cartridge_ram[0] == RESULT_RESET_REQUESTED) {
-      std::printf("%s\nthe cartridge asks for a reset, which this machine does not have\n",
-                  result_text().c_str());
-      exit_code = EXIT_RESET;
-      break;
+    if (options.result && result_valid()) {
+      const uint8_t result = bus.cartridge_ram[0];
+      if (result < RESULT_RUNNING) {
+        std::printf("%s", result_text().c_str());
+        exit_code = result == 0 ? EXIT_OK : EXIT_TEST_FAILED;
+        break;
+      }
+      if (result == RESULT_RESET_REQUESTED) {
+        std::printf("%s\nthe cartridge asks for a reset, which this machine does not have\n",
+                    result_text().c_str());
+        exit_code = EXIT_RESET;
+        break;
+      }
     }
     if (frames_seen >= options.frames || steps >= options.steps) break;
   }

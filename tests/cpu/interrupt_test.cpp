@@ -161,16 +161,21 @@ TEST(IrqLevel, TakenAgainAfterRtiWhileTheLineStaysHigh) {
   EXPECT_EQ(run_steps(3), (std::vector{op, op, op}));
 }
 
+// `opcode` (CLI, SEI or PLP) at $0400 with P = `p`, and `pulled` on top of the stack for PLP.
+void change_of_i_at_0400(uint8_t opcode, uint8_t p, uint8_t pulled) {
+  power_on_past_reset();
+  nop_machine();
+  cpu.PC = 0x0400;
+  cpu.S = 0xFC;
+  cpu.P = p;
+  load(0x01FD, {pulled});
+  load(0x0400, {opcode});
+}
+
 TEST(IrqLevel, CliAndPlpUnmaskAtTheVeryNextStep) {
   for (const bool use_plp : {false, true}) {
     SCOPED_TRACE(use_plp ? "PLP" : "CLI");
-    power_on_past_reset();
-    nop_machine();
-    cpu.PC = 0x0400;
-    cpu.S = 0xFC;
-    cpu.P = 0x04;
-    load(0x01FD, {0x00});  // pulled by PLP: I clear
-    load(0x0400, {use_plp ? PLP : CLI});
+    change_of_i_at_0400(use_plp ? PLP : CLI, 0x04, 0x00);  // PLP pulls I clear
     irq_line = true;
     EXPECT_EQ(run_steps(2), (std::vector{op, irq}));
   }
@@ -179,13 +184,7 @@ TEST(IrqLevel, CliAndPlpUnmaskAtTheVeryNextStep) {
 TEST(IrqLevel, SeiAndPlpMaskAtTheVeryNextStep) {
   for (const bool use_plp : {false, true}) {
     SCOPED_TRACE(use_plp ? "PLP" : "SEI");
-    power_on_past_reset();
-    nop_machine();
-    cpu.PC = 0x0400;
-    cpu.S = 0xFC;
-    cpu.P = 0x00;
-    load(0x01FD, {0x04});  // pulled by PLP: I set
-    load(0x0400, {use_plp ? PLP : SEI});
+    change_of_i_at_0400(use_plp ? PLP : SEI, 0x00, 0x04);  // PLP pulls I set
     const std::size_t fetch = recorder.cycles.size();
     recorder.before_cycle = [fetch](std::size_t cycle) {
       if (cycle == fetch + 1) irq_line = true;  // rises while the instruction runs

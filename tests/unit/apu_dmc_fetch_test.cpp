@@ -34,7 +34,7 @@ TEST(DmcFetchCycles, FourExtraCyclesAtEveryRateWhereverTheFetchFalls) {
     cartridge.prg_rom[0x4000] = 0x9C;
     const int32_t delay = (rate * 37) % 101;  // lands on opcode fetches and on dummy reads
     start_one_byte_sample(rate, delay);
-    const int32_t position = ppu_position();
+    const int64_t position = ppu_position();
     constexpr int STEPS = 300;
     for (int i = 0; i < STEPS; ++i) cpu_step();
     EXPECT_EQ(bus.cycles, 2u * STEPS + DMC_STALL) << "rate " << rate;
@@ -58,7 +58,7 @@ TEST(DmcFetchCycles, FetchInsideSpriteDmaLengthensItAndTheCopyIsIntact) {
     power_on_machine({0xA9, 0x02, 0x8D, 0x14, 0x40});
     for (int i = 0; i < 256; ++i) bus.work_ram[0x200 + i] = static_cast<uint8_t>(i * 7 + 3);
     if (fetch) start_one_byte_sample(15, 200);  // expires on cycle 201, inside the DMA (cycles 7-519)
-    const int32_t position = ppu_position();
+    const int64_t position = ppu_position();
     cpu_step();
     cpu_step();
     // LDA 2 cycles, STA 3 cycles before its write, the write and the 512 cycles of the copy.

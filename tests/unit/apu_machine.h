@@ -5,11 +5,8 @@
 #include <vector>
 
 #include "apu/apu.h"
-#include "core/banks.h"
-#include "core/bus.h"
 #include "core/cartridge.h"
-#include "cpu/cpu.h"
-#include "ppu/ppu.h"
+#include "tests/unit/test_machine.h"
 
 namespace apu_test {
 
@@ -33,22 +30,16 @@ inline void power_on_machine(const std::vector<uint8_t>& program, uint16_t origi
     cartridge.prg_rom[vector] = static_cast<uint8_t>(origin);
     cartridge.prg_rom[vector + 1u] = static_cast<uint8_t>(origin >> 8);
   }
-  mapper_power_on();
-  audio_open();
-  ppu = Ppu{};
-  bus = Bus{};
-  work_ram_power_on();
-  reset_apu();
+  test_machine::power_on_cartridge();
+  audio_sink = nullptr;
   cpu = Cpu{};
   cpu.PC = origin;
   cpu.P = FLAG_I;
   cpu.S = 0xFD;
-  nmi_line = false;
-  reset_active = false;
 }
 
-// Position of the PPU within the vertical blank, where it starts (scanline 241), in dots; the
-// tests that use it stay within the 20 lines of vertical blank.
-inline int32_t ppu_position() { return ppu.scanline * 341 + ppu.dot; }
+// The PPU starts in the vertical blank (scanline 241); the tests that count its dots stay within
+// those 20 lines.
+using test_machine::ppu_position;
 
 }  // namespace apu_test

@@ -294,6 +294,15 @@ class NestedSamples : public ::testing::Test {
     audio_sink = collect_buffer;
   }
   void TearDown() override { audio_sink = nullptr; }
+  // One sample byte at $C000, looped at rate 15 (P = 54), the level at $40.
+  static void start_looped_byte() {
+    apu_write(0x10, 0x4F);
+    apu_write(0x11, 0x40);
+    apu_write(0x12, 0x00);
+    apu_write(0x13, 0x00);
+    apu_write(0x15, 0x10);
+    apu.channels[DMC].last_output = 0x40;
+  }
   std::map<int16_t, int32_t> level_of_sample;
   // The whole stream: the buffers handed over, then the one being filled.
   std::vector<int16_t> stream() const {
@@ -306,12 +315,7 @@ class NestedSamples : public ::testing::Test {
 };
 
 TEST_F(NestedSamples, FetchCyclesStoreTheirSamplesBeforeTheCycleThatFetched) {
-  apu_write(0x10, 0x4F);  // loop, rate 15 (P = 54)
-  apu_write(0x11, 0x40);
-  apu_write(0x12, 0x00);
-  apu_write(0x13, 0x00);  // one byte, looped
-  apu_write(0x15, 0x10);
-  apu.channels[DMC].last_output = 0x40;
+  start_looped_byte();
   const uint64_t cycles_before = bus.cycles;
   const uint32_t stored_before = sample_stream.sample_pos;
   system_tick();  // the DMC timer starts expired: this cycle fetches, with four more bus cycles
@@ -324,12 +328,7 @@ TEST_F(NestedSamples, FetchCyclesStoreTheirSamplesBeforeTheCycleThatFetched) {
 }
 
 TEST_F(NestedSamples, NothingIsLostDuplicatedOrReorderedAcrossBuffers) {
-  apu_write(0x10, 0x4F);
-  apu_write(0x11, 0x40);
-  apu_write(0x12, 0x00);
-  apu_write(0x13, 0x00);
-  apu_write(0x15, 0x10);
-  apu.channels[DMC].last_output = 0x40;
+  start_looped_byte();
   // The buffer fills during the second nested cycle of the first fetch.
   sample_stream.sample_pos = SAMPLES_PER_BUFFER - 2;
   const uint64_t start = bus.cycles;

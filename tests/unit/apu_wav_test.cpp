@@ -71,25 +71,39 @@ const std::vector<int16_t>& samples_of(const std::string& name) {
   const std::vector<int16_t>& var = samples_of(name);                                    \
   if (var.empty()) GTEST_SKIP() << name << ".nes was not built or gave no samples";
 
-// The notes of a cartridge: the stretches after each run of at least LONG_SILENCE silent samples,
-// up to the next such run or the end.
 struct Span {
   size_t begin, end;
 };
+
+// The runs of equal samples within a span, in order.
+struct SampleRun {
+  size_t begin, end;
+  int16_t value;
+  size_t length() const { return end - begin; }
+};
+std::vector<SampleRun> runs_in(const std::vector<int16_t>& s, Span span) {
+  std::vector<SampleRun> runs;
+  for (size_t i = span.begin; i < span.end;) {
+    size_t j = i;
+    while (j < span.end && s[j] == s[i]) ++j;
+    runs.push_back({i, j, s[i]});
+    i = j;
+  }
+  return runs;
+}
+std::vector<SampleRun> runs_in(const std::vector<int16_t>& s) { return runs_in(s, {0, s.size()}); }
+
+// The notes of a cartridge: the stretches after each run of at least LONG_SILENCE silent samples,
+// up to the next such run or the end.
 std::vector<Span> notes(const std::vector<int16_t>& s) {
   std::vector<Span> spans;
-  size_t i = 0;
   bool after_silence = false;
   size_t begin = 0;
-  while (i < s.size()) {
-    size_t j = i;
-    while (j < s.size() && s[j] == s[i]) ++j;
-    if (s[i] == SILENCE && j - i >= LONG_SILENCE) {
-      if (after_silence && begin < i) spans.push_back({begin, i});
-      after_silence = true;
-      begin = j;
-    }
-    i = j;
+  for (const SampleRun& run : runs_in(s)) {
+    if (run.value != SILENCE || run.length() < LONG_SILENCE) continue;
+    if (after_silence && begin < run.begin) spans.push_back({begin, run.begin});
+    after_silence = true;
+    begin = run.end;
   }
   if (after_silence && begin < s.size()) spans.push_back({begin, s.size()});
   return spans;
@@ -97,14 +111,9 @@ std::vector<Span> notes(const std::vector<int16_t>& s) {
 
 // Lengths of the runs of equal samples within a span.
 std::vector<size_t> run_lengths(const std::vector<int16_t>& s, Span span) {
-  std::vector<size_t> runs;
-  for (size_t i = span.begin; i < span.end;) {
-    size_t j = i;
-    while (j < span.end && s[j] == s[i]) ++j;
-    runs.push_back(j - i);
-    i = j;
-  }
-  return runs;
+  std::vector<size_t> lengths;
+  for (const SampleRun& run : runs_in(s, span)) lengths.push_back(run.length());
+  return lengths;
 }
 
 // Positions where the samples rise from `low` to something else.
@@ -309,12 +318,8 @@ struct DmcParts {
 };
 DmcParts dmc_parts(const std::vector<int16_t>& s) {
   std::vector<Span> disabled;  // runs of DMC_DISABLED longer than LONG_SILENCE
-  for (size_t i = 0; i < s.size();) {
-    size_t j = i;
-    while (j < s.size() && s[j] == s[i]) ++j;
-    if (s[i] == DMC_DISABLED && j - i >= LONG_SILENCE) disabled.push_back({i, j});
-    i = j;
-  }
+  for (const SampleRun& run : runs_in(s))
+    if (run.value == DMC_DISABLED && run.length() >= LONG_SILENCE) disabled.push_back({run.begin, run.end});
   const auto silent = notes(s);
   if (disabled.size() != 2 || silent.empty()) return {{0, 0}, {0, 0}};
   return {{silent[0].begin, disabled[0].begin}, {disabled[0].end, disabled[1].begin}};
@@ -347,16 +352,9 @@ TEST(DmcNotesWav, LoopedSampleRepeatsExactlyWithItsCeiling) {
   EXPECT_EQ(repeat_lag(s, from, 150000, LOOP + 10), LOOP);
   // Level 127 is reached at bit 32 and held through bit 40 (the ceiling stops eight rising bits):
   // nine bits, plus the four fetch cycles stored before the sample that leaves it.
-  const auto runs_at_top = [&] {
-    std::vector<size_t> runs;
-    for (size_t i = parts.looped.begin; i < parts.looped.end;) {
-      size_t j = i;
-      while (j < parts.looped.end && s[j] == s[i]) ++j;
-      if (s[i] == DMC_AT_127) runs.push_back(j - i);
-      i = j;
-    }
-    return runs;
-  }();
+  std::vector<size_t> runs_at_top;
+  for (const SampleRun& run : runs_in(s, parts.looped))
+    if (run.value == DMC_AT_127) runs_at_top.push_back(run.length());
   ASSERT_GE(runs_at_top.size(), 25u);
   for (size_t r : runs_at_top) EXPECT_EQ(r, 9 * BIT + 4);
   // The succession of levels is the sample's, bit after bit.

@@ -5,7 +5,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -15,14 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "apu/apu.h"
-#include "core/banks.h"
-#include "core/bus.h"
 #include "core/cartridge.h"
-#include "core/joypad.h"
-#include "core/mappers.h"
-#include "cpu/cpu.h"
-#include "ppu/ppu.h"
+#include "tests/unit/test_machine.h"
 
 namespace core_test {
 
@@ -130,13 +123,6 @@ inline HeadlessRun run_headless(const TempDir& dir, const fs::path& image, const
   return run;
 }
 
-// A frame buffer for tests that run ppu_tick (render_pixel writes into it); one that another test
-// allocated stays in place.
-inline void attach_frame_buffer() {
-  static std::atomic<uint32_t> pixels[FRAME_WIDTH * FRAME_HEIGHT];
-  if (!frame_buffer) frame_buffer = pixels;
-}
-
 // The machine just after power-on with `prg_units` x 16 KiB of pseudo-random program ROM and
 // `chr_units` x 8 KiB of pseudo-random character ROM (0: 8 KiB of zeroed character RAM), past the
 // reset step (writes are stored).
@@ -148,23 +134,10 @@ inline void power_on(uint8_t prg_units, uint8_t chr_units, uint32_t mapper_numbe
   cartridge.mapper_number = mapper_number;
   cartridge.prg_rom = random_bytes(prg_units * size_t{16384}, 7);
   if (chr_units) cartridge.chr_rom = random_bytes(chr_units * size_t{8192}, 8);
-  banks = BankMap{};
-  mapper1 = Mapper1{};
-  mapper_power_on();
-  attach_frame_buffer();
-  ppu = Ppu{};
-  apu = Apu{};
-  bus = Bus{};
-  work_ram_power_on();
-  joypads = Joypads{};
-  button_state[0] = 0;
-  button_state[1] = 0;
-  nmi_line = false;
-  irq_line = false;
-  reset_active = false;
+  test_machine::power_on_cartridge();
 }
 
-// Position of the PPU counted in dots from scanline -1, dot 0 (rendering off: 341 dots a line).
-inline int64_t ppu_position() { return int64_t{ppu.scanline + 1} * 341 + ppu.dot; }
+using test_machine::ppu_position;
+using test_machine::ppu_ticks;
 
 }  // namespace core_test

@@ -6,8 +6,6 @@ namespace {
 
 using FetchPipeline = PpuPicture;
 
-constexpr uint8_t SHOW_ALL = MASK_BACKGROUND | MASK_SPRITES | MASK_BACKGROUND_LEFT | MASK_SPRITES_LEFT;
-
 TEST_F(FetchPipeline, PlanesAreInterleavedIntoTwoBitPixels) {
   const uint8_t pairs[][2] = {{0x00, 0x00}, {0xFF, 0x00}, {0x00, 0xFF}, {0x80, 0x01}, {0xB1, 0x65},
                               {0x5A, 0xC3}, {0x0F, 0xF0}, {0x96, 0x69}};
@@ -166,6 +164,12 @@ class SpriteEvaluation : public PpuPicture {
     o[0] = y, o[1] = tile, o[2] = attributes, o[3] = x;
   }
   static bool overflow() { return ppustatus() & STATUS_OVERFLOW; }
+  // The search over line 62 with the sprites hidden, which leaves OAMADDR where `oam_address` put it.
+  static void search_with_sprites_hidden_from(uint8_t oam_address) {
+    set_ppumask(MASK_BACKGROUND);
+    set_oamaddr(oam_address);
+    fetch_dots(62, 0, 255);
+  }
 };
 
 TEST_F(SpriteEvaluation, EightAreStoredAndTheNinthSetsOverflow) {
@@ -236,9 +240,7 @@ TEST_F(SpriteEvaluation, OamAddressIsResetOnlyWithSpritesShown) {
   // and realigns to sprite 2 after the second sprite it examined.
   place(1, 60, 0, 0, 0);
   place(2, 60, 0x22, 0x01, 0x33);
-  set_ppumask(MASK_BACKGROUND);
-  set_oamaddr(0x40);
-  fetch_dots(62, 0, 255);
+  search_with_sprites_hidden_from(0x40);
   ASSERT_GE(ppu.eval_found, 1u);
   EXPECT_EQ(ppu.eval_sprites[0].sprite_number, 2);
   EXPECT_EQ(ppu.eval_sprites[0].tile, 0x22);
@@ -257,9 +259,7 @@ TEST_F(SpriteEvaluation, SecondSpriteInRangeAlsoRealigns) {
   place(17, 60, 0x17, 0, 17);
   place(2, 60, 0x02, 0, 2);
   place(18, 60, 0x18, 0, 18);
-  set_ppumask(MASK_BACKGROUND);
-  set_oamaddr(0x40);
-  fetch_dots(62, 0, 255);
+  search_with_sprites_hidden_from(0x40);
   ASSERT_EQ(ppu.eval_found, 4u);
   const int order[] = {17, 2, 17, 18};
   for (int k = 0; k < 4; ++k) {
@@ -273,9 +273,7 @@ TEST_F(SpriteEvaluation, MisalignedStartFinishesTheBrokenSpriteThenRealigns) {
   // sprites 17 and 18 are examined, then the search goes on from sprite 2.
   place(2, 60, 0x22, 0x01, 0x33);
   place(16, 0xF0, 0x44, 0x55, 0x66);
-  set_ppumask(MASK_BACKGROUND);
-  set_oamaddr(0x42);
-  fetch_dots(62, 0, 255);
+  search_with_sprites_hidden_from(0x42);
   ASSERT_EQ(ppu.eval_found, 2u);
   EXPECT_EQ(ppu.eval_sprites[0].attributes, 0x55);
   EXPECT_EQ(ppu.eval_sprites[0].x, 0x66);

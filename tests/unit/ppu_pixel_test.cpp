@@ -4,7 +4,6 @@
 
 namespace {
 
-constexpr uint8_t SHOW_ALL = MASK_BACKGROUND | MASK_SPRITES | MASK_BACKGROUND_LEFT | MASK_SPRITES_LEFT;
 constexpr uint8_t BEHIND = 0x20, FLIP_X = 0x40;
 
 class PixelOutput : public PpuPicture {

@@ -16,9 +16,6 @@ class PpuRegisters : public ::testing::Test {
   void SetUp() override { power_on(1, 1, 0, 0x01); }
   static uint8_t read(Register r) { return ppu_access(r, 0, false); }
   static void write(Register r, uint8_t value) { ppu_access(r, value, true); }
-  static void ticks(int n) {
-    for (int i = 0; i < n; ++i) ppu_tick();
-  }
   static void set_address(uint16_t a) {
     write(ADDR, static_cast<uint8_t>(a >> 8));
     write(ADDR, static_cast<uint8_t>(a));
@@ -26,9 +23,9 @@ class PpuRegisters : public ::testing::Test {
   static uint16_t address() { return address_field(ppu.vram_address); }
   // Expects the latch to hold `value` for 77776 more dots and to read 0 after one more.
   static void expect_latch_decays(uint8_t value) {
-    ticks(77776);
+    ppu_ticks(77776);
     EXPECT_EQ(read(SCROLL), value);
-    ticks(1);
+    ppu_ticks(1);
     EXPECT_EQ(read(SCROLL), 0);
   }
 };
@@ -43,14 +40,14 @@ TEST_F(PpuRegisters, WriteOnlyRegistersReadTheLatch) {
 
 TEST_F(PpuRegisters, LatchDecaysAfter77777DotsAndReadsDoNotExtendIt) {
   write(OAM_ADDR, 0x77);
-  ticks(50000);
+  ppu_ticks(50000);
   EXPECT_EQ(read(CTRL), 0x77);
   EXPECT_EQ(read(STATUS), 0x17);  // low five bits from the latch, not refreshed
-  ticks(77776 - 50000);
+  ppu_ticks(77776 - 50000);
   EXPECT_EQ(read(SCROLL), 0x77);
-  ticks(1);
+  ppu_ticks(1);
   EXPECT_EQ(read(SCROLL), 0x00);
-  ticks(200000);                  // stays decayed
+  ppu_ticks(200000);              // stays decayed
   EXPECT_EQ(read(MASK), 0x00);
 }
 
@@ -61,7 +58,7 @@ TEST_F(PpuRegisters, OamDataAndPpuDataReadsRefreshTheLatch) {
 
   *vram_map(0x2345) = 0x91;
   set_address(0x2345);
-  ticks(70000);
+  ppu_ticks(70000);
   (void)read(DATA);               // fills the buffer
   EXPECT_EQ(read(DATA), 0x91);
   expect_latch_decays(0x91);

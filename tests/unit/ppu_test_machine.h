@@ -1,5 +1,5 @@
 // A bare PPU for the picture tests: 8 KiB of pattern memory, four nametable pages, the palette and
-// a frame buffer of its own, all reset before each test.
+// the machine's frame buffer, all reset before each test.
 #pragma once
 #include <gtest/gtest.h>
 
@@ -8,11 +8,14 @@
 
 #include "core/banks.h"
 #include "ppu/ppu.h"
+#include "tests/unit/test_machine.h"
+
+// Both layers shown, in the edge columns too.
+constexpr uint8_t SHOW_ALL = MASK_BACKGROUND | MASK_SPRITES | MASK_BACKGROUND_LEFT | MASK_SPRITES_LEFT;
 
 class PpuPicture : public ::testing::Test {
  protected:
   static inline uint8_t chr[0x2000];
-  static inline std::atomic<uint32_t> pixels[FRAME_WIDTH * FRAME_HEIGHT];
 
   void SetUp() override {
     ppu = Ppu{};
@@ -20,11 +23,11 @@ class PpuPicture : public ::testing::Test {
     std::memset(chr, 0, sizeof chr);
     for (int k = 0; k < 8; ++k) banks.chr_slots[k] = chr + 0x400 * k;
     for (int k = 0; k < 4; ++k) banks.nametable_slots[k] = banks.nametable_ram + 0x400 * k;
-    for (auto& p : pixels) p.store(0xDEADBEEF, std::memory_order_relaxed);
-    frame_buffer = pixels;
+    std::atomic<uint32_t>* pixels = test_machine::machine_frame_buffer();
+    for (int i = 0; i < FRAME_WIDTH * FRAME_HEIGHT; ++i) pixels[i].store(0xDEADBEEF, std::memory_order_relaxed);
   }
 
-  static uint32_t pixel_at(int x, int y) { return pixels[y * FRAME_WIDTH + x].load(std::memory_order_relaxed); }
+  static uint32_t pixel_at(int x, int y) { return frame_buffer[y * FRAME_WIDTH + x].load(std::memory_order_relaxed); }
   static void poke(uint32_t address, uint8_t value) { *vram_map(address) = value; }
   // One row of a tile: the low plane at the row, the high plane 8 bytes on.
   static void tile_row(uint32_t table, uint32_t tile, uint32_t row, uint8_t low, uint8_t high) {

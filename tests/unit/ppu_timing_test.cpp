@@ -19,9 +19,6 @@ constexpr int PRE_RENDER_TICKS = 20 * 341;     // power-on to the first dot of t
 class PpuTiming : public ::testing::Test {
  protected:
   void SetUp() override { power_on(1, 1, 0); }
-  static void ticks(int n) {
-    for (int i = 0; i < n; ++i) ppu_tick();
-  }
   static bool vblank_flag() { return ppustatus() & STATUS_VBLANK; }
   static uint8_t read_status() { return ppu_access(2, 0, false); }
   // Ticks `n` dots; returns how many times nmi_line rose.
@@ -37,56 +34,56 @@ class PpuTiming : public ::testing::Test {
 };
 
 TEST_F(PpuTiming, FirstVerticalBlankFollowsAFullPassFromPowerOn) {
-  ticks(FLAG_TICK - 1);
+  ppu_ticks(FLAG_TICK - 1);
   EXPECT_FALSE(vblank_flag());
   EXPECT_EQ(ppu.scanline, 241);
   EXPECT_EQ(ppu.dot, 0);
-  ticks(1);
+  ppu_ticks(1);
   EXPECT_TRUE(vblank_flag());
 }
 
 TEST_F(PpuTiming, FramesLast89342DotsWithRenderingOff) {
-  ticks(FLAG_TICK);
+  ppu_ticks(FLAG_TICK);
   for (int frame = 0; frame < 3; ++frame) {
     (void)read_status();
-    ticks(DOTS_PER_FRAME - 1);
+    ppu_ticks(DOTS_PER_FRAME - 1);
     EXPECT_FALSE(vblank_flag()) << frame;
-    ticks(1);
+    ppu_ticks(1);
     EXPECT_TRUE(vblank_flag()) << frame;
   }
 }
 
 TEST_F(PpuTiming, FrameCounterCountsTheStartOfLine240) {
   const int to_line_240 = (20 + 1 + 240) * 341;  // 241-260, pre-render, 0-239
-  ticks(to_line_240 - 1);
+  ppu_ticks(to_line_240 - 1);
   EXPECT_EQ(ppu.frames, 0u);
-  ticks(1);
+  ppu_ticks(1);
   EXPECT_EQ(ppu.frames, 1u);
   EXPECT_EQ(ppu.scanline, 240);
-  ticks(DOTS_PER_FRAME);
+  ppu_ticks(DOTS_PER_FRAME);
   EXPECT_EQ(ppu.frames, 2u);
 }
 
 TEST_F(PpuTiming, NmiLineRisesOnTheThirdTickOfVerticalBlank) {
   ppu_access(0, CTRL_NMI_ENABLE, true);
-  ticks(NMI_TICK - 1);
+  ppu_ticks(NMI_TICK - 1);
   EXPECT_TRUE(vblank_flag());
   EXPECT_FALSE(nmi_line);
-  ticks(1);
+  ppu_ticks(1);
   EXPECT_TRUE(nmi_line);
-  ticks(20 * 341 - 3);            // the flag and the line hold to the end of scanline 260
+  ppu_ticks(20 * 341 - 3);        // the flag and the line hold to the end of scanline 260
   EXPECT_TRUE(nmi_line);
-  ticks(1);                       // first tick of the pre-render line clears the flag
+  ppu_ticks(1);                   // first tick of the pre-render line clears the flag
   EXPECT_FALSE(vblank_flag());
-  ticks(4);
+  ppu_ticks(4);
   EXPECT_TRUE(nmi_line);          // not recomputed before the sixth tick of the line
-  ticks(1);
+  ppu_ticks(1);
   EXPECT_FALSE(nmi_line);
 }
 
 TEST_F(PpuTiming, StatusReadJustBeforeTheFlagCancelsFlagAndNmiForTheFrame) {
   ppu_access(0, CTRL_NMI_ENABLE, true);
-  ticks(FLAG_TICK - 1);
+  ppu_ticks(FLAG_TICK - 1);
   EXPECT_EQ(read_status() & STATUS_VBLANK, 0);
   bool flag_seen = false;
   for (int i = 0; i < 20 * 341; ++i) {
@@ -102,7 +99,7 @@ TEST_F(PpuTiming, StatusReadInTheTwoTicksAfterTheFlagSeesItButSuppressesTheNmi) 
     SCOPED_TRACE(late);
     power_on(1, 1, 0);
     ppu_access(0, CTRL_NMI_ENABLE, true);
-    ticks(FLAG_TICK + late);
+    ppu_ticks(FLAG_TICK + late);
     EXPECT_FALSE(nmi_line);
     EXPECT_EQ(read_status() & STATUS_VBLANK, STATUS_VBLANK);
     EXPECT_EQ(count_nmi_edges(20 * 341), 0);
@@ -111,25 +108,25 @@ TEST_F(PpuTiming, StatusReadInTheTwoTicksAfterTheFlagSeesItButSuppressesTheNmi) 
 
 TEST_F(PpuTiming, StatusReadAfterTheNmiLowersTheLineOnTheNextTick) {
   ppu_access(0, CTRL_NMI_ENABLE, true);
-  ticks(NMI_TICK);
+  ppu_ticks(NMI_TICK);
   ASSERT_TRUE(nmi_line);
   EXPECT_EQ(read_status() & STATUS_VBLANK, STATUS_VBLANK);
   EXPECT_TRUE(nmi_line);
-  ticks(1);
+  ppu_ticks(1);
   EXPECT_FALSE(nmi_line);
   EXPECT_EQ(count_nmi_edges(20 * 341 - 1), 0);
 }
 
 TEST_F(PpuTiming, EnablingNmiDuringVerticalBlankRaisesTheLineOnTheNextTick) {
-  ticks(NMI_TICK + 100);
+  ppu_ticks(NMI_TICK + 100);
   ASSERT_TRUE(vblank_flag());
   EXPECT_FALSE(nmi_line);
   ppu_access(0, CTRL_NMI_ENABLE, true);
   EXPECT_FALSE(nmi_line);
-  ticks(1);
+  ppu_ticks(1);
   EXPECT_TRUE(nmi_line);
   ppu_access(0, 0x00, true);
-  ticks(1);
+  ppu_ticks(1);
   EXPECT_FALSE(nmi_line);
   // Each rising edge of the enable bit while the flag is set is one more edge of the line.
   int edges = 0;
@@ -144,20 +141,20 @@ TEST_F(PpuTiming, EnablingNmiDuringVerticalBlankRaisesTheLineOnTheNextTick) {
 }
 
 TEST_F(PpuTiming, PreRenderLineClearsAllStatusFlagsOnItsFirstTick) {
-  ticks(PRE_RENDER_TICKS - 100);
+  ppu_ticks(PRE_RENDER_TICKS - 100);
   set_ppustatus(STATUS_VBLANK | STATUS_SPRITE0_HIT | STATUS_OVERFLOW);
-  ticks(100);
+  ppu_ticks(100);
   EXPECT_EQ(ppu.scanline, -1);
   EXPECT_EQ(ppustatus(), 0xE0);
-  ticks(1);
+  ppu_ticks(1);
   EXPECT_EQ(ppustatus(), 0);
 }
 
 TEST_F(PpuTiming, StatusReadAtThePreRenderArmingDoesNotStopTheClear) {
-  ticks(PRE_RENDER_TICKS);
+  ppu_ticks(PRE_RENDER_TICKS);
   set_ppustatus(STATUS_SPRITE0_HIT | STATUS_OVERFLOW | STATUS_VBLANK);
   EXPECT_EQ(read_status() & 0xE0, 0xE0);
-  ticks(1);
+  ppu_ticks(1);
   EXPECT_EQ(ppustatus(), 0);      // sprite flags cleared too: the schedule went on
 }
 

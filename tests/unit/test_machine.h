@@ -1,0 +1,54 @@
+// What the machine fixtures of the unit tests share: the one frame buffer that audio_open allocates,
+// the power-on of every chip around a cartridge the test has put in place, and the PPU's position
+// counted in dots.
+#pragma once
+#include <atomic>
+#include <cstdint>
+
+#include "apu/apu.h"
+#include "core/banks.h"
+#include "core/bus.h"
+#include "core/joypad.h"
+#include "core/mappers.h"
+#include "cpu/cpu.h"
+#include "ppu/ppu.h"
+
+namespace test_machine {
+
+// The frame buffer, allocated by audio_open as at power-on when no test has done so yet. Every
+// fixture draws into this one allocation, which lives as long as the process.
+inline std::atomic<uint32_t>* machine_frame_buffer() {
+  if (!frame_buffer) audio_open();
+  return frame_buffer;
+}
+
+// The power-on of the machine with the image already in `cartridge`, in the driver's order (bank
+// map, frame buffer and sample stream, chips, work RAM), plus fresh controllers and interrupt
+// lines, and past the reset step: writes are stored.
+inline void power_on_cartridge() {
+  banks = BankMap{};
+  mapper1 = Mapper1{};
+  mapper_power_on();
+  audio_open();
+  ppu = Ppu{};
+  apu = Apu{};
+  bus = Bus{};
+  work_ram_power_on();
+  joypads = Joypads{};
+  button_state[0] = 0;
+  button_state[1] = 0;
+  nmi_line = false;
+  irq_line = false;
+  reset_active = false;
+}
+
+// Runs `n` PPU dots.
+inline void ppu_ticks(int n) {
+  for (int i = 0; i < n; ++i) ppu_tick();
+}
+
+// Position of the PPU counted in dots from scanline -1, dot 0 (rendering off: 341 dots a line);
+// the difference of two positions within a frame is the number of dots run between them.
+inline int64_t ppu_position() { return int64_t{ppu.scanline + 1} * 341 + ppu.dot; }
+
+}  // namespace test_machine
