@@ -8,25 +8,18 @@ constexpr int32_t PRE_RENDER_LINE = -1, POST_RENDER_LINE = 240, FIRST_VBLANK_LIN
                   LINES_END = 261, DOTS_PER_LINE = 341;
 constexpr int32_t VBLANK_ARM = 2, PRE_RENDER_ARM = -5;
 
-void vblank_schedule() {
+// Steps the schedule on the dots while an event is pending (countdown not 0).
+void vblank_schedule_step() {
   switch (ppu.vblank_countdown) {
     case PRE_RENDER_ARM: set_ppustatus(0); break;
-    case 0: nmi_line = (ppustatus() & STATUS_VBLANK) && (ppuctrl() & CTRL_NMI_ENABLE); return;
     case VBLANK_ARM: set_ppustatus(ppustatus() | STATUS_VBLANK); break;
     default: break;
   }
   ppu.vblank_countdown += ppu.vblank_countdown > 0 ? -1 : 1;
 }
-}  // namespace
 
-void ppu_tick() {
-  vblank_schedule();
-  if (ppu.open_bus_timer != 0 && --ppu.open_bus_timer == 0) ppu.open_bus = 0;
-  if (ppu.scanline < POST_RENDER_LINE) {
-    if (rendering_enabled()) rendering_tick();
-    if (ppu.scanline >= 0 && ppu.dot < FRAME_WIDTH) render_pixel();
-  }
-  if (++ppu.dot < ppu.scanline_length) return;
+// The dot after the last of a line: the next scanline and its frame events.
+void next_scanline() {
   ppu.scanline_length = DOTS_PER_LINE;
   ppu.dot = 0;
   switch (++ppu.scanline) {
@@ -39,4 +32,17 @@ void ppu_tick() {
       break;
     default: break;
   }
+}
+}  // namespace
+
+void ppu_tick() {
+  // Between the events the NMI line just follows the vertical-blank flag and its enable bit.
+  if (ppu.vblank_countdown == 0) nmi_line = (ppustatus() & STATUS_VBLANK) && (ppuctrl() & CTRL_NMI_ENABLE);
+  else vblank_schedule_step();
+  if (ppu.open_bus_timer != 0 && --ppu.open_bus_timer == 0) ppu.open_bus = 0;
+  if (ppu.scanline < POST_RENDER_LINE) {
+    if (rendering_enabled()) rendering_tick();
+    if (ppu.scanline >= 0 && ppu.dot < FRAME_WIDTH) render_pixel();
+  }
+  if (++ppu.dot >= ppu.scanline_length) next_scanline();
 }
