@@ -94,7 +94,10 @@ void report_hand_off(Clock::time_point filled, Clock::time_point handed, Seconds
               r.oldest_wait_ms / r.buffers, r.behind_ms / r.buffers,
               audio_out.device != 0 ? "audio device" : "silent stand-in");
   std::fflush(stdout);
-  r = HandOffReport{true, {}, handed, ppu.frames, 0, 0, 0, 0};
+  r.period_start = handed;
+  r.frames_at_period_start = ppu.frames;
+  r.buffers = 0;
+  r.newest_wait_ms = r.oldest_wait_ms = r.behind_ms = 0;
 }
 
 // The sample sink: runs on the emulation thread inside apu_tick with one full buffer. The pace hook
