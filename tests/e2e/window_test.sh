@@ -128,14 +128,23 @@ no_races() {
   fi
 }
 
+# Starts nes in the folder DIR, with IMAGE (if not empty) copied there as test.nes and the
+# environment changed by the remaining arguments (as `env` takes them); its output goes to DIR/out
+# and DIR/err. Sets launched_pid.
+launch() {
+  local dir="$1" image="$2"
+  shift 2
+  mkdir -p "$dir"
+  [ -n "$image" ] && cp "$image" "$dir/test.nes"
+  (cd "$dir" && exec env "$@" "$nes" >"$dir/out" 2>"$dir/err") &
+  launched_pid=$!
+  started+=($launched_pid)
+}
+
 # --- the main run: picture, keys, speed keys, Escape, sound, closing
 play="$work/play"
-mkdir -p "$play"
-cp "$rom" "$play/test.nes"
-(cd "$play" && exec env NES_DEBUG=1 SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$play/sound.raw" \
-   "$nes" >"$play/out" 2>"$play/err") &
-nes_pid=$!
-started+=($nes_pid)
+launch "$play" "$rom" NES_DEBUG=1 SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$play/sound.raw"
+nes_pid=$launched_pid
 if ! wid="$(window_of $nes_pid)"; then
   fail "no window titled NES appeared; stderr: $(cat "$play/err")"
   exit 1
@@ -261,11 +270,8 @@ no_races "$play/err" "main run"
 
 # --- without any sound device: the silent stand-in keeps the same pace
 quiet="$work/quiet"
-mkdir -p "$quiet"
-cp "$rom" "$quiet/test.nes"
-(cd "$quiet" && exec env NES_DEBUG=1 SDL_AUDIODRIVER=none "$nes" >"$quiet/out" 2>"$quiet/err") &
-quiet_pid=$!
-started+=($quiet_pid)
+launch "$quiet" "$rom" NES_DEBUG=1 SDL_AUDIODRIVER=none
+quiet_pid=$launched_pid
 if qid="$(window_of $quiet_pid)"; then
   for _ in $(seq 200); do  # three reports of a second of sound each (slower in a sanitizer build)
     [ "$(grep -c 'frames/s' "$quiet/out")" -ge 3 ] && break
@@ -288,12 +294,8 @@ no_races "$quiet/err" "silent run"
 
 # --- sound: every sample the device gets is the console's, converted, in order
 notes="$work/notes"
-mkdir -p "$notes"
-cp "$roms/apu_pulse_notes.nes" "$notes/test.nes"
-(cd "$notes" && exec env NES_DEBUG=1 SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$notes/sound.raw" \
-   "$nes" >"$notes/out" 2>"$notes/err") &
-notes_pid=$!
-started+=($notes_pid)
+launch "$notes" "$roms/apu_pulse_notes.nes" NES_DEBUG=1 SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$notes/sound.raw"
+notes_pid=$launched_pid
 if nid="$(window_of $notes_pid)"; then
   for _ in $(seq 300); do  # three seconds of sound (longer in a sanitizer build)
     [ "$(grep -c 'frames/s' "$notes/out")" -ge 3 ] && break
@@ -321,9 +323,8 @@ refused_start() {
   local name="$1" dir="$work/$1" expect="$2" pid box
   mkdir -p "$dir"
   [ -n "${3:-}" ] && printf "$3" >"$dir/test.nes"
-  (cd "$dir" && exec "$nes" >"$dir/out" 2>"$dir/err") &
-  pid=$!
-  started+=($pid)
+  launch "$dir" ""
+  pid=$launched_pid
   box=""
   for _ in $(seq 100); do box="$(message_box)"; [ -n "$box" ] && break; sleep 0.1; done
   if [ -n "$box" ]; then
@@ -347,11 +348,8 @@ refused_start "bad magic" "not an iNES image" 'NEZ\032\001\001\000\000\000\000\0
 refused_start "PRG size 0" "PRG ROM size is 0" 'NES\032\000\001\000\000\000\000\000\000\000\000\000\000'
 
 nodisplay="$work/nodisplay"
-mkdir -p "$nodisplay"
-cp "$rom" "$nodisplay/test.nes"
-(cd "$nodisplay" && exec env -u DISPLAY -u WAYLAND_DISPLAY "$nes" >"$nodisplay/out" 2>"$nodisplay/err") &
-pid=$!
-started+=($pid)
+launch "$nodisplay" "$rom" -u DISPLAY -u WAYLAND_DISPLAY
+pid=$launched_pid
 wait_exit $pid 10
 [ "$code" != running ] && [ "$code" != 0 ] && pass "no display: exit code $code" \
   || fail "no display: exit code '$code'"
