@@ -25,9 +25,11 @@ uint32_t coarse_y(uint32_t word) { return (word >> 8) & 0x1F; }
 uint32_t fine_y(uint32_t word) { return (word >> 15) & 7; }
 
 // The two pattern planes as one row of 2-bit pixels: bit k of the low plane goes to bit 2k, bit k of
-// the high plane to bit 2k+1.
-uint16_t interleave_planes(uint8_t low, uint8_t high) {
-  uint32_t v = low | (uint32_t{high} << 8);
+// the high plane to bit 2k+1. The input is the 16-bit sum low + 256 x high; when the low-plane fetch
+// was skipped (rendering off at its dot) `low` still holds a whole interleaved row, and its high byte
+// takes part in the sum, wrapping at 16 bits.
+uint16_t interleave_planes(uint16_t low, uint8_t high) {
+  uint32_t v = static_cast<uint16_t>(low + (uint32_t{high} << 8));
   v = (v & 0xF00F) | ((v & 0x0F00) >> 4) | ((v & 0x00F0) << 4);
   v = (v & 0xC3C3) | ((v & 0x3030) >> 2) | ((v & 0x0C0C) << 2);
   v = (v & 0x9999) | ((v & 0x4444) >> 1) | ((v & 0x2222) << 1);
@@ -174,8 +176,7 @@ void rendering_tick() {
       ppu.tile_pattern = *vram_map(ppu.pattern_address);
       break;
     case 7:
-      ppu.tile_pattern = interleave_planes(static_cast<uint8_t>(ppu.tile_pattern),
-                                           *vram_map(ppu.pattern_address | HIGH_PLANE));
+      ppu.tile_pattern = interleave_planes(ppu.tile_pattern, *vram_map(ppu.pattern_address | HIGH_PLANE));
       if (!tile_dot && ppu.line_sprite_count < ppu.eval_found)
         ppu.line_sprites[ppu.line_sprite_count++].pattern = ppu.tile_pattern;
       break;

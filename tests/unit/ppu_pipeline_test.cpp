@@ -20,6 +20,19 @@ TEST_F(FetchPipeline, PlanesAreInterleavedIntoTwoBitPixels) {
   }
 }
 
+// Rendering switched off over the low-plane dot: the high-plane step starts from the whole stale
+// 16-bit row plus 256 x the high plane, wrapping at 16 bits.
+TEST_F(FetchPipeline, HighPlaneAfterASkippedLowPlaneKeepsTheWholeRow) {
+  set_ppumask(SHOW_ALL);
+  tile_row(0, 7, 0, 0x00, 0xE0);
+  banks.nametable_ram[0] = 7;
+  ppu.vram_address = 0;
+  fetch_dots(0, 0, 4);
+  ppu.tile_pattern = 0xFC00;
+  fetch_dots(0, 7, 7);
+  EXPECT_EQ(ppu.tile_pattern, 0xA2A0);
+}
+
 TEST_F(FetchPipeline, FirstTwoTilesAreFetchedAtTheEndOfThePreviousLine) {
   set_ppumask(SHOW_ALL);
   // Tiles 1, 2, 3 at columns 0, 1, 2 of row 4, pixel row 5; attribute of that area: palette 2.
