@@ -29,6 +29,7 @@ struct Apu {
   bool frame_irq_inhibit = true;     // no frame interrupt until software clears it through $4017
   bool frame_irq_flag = false;
   bool dmc_irq_flag = false;
+  uint8_t frame_counter_value = 0;  // last value written to $4017, written again by the reset button
 };
 extern Apu apu;
 

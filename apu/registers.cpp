@@ -54,6 +54,7 @@ void write_channel_enables(uint8_t value) {
 }
 
 void write_frame_counter(uint8_t value) {
+  apu.frame_counter_value = value;
   apu.five_step_mode = value & FRAME_FIVE_STEP;
   apu.frame_irq_inhibit = value & FRAME_IRQ_INHIBIT;
   apu.frame_divider = 0;

@@ -10,6 +10,7 @@
 #include "ppu/ppu.h"
 
 Bus bus;
+bool cartridge_ram_changed = false;
 
 void system_tick() {
   ppu_tick();
@@ -55,7 +56,10 @@ void cpu_write(uint16_t address, uint8_t value) {
   } else if (address < 0x4000) {
     ppu_access(address & 7, value, true);
   } else if (address >= 0x4018) {
-    if ((address >> 13) == 3) bus.cartridge_ram[address & 0x1FFF] = value;
+    if ((address >> 13) == 3) {
+      bus.cartridge_ram[address & 0x1FFF] = value;
+      cartridge_ram_changed = true;
+    }
     (void)mapper_write(address, value, true);
   } else {
     switch (address & 0x1F) {

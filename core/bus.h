@@ -11,6 +11,10 @@ struct Bus {
 };
 extern Bus bus;
 
+// Set by every CPU write to cartridge RAM; the host clears it when it has taken a copy for the
+// battery save. Not part of the machine's state.
+extern bool cartridge_ram_changed;
+
 uint8_t cpu_read(uint16_t address);
 void cpu_write(uint16_t address, uint8_t value);
 // A CPU cycle without a bus access.

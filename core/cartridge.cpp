@@ -6,8 +6,10 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <utility>
 
-#include "core/bus.h"
+#include "core/snapshot.h"
+
 
 Cartridge cartridge;
 
@@ -59,19 +61,21 @@ bool load_cartridge(const char* path, std::string& error) {
     return false;
   }
 
+  Cartridge loaded;
   if (ctrlbyte & CTRL_TRAINER) {
-    uint8_t* trainer = bus.cartridge_ram + 0x1000;
-    std::memset(trainer, 0, TRAINER_SIZE);
-    (void)std::fread(trainer, 1, TRAINER_SIZE, fp);
+    loaded.trainer.assign(TRAINER_SIZE, 0);
+    (void)std::fread(loaded.trainer.data(), 1, TRAINER_SIZE, fp);
   }
-  cartridge.prg_units = prg_units;
-  cartridge.chr_units = chr_units;
-  cartridge.ctrlbyte = ctrlbyte;
-  cartridge.mapper_number = mapper_number_from_header(ctrlbyte, control2);
-  cartridge.prg_rom.assign(prg_units * PRG_UNIT, 0);
-  cartridge.chr_rom.assign(chr_units != 0 ? chr_units * CHR_UNIT : CHR_UNIT, 0);  // none: 8 KiB of RAM
-  (void)std::fread(cartridge.prg_rom.data(), 1, cartridge.prg_rom.size(), fp);
-  if (chr_units != 0) (void)std::fread(cartridge.chr_rom.data(), 1, cartridge.chr_rom.size(), fp);
+  loaded.prg_units = prg_units;
+  loaded.chr_units = chr_units;
+  loaded.ctrlbyte = ctrlbyte;
+  loaded.mapper_number = mapper_number_from_header(ctrlbyte, control2);
+  loaded.prg_rom.assign(prg_units * PRG_UNIT, 0);
+  loaded.chr_rom.assign(chr_units != 0 ? chr_units * CHR_UNIT : CHR_UNIT, 0);  // none: 8 KiB of RAM
+  (void)std::fread(loaded.prg_rom.data(), 1, loaded.prg_rom.size(), fp);
+  if (chr_units != 0) (void)std::fread(loaded.chr_rom.data(), 1, loaded.chr_rom.size(), fp);
+  cartridge = std::move(loaded);
+  cartridge.checksum = cartridge_checksum();
   return true;
 }
 

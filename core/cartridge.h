@@ -12,10 +12,13 @@ struct Cartridge {
   uint8_t ctrlbyte = 0;                                  // header byte 6: mirroring, trainer, mapper low
   uint8_t prg_units = 0;                                 // header byte 4
   uint8_t chr_units = 0;                                 // header byte 5
+  std::vector<uint8_t> trainer;                          // 512 bytes for $7000 at power-on, or none
+  uint64_t checksum = 0;                                 // of ROM and header, carried by snapshots
 };
 extern Cartridge cartridge;
 
 constexpr uint8_t CTRL_VERTICAL_MIRRORING = 0x01;
+constexpr uint8_t CTRL_BATTERY = 0x02;  // cartridge RAM is kept between runs
 constexpr uint8_t CTRL_TRAINER = 0x04;
 constexpr uint8_t CTRL_FOUR_SCREEN = 0x08;
 
@@ -23,13 +26,14 @@ constexpr size_t HEADER_SIZE = 16;
 constexpr size_t TRAINER_SIZE = 512;
 constexpr size_t PRG_UNIT = 16384;
 constexpr size_t CHR_UNIT = 8192;
+constexpr uint16_t TRAINER_ADDRESS = 0x7000;
 
 // Mapper number from header bytes 6 and 7. NES 2.0 headers (byte 7 AND $0C = $08) take the high
 // nibble of byte 7; older ones OR the whole byte in, folding values of 64 and more to their low nibble.
 uint32_t mapper_number_from_header(uint8_t ctrlbyte, uint8_t control2);
 
-// Loads an iNES image into `cartridge` (and a trainer into cartridge RAM). On failure returns false
-// and sets `error` to a one-line message naming the file and the problem; the machine is untouched.
+// Loads an iNES image into `cartridge`. On failure returns false and sets `error` to a one-line
+// message naming the file and the problem; `cartridge` is then untouched.
 bool load_cartridge(const char* path, std::string& error);
 
 // The summary line printed after loading.

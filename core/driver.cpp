@@ -5,12 +5,7 @@
 #include <cstdio>
 #include <thread>
 
-#include "apu/apu.h"
-#include "core/banks.h"
-#include "core/bus.h"
-#include "core/cartridge.h"
-#include "cpu/cpu.h"
-#include "ppu/ppu.h"
+#include "core/machine.h"
 
 std::atomic<int32_t> sleep_interval{0};
 PaceHook pace_hook = nullptr;
@@ -19,10 +14,7 @@ bool machine_power_on(const char* path, std::string& error) {
   if (!load_cartridge(path, error)) return false;
   std::fputs(cartridge_summary().c_str(), stdout);
   std::fflush(stdout);
-  mapper_power_on();
-  audio_open();
-  ppu.registers = 0;
-  work_ram_power_on();
+  machine_power_on();
   return true;
 }
 

@@ -9,9 +9,9 @@
 extern std::atomic<int32_t> sleep_interval;
 constexpr uint64_t STEPS_PER_SLEEP = 10000;
 
-// Loads the image, prints the summary line on stdout and powers the machine on (bank map, frame
-// buffer and sample buffers, PPU registers, work RAM). On a refused image returns false with a
-// one-line message in `error` and leaves the machine unpowered.
+// Loads the image, prints the summary line on stdout and powers the machine on (machine_power_on).
+// On a refused image returns false with a one-line message in `error` and leaves the machine and
+// the cartridge loaded before as they were.
 bool machine_power_on(const char* path, std::string& error);
 
 // Runs CPU steps for ever, sleeping after every 10000.

@@ -16,19 +16,25 @@
 #include "core/banks.h"
 #include "core/bus.h"
 #include "core/driver.h"
+#include "core/fnv1a.h"
 #include "core/joypad.h"
+#include "core/machine.h"
+#include "core/snapshot.h"
+#include "host/battery.h"
+#include "host/save_files.h"
 #include "cpu/cpu.h"
 #include "ppu/ppu.h"
 #include "tools/png_writer.h"
 
 namespace {
 
-enum Exit { EXIT_OK = 0, EXIT_TEST_FAILED = 1, EXIT_USAGE = 2, EXIT_OUT_OF_TIME = 3, EXIT_RESET = 4 };
+enum Exit { EXIT_OK = 0, EXIT_TEST_FAILED = 1, EXIT_USAGE = 2, EXIT_OUT_OF_TIME = 3 };
 
 constexpr const char* USAGE =
     "usage: nes-headless IMAGE [--frames N] [--steps N] [--entry HEX] [--buttons F:MASK]...\n"
     "                          [--trace FILE] [--dump FILE] [--result] [--screenshot FILE]\n"
-    "                          [--frame-log FILE] [--wav FILE]\n";
+    "                          [--frame-log FILE] [--wav FILE] [--save-state FILE]\n"
+    "                          [--load-state FILE] [--battery FILE]\n";
 
 struct Options {
   const char* image = nullptr;
@@ -41,6 +47,9 @@ struct Options {
   const char* screenshot = nullptr;
   const char* frame_log = nullptr;
   const char* wav = nullptr;
+  const char* save_state = nullptr;
+  const char* load_state = nullptr;
+  const char* battery = nullptr;
   bool result = false;
 };
 
@@ -80,6 +89,9 @@ Options parse_options(int argc, char** argv) {
     else if (arg == "--screenshot") o.screenshot = value();
     else if (arg == "--frame-log") o.frame_log = value();
     else if (arg == "--wav") o.wav = value();
+    else if (arg == "--save-state") o.save_state = value();
+    else if (arg == "--load-state") o.load_state = value();
+    else if (arg == "--battery") o.battery = value();
     else if (arg == "--result") o.result = true;
     else if (arg == "--help" || arg == "-h") {
       std::fputs(USAGE, stdout);
@@ -103,20 +115,6 @@ File open_output(const char* path) {
   }
   return File(f, std::fclose);
 }
-
-// FNV-1a, 64 bits, over bytes.
-struct Fnv1a {
-  static constexpr uint64_t BASIS = 0xcbf29ce484222325ull, PRIME = 0x100000001b3ull;
-  uint64_t hash = BASIS;
-  void add(uint8_t byte) { hash = (hash ^ byte) * PRIME; }
-  void add16(int16_t v) {
-    add(static_cast<uint8_t>(v));
-    add(static_cast<uint8_t>(static_cast<uint16_t>(v) >> 8));
-  }
-  void add32(uint32_t v) {
-    for (int k = 0; k < 4; ++k) add(static_cast<uint8_t>(v >> (8 * k)));
-  }
-};
 
 // Mono 16-bit PCM at the CPU clock rate; the sizes in the header are patched when the file closes.
 // A stream too long for the 32-bit RIFF sizes keeps the largest size that fits.
@@ -174,31 +172,34 @@ class WavWriter {
 };
 
 // Taps the sample stream for the WAV file and the frame log's sound hashes: full buffers arrive
-// through the sink; the partly filled current buffer is read where it stands. Counts which samples
-// of the current buffer have already been hashed. Without --wav and --frame-log it is not installed.
+// through the sink; the partly filled current buffer is read where it stands. `taken` counts the
+// samples of the current buffer already passed on; after a loaded save state it starts at the
+// state's position, since what the buffer held before is not part of the state. Without --wav and
+// --frame-log it is not installed.
 struct AudioTap {
   WavWriter* wav = nullptr;
   bool hashing = false;  // --frame-log: each frame's samples are hashed
   Fnv1a hash;
-  uint32_t hashed_in_current = 0;
+  uint32_t taken = 0;
 
+  void take(const int16_t* samples, uint32_t from, uint32_t to) {
+    if (hashing)
+      for (uint32_t i = from; i < to; ++i) hash.add16(samples[i]);
+    if (wav && to > from) wav->append(samples + from, to - from);
+  }
   void on_full_buffer(const int16_t* samples, size_t count) {
-    if (hashing) {
-      for (size_t i = hashed_in_current; i < count; ++i) hash.add16(samples[i]);
-      hashed_in_current = 0;
-    }
-    if (wav) wav->append(samples, count);
+    take(samples, taken, static_cast<uint32_t>(count));
+    taken = 0;
+  }
+  void take_current() {
+    take(sample_stream.buffers[sample_stream.current_buffer], taken, sample_stream.sample_pos);
+    taken = sample_stream.sample_pos;
   }
   uint64_t take_hash() {
-    const int16_t* current = sample_stream.buffers[sample_stream.current_buffer];
-    for (uint32_t i = hashed_in_current; i < sample_stream.sample_pos; ++i) hash.add16(current[i]);
-    hashed_in_current = sample_stream.sample_pos;
+    take_current();
     const uint64_t h = hash.hash;
     hash = Fnv1a{};
     return h;
-  }
-  void flush_partial() {
-    if (wav) wav->append(sample_stream.buffers[sample_stream.current_buffer], sample_stream.sample_pos);
   }
 };
 AudioTap audio_tap;
@@ -236,6 +237,27 @@ std::string result_text() {
   return std::string(text, strnlen(text, sizeof bus.cartridge_ram - 4));
 }
 
+// Reads a save state file and loads it into the machine; exits with a message when it cannot.
+void load_state_file(const char* path) {
+  std::vector<uint8_t> data;
+  std::string error;
+  constexpr size_t MAX_STATE_SIZE = 1 << 20;
+  switch (read_file(path, MAX_STATE_SIZE, false, data, error)) {
+    case ReadResult::ok: break;
+    case ReadResult::missing: error = std::string(path) + ": cannot open: No such file or directory"; [[fallthrough]];
+    case ReadResult::refused:
+      std::fprintf(stderr, "nes-headless: %s\n", error.c_str());
+      std::exit(EXIT_USAGE);
+  }
+  if (!snapshot_load(data, error)) {
+    std::fprintf(stderr, "nes-headless: %s: %s\n", path, error.c_str());
+    std::exit(EXIT_USAGE);
+  }
+}
+
+// A cartridge that sets $6000 to $81 asks for the reset button: it is pressed this many frames later.
+constexpr uint64_t RESET_DELAY_FRAMES = 6;
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -253,14 +275,25 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "nes-headless: %s\n", error.c_str());
     return EXIT_USAGE;
   }
+  BatterySave battery([](const std::string& message) { std::fprintf(stderr, "nes-headless: %s\n", message.c_str()); });
+  if (options.battery) battery.open(options.battery);
+  if (options.load_state) load_state_file(options.load_state);
+  audio_tap.taken = sample_stream.sample_pos;
+
+  // Buttons follow the machine's own frame count, so that a run continued from a save state takes
+  // the same script as the run that saved it.
   auto apply_buttons = [&](uint64_t frame) {
-    auto it = options.buttons.find(frame);
-    if (it != options.buttons.end()) button_state[0].store(it->second, std::memory_order_relaxed);
+    auto it = options.buttons.upper_bound(frame);
+    if (it == options.buttons.begin()) return;
+    button_state[0].store(std::prev(it)->second, std::memory_order_relaxed);
   };
-  apply_buttons(0);
+  apply_buttons(ppu.frames);
 
   int exit_code = options.result ? EXIT_OUT_OF_TIME : EXIT_OK;
+  const uint64_t first_frame = ppu.frames;
   uint64_t frames_seen = ppu.frames;
+  uint64_t reset_frame = 0;          // when the requested reset is due; 0: none pending
+  bool reset_request_seen = false;   // $6000 still holds the request that was answered
   for (uint64_t steps = 1;; ++steps) {
     if (trace) write_trace_line(trace.get());
     cpu_step();
@@ -268,9 +301,14 @@ int main(int argc, char** argv) {
     if (ppu.frames != frames_seen) {
       frames_seen = ppu.frames;
       apply_buttons(frames_seen);
+      battery.frame_end(frames_seen);
       if (frame_log)
         std::fprintf(frame_log.get(), "%" PRIu64 " %016" PRIx64 " %016" PRIx64 "\n", frames_seen,
                      frame_hash(), audio_tap.take_hash());
+      if (reset_frame != 0 && frames_seen >= reset_frame) {
+        machine_reset();
+        reset_frame = 0;
+      }
     }
     if (options.result && result_valid()) {
       const uint8_t result = bus.cartridge_ram[0];
@@ -279,19 +317,19 @@ int main(int argc, char** argv) {
         exit_code = result == 0 ? EXIT_OK : EXIT_TEST_FAILED;
         break;
       }
-      if (result == RESULT_RESET_REQUESTED) {
-        std::printf("%s\nthe cartridge asks for a reset, which this machine does not have\n",
-                    result_text().c_str());
-        exit_code = EXIT_RESET;
-        break;
+      if (result != RESULT_RESET_REQUESTED) {
+        reset_request_seen = false;
+      } else if (!reset_request_seen) {
+        reset_request_seen = true;
+        reset_frame = frames_seen + RESET_DELAY_FRAMES;
       }
     }
-    if (frames_seen >= options.frames || steps >= options.steps) break;
+    if (frames_seen - first_frame >= options.frames || steps >= options.steps) break;
   }
   if (exit_code == EXIT_OUT_OF_TIME)
-    std::printf("no result after %" PRIu64 " frames\n%s\n", frames_seen, result_text().c_str());
+    std::printf("no result after %" PRIu64 " frames\n%s\n", frames_seen - first_frame, result_text().c_str());
 
-  audio_tap.flush_partial();
+  audio_tap.take_current();
   bool ok = wav.finish();
   if (options.dump) ok = write_dump(options.dump) && ok;
   if (options.screenshot) {
@@ -300,6 +338,14 @@ int main(int argc, char** argv) {
       ok = false;
     }
   }
+  if (options.save_state) {
+    const std::vector<uint8_t> state = snapshot_save();
+    if (!write_file_atomically(options.save_state, state.data(), state.size(), error)) {
+      std::fprintf(stderr, "nes-headless: %s\n", error.c_str());
+      ok = false;
+    }
+  }
+  ok = battery.flush() && ok;
   if (!ok) {
     std::fprintf(stderr, "nes-headless: writing the output files failed\n");
     return EXIT_USAGE;

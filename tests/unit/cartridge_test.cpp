@@ -46,11 +46,12 @@ class CartridgeLoad : public ::testing::Test {
     cartridge = Cartridge{};
     bus = Bus{};
   }
-  // Loads the image from a file; expects success.
+  // Loads the image from a file and powers the machine on; expects success.
   void load(const Image& image) {
     const fs::path file = dir.write("image.nes", image.bytes());
     std::string error;
     ASSERT_TRUE(load_cartridge(file.c_str(), error)) << error;
+    machine_power_on();
   }
   TempDir dir;
 };

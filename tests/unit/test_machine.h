@@ -5,13 +5,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "apu/apu.h"
-#include "core/banks.h"
-#include "core/bus.h"
-#include "core/joypad.h"
-#include "core/mappers.h"
-#include "cpu/cpu.h"
-#include "ppu/ppu.h"
+#include "core/machine.h"
 
 namespace test_machine {
 
@@ -22,23 +16,12 @@ inline std::atomic<uint32_t>* machine_frame_buffer() {
   return frame_buffer;
 }
 
-// The power-on of the machine with the image already in `cartridge`, in the driver's order (bank
-// map, frame buffer and sample stream, chips, work RAM), plus fresh controllers and interrupt
-// lines, and past the reset step: writes are stored.
+// The power-on of the machine with the image already in `cartridge`, with no buttons held, and
+// past the reset step: writes are stored.
 inline void power_on_cartridge() {
-  banks = BankMap{};
-  mapper1 = Mapper1{};
-  mapper_power_on();
-  audio_open();
-  ppu = Ppu{};
-  apu = Apu{};
-  bus = Bus{};
-  work_ram_power_on();
-  joypads = Joypads{};
+  machine_power_on();
   button_state[0] = 0;
   button_state[1] = 0;
-  nmi_line = false;
-  irq_line = false;
   reset_active = false;
 }
 

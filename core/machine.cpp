@@ -1,0 +1,30 @@
+// Power-on and the reset button of the whole console.
+#include "core/machine.h"
+
+#include <algorithm>
+
+void machine_power_on() {
+  cpu = Cpu{};
+  nmi_line = false;
+  irq_line = false;
+  reset_active = true;
+  bus = Bus{};
+  std::copy(cartridge.trainer.begin(), cartridge.trainer.end(), bus.cartridge_ram + (TRAINER_ADDRESS - 0x6000));
+  work_ram_power_on();
+  banks = BankMap{};
+  mapper = Mapper{};
+  mapper_update_banks();
+  if (cartridge_has_chr_ram()) std::fill(cartridge.chr_rom.begin(), cartridge.chr_rom.end(), uint8_t{0});
+  joypads = Joypads{};
+  ppu = Ppu{};
+  apu = Apu{};
+  audio_open();  // frame buffer and sample buffers
+}
+
+void machine_reset() {
+  reset_active = true;
+  set_ppuctrl(0);
+  set_ppumask(0);
+  apu_write(0x15, 0);
+  apu_write(0x17, apu.frame_counter_value);
+}

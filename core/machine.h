@@ -1,0 +1,41 @@
+// The whole emulated console at a glance: these records, and nothing else, are the machine's state.
+// Power-on sets every one of them, a snapshot stores every one of them, and none holds a pointer.
+//
+//   cpu            registers of the 6502                                    cpu/cpu.h
+//   nmi_line, irq_line, reset_active  the CPU's interrupt inputs            cpu/cpu.h
+//   bus            work RAM, cartridge RAM, the cycle count                 core/bus.h
+//   banks          nametable RAM and palette RAM (its pointer slots are derived)  core/banks.h
+//   mapper         the bank-switching registers                             core/mappers.h
+//   joypads        the two controllers' shift registers                     core/joypad.h
+//   ppu            picture unit: registers, timing, fetch pipeline, sprite memory  ppu/ppu.h
+//   apu            sound unit: five channels, frame sequencer               apu/apu.h
+//   sample_stream  positions in the two sample buffers (their old contents are not state)  apu/apu.h
+//   cartridge.chr_rom  when the cartridge has character RAM                 core/cartridge.h
+//
+// Outside it: the cartridge's ROM and header (loaded once, never changed), the bank map's pointer
+// slots (mapper_update_banks), and the host's plumbing: frame_buffer, audio_sink, pace_hook,
+// sleep_interval, button_state, cartridge_ram_changed.
+#pragma once
+#include "apu/apu.h"
+#include "core/banks.h"
+#include "core/bus.h"
+#include "core/cartridge.h"
+#include "core/joypad.h"
+#include "core/mappers.h"
+#include "cpu/cpu.h"
+#include "ppu/ppu.h"
+
+// Switches the console on with the loaded cartridge: every record above to its power-on value, the
+// bank map to the power-on arrangement, the frame buffer and sample buffers cleared. The first CPU
+// step is then the reset sequence.
+void machine_power_on();
+
+// The console's reset button: the CPU runs its reset sequence at the next step (registers kept, S
+// down by 3, I set, nothing written), PPUCTRL and PPUMASK are cleared, $4015 is cleared and the last
+// value written to $4017 is written again. RAM and the mapper's registers keep their contents.
+void machine_reset();
+
+// Whether the loaded cartridge keeps its RAM between runs (header byte 6, bit 1).
+inline bool cartridge_has_battery() { return cartridge.ctrlbyte & CTRL_BATTERY; }
+// Whether its character memory is RAM (and so part of the state).
+inline bool cartridge_has_chr_ram() { return cartridge.chr_units == 0; }

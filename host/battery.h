@@ -1,0 +1,55 @@
+// Battery-backed cartridge RAM kept in a file between runs. The emulation thread never waits on the
+// disk: once per frame it notices whether the game has written its RAM, and about one second (60
+// frames) after the first change not yet saved it hands a copy to a writer thread, which replaces
+// the file atomically.
+#pragma once
+#include <array>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+
+constexpr uint64_t BATTERY_SAVE_DELAY_FRAMES = 60;
+
+class BatterySave {
+ public:
+  // Receives a one-line message for the player (a failed write, a refused file).
+  using Report = std::function<void(const std::string&)>;
+  explicit BatterySave(Report report) : report_(std::move(report)) {}
+  ~BatterySave();
+
+  // Takes over the loaded cartridge's RAM for `path`, right after power-on: when the file exists and
+  // is exactly 8192 bytes it becomes the cartridge RAM. Any other file there is left untouched and
+  // reported, the game keeps its zeroed RAM, and nothing is written for this run.
+  void open(const std::string& path);
+  // Stops keeping the RAM (another cartridge, or one without a battery); writes nothing.
+  void close();
+  bool active() const { return active_; }
+
+  // On the emulation thread after every frame.
+  void frame_end(uint64_t frame);
+  // Hands over what changed and waits until the writer has written it: at exit and before the
+  // cartridge changes. Returns false when the last write failed.
+  bool flush();
+
+ private:
+  void hand_over();
+  void writer_loop();
+
+  Report report_;
+  bool active_ = false;
+  bool unsaved_ = false;        // RAM changed since the last hand-over
+  uint64_t first_unsaved_frame_ = 0;
+
+  std::mutex mutex_;            // guards everything below, between the emulation and writer threads
+  std::condition_variable wake_;
+  std::string path_;
+  std::array<uint8_t, 8192> pending_{};
+  bool has_pending_ = false;
+  bool writing_ = false;
+  bool stop_ = false;
+  bool last_write_ok_ = true;
+  std::thread writer_;
+};

@@ -1,0 +1,24 @@
+// The files the programs keep beside a cartridge image (battery RAM, save states), read and written
+// safely: reads accept only regular files of the expected size, and every write goes to a temporary
+// file in the same folder that is flushed to the disk and then renamed over the old one, so a crash
+// at any moment leaves the old file or the new one, never a mix.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The image's path with its extension replaced: ("games/zelda.nes", ".sav") gives "games/zelda.sav";
+// a name without an extension gets the new one appended.
+std::string path_beside_image(const std::string& image, const std::string& extension);
+
+// Writes `size` bytes as the whole new content of `path`. On failure returns false with a one-line
+// message naming the file, and the old file is untouched.
+bool write_file_atomically(const std::string& path, const uint8_t* data, size_t size, std::string& error);
+
+enum class ReadResult { ok, missing, refused };
+// Reads a whole regular file of at most `max_size` bytes into `out` (exactly `max_size` when `exact`
+// is set). A file that does not exist gives `missing`; a folder, an unreadable file or one of the
+// wrong size gives `refused` with a one-line message naming the file.
+ReadResult read_file(const std::string& path, size_t max_size, bool exact, std::vector<uint8_t>& out,
+                     std::string& error);
