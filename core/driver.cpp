@@ -18,13 +18,22 @@ bool machine_power_on(const char* path, std::string& error) {
   return true;
 }
 
-void emulation_loop() {
-  for (uint64_t steps = 1;; ++steps) {
+namespace {
+uint64_t steps_run = 0;  // steps since the program started, across cartridges
+}
+
+void run_frame() {
+  const uint64_t frame = ppu.frames;
+  while (ppu.frames == frame) {
     cpu_step();
-    if (steps % STEPS_PER_SLEEP == 0) {
+    if (++steps_run % STEPS_PER_SLEEP == 0) {
       std::this_thread::sleep_for(
           std::chrono::milliseconds(sleep_interval.load(std::memory_order_relaxed)));
       if (pace_hook) pace_hook();
     }
   }
+}
+
+void emulation_loop() {
+  for (;;) run_frame();
 }

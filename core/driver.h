@@ -14,7 +14,11 @@ constexpr uint64_t STEPS_PER_SLEEP = 10000;
 // the cartridge loaded before as they were.
 bool machine_power_on(const char* path, std::string& error);
 
-// Runs CPU steps for ever, sleeping after every 10000.
+// Runs CPU steps until the picture unit finishes the current frame, sleeping `sleep_interval` ms
+// (and calling pace_hook) after every 10000 steps; the count of steps carries over between calls.
+void run_frame();
+
+// Runs frames for ever.
 [[noreturn]] void emulation_loop();
 
 // Called on the emulation thread right after each of those sleeps, when set: the window program
