@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "core/bus.h"
+#include "core/machine.h"
 #include "host/save_files.h"
 
 BatterySave::~BatterySave() {
@@ -18,6 +18,7 @@ BatterySave::~BatterySave() {
 
 void BatterySave::open(const std::string& path) {
   close();
+  if (!cartridge_has_battery()) return;
   std::vector<uint8_t> saved;
   std::string error;
   switch (read_file(path, sizeof bus.cartridge_ram, true, saved, error)) {

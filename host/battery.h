@@ -20,8 +20,9 @@ class BatterySave {
   explicit BatterySave(Report report) : report_(std::move(report)) {}
   ~BatterySave();
 
-  // Takes over the loaded cartridge's RAM for `path`, right after power-on: when the file exists and
-  // is exactly 8192 bytes it becomes the cartridge RAM. Any other file there is left untouched and
+  // Takes over the loaded cartridge's RAM for `path`, right after power-on, when the cartridge has a
+  // battery (otherwise nothing is read or written): when the file exists and is exactly 8192 bytes
+  // it becomes the cartridge RAM. Any other file there is left untouched and
   // reported, the game keeps its zeroed RAM, and nothing is written for this run.
   void open(const std::string& path);
   // Stops keeping the RAM (another cartridge, or one without a battery); writes nothing.

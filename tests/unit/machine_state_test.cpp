@@ -1,0 +1,237 @@
+// The machine's state as one thing: power-on sets all of it (A, then B, then A again in one process
+// ends where a fresh process does), a save state continues a run exactly (picture and sound, over
+// cartridges of every mapper, the demo with scripted input and public cartridges mid-run), bad
+// snapshots are refused without touching the game, and battery RAM survives restarts and kills.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <iterator>
+#include <random>
+#include <sstream>
+#include <thread>
+
+#include "core/driver.h"
+#include "core/fnv1a.h"
+#include "core/snapshot.h"
+#include "core_test_machine.h"
+
+namespace core_test {
+namespace {
+
+fs::path own_rom(const std::string& name) { return fs::path(OWN_ROM_DIR) / name; }
+
+std::vector<uint8_t> bytes_of(const std::string& text) { return {text.begin(), text.end()}; }
+
+void load_image(const fs::path& image) {
+  std::string error;
+  ::testing::internal::CaptureStdout();  // the summary line
+  const bool loaded = machine_power_on(image.c_str(), error);
+  ::testing::internal::GetCapturedStdout();
+  ASSERT_TRUE(loaded) << error;
+  button_state[0] = 0;
+  button_state[1] = 0;
+}
+
+void run_frames_to(uint64_t frame) {
+  while (ppu.frames < frame) cpu_step();
+}
+
+TEST(PowerOn, ASecondImageAndTheFirstAgainEndWhereAFreshProcessDoes) {
+  TempDir dir;
+  const fs::path a = own_rom("mapper1.nes"), b = own_rom("demo.nes");
+  const fs::path reference = dir.path() / "fresh.state";
+  ASSERT_EQ(run_headless(dir, a, "--frames 40 --save-state " + shell_quote(reference.string())).exit_code, 0);
+
+  load_image(a);
+  run_frames_to(40);
+  load_image(b);
+  button_state[0] = BUTTON_START;
+  run_frames_to(90);
+  load_image(a);
+  run_frames_to(40);
+  EXPECT_EQ(snapshot_save(), bytes_of(dir.read("fresh.state")));
+}
+
+// Runs N + M frames in one process, and N frames, a save, and M frames from the save in two more:
+// the last M lines of the frame log (picture and sound hashes) must be the same.
+struct Continuation {
+  fs::path image;
+  uint64_t n, m;
+  std::string options;  // --buttons script, the same in all three runs
+};
+
+TEST(SaveStates, ARunContinuedFromASaveStateIsTheRunItself) {
+  const std::string shared = SHARED_TEST_ROMS;
+  std::vector<Continuation> table = {
+      {own_rom("mapper0_16k.nes"), 3, 10, ""},
+      {own_rom("mapper0_32k.nes"), 3, 10, ""},
+      {own_rom("mapper1.nes"), 4, 12, ""},
+      {own_rom("mapper2.nes"), 4, 12, ""},
+      {own_rom("mapper3.nes"), 4, 12, ""},
+      {own_rom("mapper7.nes"), 4, 12, ""},
+      {own_rom("nes2_mapper2.nes"), 4, 12, ""},
+      {own_rom("battery_ram.nes"), 7, 20, ""},
+      {own_rom("ppu_scroll_split.nes"), 10, 20, ""},
+      {own_rom("apu_dmc_notes.nes"), 37, 40, ""},
+      {own_rom("demo.nes"), 250, 150, "--buttons 60:80 --buttons 66:00 --buttons 120:01 --buttons 200:21 --buttons 300:00"},
+  };
+  if (fs::exists(shared)) {
+    table.push_back({fs::path(shared) / "other/Sayoonara!.NES", 101, 60, ""});
+    table.push_back({fs::path(shared) / "other/RasterDemo.NES", 45, 40, ""});
+    table.push_back({fs::path(shared) / "ppu_vbl_nmi/rom_singles/05-nmi_timing.nes", 23, 30, ""});
+    table.push_back({fs::path(shared) / "apu_test/rom_singles/4-jitter.nes", 11, 30, ""});
+  }
+  for (const Continuation& row : table) {
+    SCOPED_TRACE(row.image.filename().string());
+    TempDir dir;
+    auto path = [&](const char* name) { return shell_quote((dir.path() / name).string()); };
+    const std::string whole = "--frames " + std::to_string(row.n + row.m) + " --frame-log " + path("whole") + " " + row.options;
+    const std::string first = "--frames " + std::to_string(row.n) + " --save-state " + path("state") + " " + row.options;
+    const std::string rest = "--frames " + std::to_string(row.m) + " --load-state " + path("state") + " --frame-log " +
+                             path("rest") + " " + row.options;
+    for (const std::string& options : {whole, first, rest}) {
+      const HeadlessRun run = run_headless(dir, row.image, options);
+      ASSERT_EQ(run.exit_code, 0) << options << "\n" << run.err;
+    }
+    std::istringstream whole_log(dir.read("whole"));
+    std::vector<std::string> expected;
+    for (std::string line; std::getline(whole_log, line);) expected.push_back(line);
+    ASSERT_EQ(expected.size(), row.n + row.m);
+    expected.erase(expected.begin(), expected.begin() + static_cast<std::ptrdiff_t>(row.n));
+    std::istringstream rest_log(dir.read("rest"));
+    std::vector<std::string> continued;
+    for (std::string line; std::getline(rest_log, line);) continued.push_back(line);
+    EXPECT_EQ(continued, expected);
+  }
+}
+
+// A snapshot that is refused leaves the running game exactly as it was, and says why.
+TEST(SaveStates, RefusedSnapshotsLeaveTheGameUntouched) {
+  load_image(own_rom("demo.nes"));
+  run_frames_to(20);
+  const std::vector<uint8_t> foreign = snapshot_save();
+  load_image(own_rom("mapper1.nes"));
+  run_frames_to(10);
+  const std::vector<uint8_t> good = snapshot_save();
+
+  // A snapshot with one field changed after the fact, its checksums made right again.
+  auto impossible = [&] {
+    const int32_t dot = ppu.dot;
+    ppu.dot = 400;
+    std::vector<uint8_t> s = snapshot_save();
+    ppu.dot = dot;
+    return s;
+  }();
+  auto with_version = [&](uint32_t version) {
+    std::vector<uint8_t> s = good;
+    for (int k = 0; k < 4; ++k) s[8 + k] = static_cast<uint8_t>(version >> (8 * k));
+    Fnv1a h;
+    h.add(s.data(), s.size() - 8);
+    for (int k = 0; k < 8; ++k) s[s.size() - 8 + k] = static_cast<uint8_t>(h.hash >> (8 * k));
+    return s;
+  };
+  std::vector<uint8_t> truncated(good.begin(), good.end() - 100), altered = good, longer = good;
+  altered[good.size() / 2] ^= 0x10;
+  longer.push_back(0);
+  const struct {
+    const char* what;
+    std::vector<uint8_t> snapshot;
+    const char* message;
+  } cases[] = {
+      {"another cartridge", foreign, "another cartridge"},
+      {"another version", with_version(SNAPSHOT_VERSION + 1), "format version"},
+      {"cut short", truncated, "damaged"},
+      {"altered", altered, "damaged"},
+      {"too long", longer, "damaged"},
+      {"not a snapshot", bytes_of("NES\x1a not a state"), "not a save state"},
+      {"impossible value", impossible, "impossible value (PPU position)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string error;
+    EXPECT_FALSE(snapshot_load(c.snapshot, error));
+    EXPECT_NE(error.find(c.message), std::string::npos) << error;
+    EXPECT_EQ(snapshot_save(), good);
+  }
+  // The game goes on from there as it would have.
+  run_frames_to(30);
+  const std::vector<uint8_t> later = snapshot_save();
+  std::string error;
+  ASSERT_TRUE(snapshot_load(good, error)) << error;
+  run_frames_to(30);
+  EXPECT_EQ(snapshot_save(), later);
+}
+
+std::vector<uint8_t> cartridge_ram_of_dump(const std::string& dump) {
+  constexpr size_t WORK_RAM = 2048, CARTRIDGE_RAM = 8192;
+  if (dump.size() < WORK_RAM + CARTRIDGE_RAM) return {};
+  return {dump.begin() + WORK_RAM, dump.begin() + WORK_RAM + CARTRIDGE_RAM};
+}
+
+TEST(BatterySaves, CartridgeRamSurvivesARestart) {
+  TempDir dir;
+  const std::string save = shell_quote((dir.path() / "game.sav").string());
+  const std::string dump = shell_quote((dir.path() / "dump").string());
+  ASSERT_EQ(run_headless(dir, own_rom("battery_ram.nes"), "--frames 100 --battery " + save + " --dump " + dump).exit_code, 0);
+  const std::string saved = dir.read("game.sav");
+  ASSERT_EQ(saved.size(), 8192u);
+  EXPECT_EQ(bytes_of(saved), cartridge_ram_of_dump(dir.read("dump")));
+  // The next run starts with it: after a single step the RAM is the file.
+  ASSERT_EQ(run_headless(dir, own_rom("battery_ram.nes"), "--steps 1 --battery " + save + " --dump " + dump).exit_code, 0);
+  EXPECT_EQ(cartridge_ram_of_dump(dir.read("dump")), bytes_of(saved));
+  // Without the battery bit nothing is written.
+  ASSERT_EQ(run_headless(dir, own_rom("cartridge_ram.nes"), "--frames 10 --battery " + shell_quote((dir.path() / "none.sav").string())).exit_code, 0);
+  EXPECT_FALSE(fs::exists(dir.path() / "none.sav"));
+}
+
+// What the battery cartridge's RAM can hold at any moment: v+1 up to some byte, v after it.
+bool is_a_state_the_game_wrote(const std::string& ram) {
+  if (ram.size() != 8192) return false;
+  const uint8_t first = static_cast<uint8_t>(ram[0]), last = static_cast<uint8_t>(ram.back());
+  size_t i = 0;
+  while (i < ram.size() && static_cast<uint8_t>(ram[i]) == first) ++i;
+  while (i < ram.size() && static_cast<uint8_t>(ram[i]) == last) ++i;
+  return i == ram.size() && (first == last || first == static_cast<uint8_t>(last + 1));
+}
+
+TEST(BatterySaves, AKillAtAnyMomentLeavesNoSaveOrAWholeOne) {
+  TempDir dir;
+  const fs::path save = dir.path() / "game.sav";
+  const std::string image = own_rom("battery_ram.nes").string();
+  std::mt19937 random(12345);
+  std::uniform_int_distribution<int> delay_us(0, 250000);
+  constexpr int RUNS = 200;
+  int saved = 0;
+  for (int run = 0; run < RUNS; ++run) {
+    fs::remove(save);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      const int null = ::open("/dev/null", O_WRONLY);
+      dup2(null, 1);
+      dup2(null, 2);
+      execl(NES_HEADLESS, NES_HEADLESS, image.c_str(), "--frames", "100000000", "--battery", save.c_str(),
+            static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(delay_us(random)));
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "run " << run << " ended before it was killed";
+    if (!fs::exists(save)) continue;
+    ++saved;
+    std::ifstream in(save, std::ios::binary);
+    const std::string ram((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_TRUE(is_a_state_the_game_wrote(ram)) << "run " << run << ": a save of " << ram.size() << " bytes mixes states";
+  }
+  std::printf("%d of %d killed runs had written a save\n", saved, RUNS);
+  EXPECT_GT(saved, RUNS / 2);  // most runs live long enough to save, so the check has teeth
+}
+
+}  // namespace
+}  // namespace core_test
