@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests and the window program need, only when one is
-# missing. Runs `apt-get update` at most once.
+# Installs the Debian packages the build, the tests and the window program need, and any further
+# packages named as arguments, only when one is missing. Runs `apt-get update` at most once.
 set -euo pipefail
 
 packages=(build-essential cmake ninja-build pkg-config libgtest-dev libbenchmark-dev
-          libpng-dev libsdl2-dev cc65 xvfb xdotool x11-utils imagemagick openbox)
+          libpng-dev libsdl2-dev cc65 xvfb xdotool x11-utils imagemagick openbox "$@")
 
 missing=()
 for p in "${packages[@]}"; do

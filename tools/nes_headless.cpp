@@ -24,7 +24,9 @@
 #include "host/save_files.h"
 #include "cpu/cpu.h"
 #include "ppu/ppu.h"
+#ifdef NES_SCREENSHOTS
 #include "tools/png_writer.h"
+#endif
 
 namespace {
 
@@ -86,7 +88,13 @@ Options parse_options(int argc, char** argv) {
       o.buttons[frame] = static_cast<uint8_t>(parse_number(v.substr(colon + 1).c_str(), 16, "--buttons", 0xFF));
     } else if (arg == "--trace") o.trace = value();
     else if (arg == "--dump") o.dump = value();
-    else if (arg == "--screenshot") o.screenshot = value();
+    else if (arg == "--screenshot") {
+#ifdef NES_SCREENSHOTS
+      o.screenshot = value();
+#else
+      usage_error("--screenshot is not available in this build: it has no PNG library");
+#endif
+    }
     else if (arg == "--frame-log") o.frame_log = value();
     else if (arg == "--wav") o.wav = value();
     else if (arg == "--save-state") o.save_state = value();
@@ -332,12 +340,14 @@ int main(int argc, char** argv) {
   audio_tap.take_current();
   bool ok = wav.finish();
   if (options.dump) ok = write_dump(options.dump) && ok;
+#ifdef NES_SCREENSHOTS
   if (options.screenshot) {
     if (!write_frame_png(options.screenshot, error)) {
       std::fprintf(stderr, "nes-headless: %s\n", error.c_str());
       ok = false;
     }
   }
+#endif
   if (options.save_state) {
     const std::vector<uint8_t> state = snapshot_save();
     if (!write_file_atomically(options.save_state, state.data(), state.size(), error)) {
