@@ -1,15 +1,22 @@
-// The console's screen and first controller on the desktop: one window titled "NES" showing the
+// The console's screen and controllers on the desktop: one window titled "NES" showing the
 // 256x240 picture stretched nearest-neighbour to its drawing area, arrows/X/Z/Space/Enter as the
-// controller, keypad plus/minus as the speed keys and Escape as the window-style switch.
+// first controller, game controllers on both ports, keypad plus/minus as the speed keys, Escape as
+// the window-style switch, F11 or Alt+Enter for full screen, and the session's keys.
 #include "host/window.h"
 
 #include <SDL.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <vector>
 
 #include "core/driver.h"
 #include "core/joypad.h"
+#include "host/gamepads.h"
+#include "host/messages.h"  // draw_message
+#include "host/session.h"
 #include "ppu/ppu.h"
 
 namespace {
@@ -25,11 +32,14 @@ struct Window {
   SDL_Texture* picture = nullptr;  // FRAME_WIDTH x FRAME_HEIGHT, 32-bit 0x00RRGGBB
   Uint64 next_repaint = 0;         // SDL_GetTicks64 time of the next repaint
   bool frameless = false;          // Escape's state: bare window kept on top
+  bool full_screen = false;
   bool debug = false;              // NES_DEBUG: report speed-key changes on stdout
+  uint8_t keyboard = 0;            // the first controller's buttons held on the keyboard
+  std::vector<uint32_t> composed = std::vector<uint32_t>(FRAME_WIDTH * FRAME_HEIGHT);
 };
 Window w;
 
-// The first controller's keys: the bit each one holds in button_state[0] while it is down.
+// The first controller's keys: the bit each one holds in the controller byte while it is down.
 struct ControllerKey {
   SDL_Keycode key;
   uint8_t button;
@@ -51,9 +61,16 @@ void change_sleep_interval(int32_t delta) {
   }
 }
 
+// F11 and Alt+Enter: a borderless window over the whole screen, and back.
+void switch_full_screen() {
+  w.full_screen = !w.full_screen;
+  SDL_SetWindowFullscreen(w.window, w.full_screen ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
+}
+
 // Escape: framed <-> bare; either way the window, kept on top, gets a 256x240 drawing area and
 // goes to the screen's top-left corner.
 void switch_window_style() {
+  if (w.full_screen) switch_full_screen();  // Escape's windows are never full screen
   w.frameless = !w.frameless;
   if (SDL_GetWindowFlags(w.window) & SDL_WINDOW_MAXIMIZED) SDL_RestoreWindow(w.window);
   SDL_SetWindowBordered(w.window, w.frameless ? SDL_FALSE : SDL_TRUE);
@@ -67,19 +84,53 @@ void switch_window_style() {
   SDL_SetWindowPosition(w.window, left, top);
 }
 
+// The controller bytes the console reads: the keyboard and the first pad on the first port, the
+// second pad on the second.
+void update_controllers() {
+  button_state[0].store(w.keyboard | gamepad_buttons(0), std::memory_order_relaxed);
+  button_state[1].store(gamepad_buttons(1), std::memory_order_relaxed);
+}
+
 void on_key(const SDL_KeyboardEvent& event) {
   const bool down = event.type == SDL_KEYDOWN;  // auto-repeat gives further key-downs
+  const SDL_Keycode key = event.keysym.sym;
+  const bool ctrl = event.keysym.mod & KMOD_CTRL, alt = event.keysym.mod & KMOD_ALT;
+  if (key == SDLK_BACKSPACE) {
+    session_set_rewinding(down);
+    return;
+  }
+  if (alt && (key == SDLK_RETURN || key == SDLK_KP_ENTER)) {  // not the controller's Start
+    if (down && !event.repeat) switch_full_screen();
+    return;
+  }
+  if (ctrl && key == SDLK_r) {
+    if (down && !event.repeat) session_reset();
+    return;
+  }
   for (const ControllerKey& k : CONTROLLER_KEYS) {
     if (k.key != event.keysym.sym) continue;
-    if (down) button_state[0].fetch_or(k.button, std::memory_order_relaxed);
-    else button_state[0].fetch_and(static_cast<uint8_t>(~k.button), std::memory_order_relaxed);
+    if (down) w.keyboard |= k.button;
+    else w.keyboard &= static_cast<uint8_t>(~k.button);
     return;
   }
   if (!down) return;
-  switch (event.keysym.sym) {
-    case SDLK_KP_PLUS: change_sleep_interval(SLEEP_STEP_MS); break;
-    case SDLK_KP_MINUS: change_sleep_interval(-SLEEP_STEP_MS); break;
+  switch (key) {  // the speed keys repeat while held, the others act once per press
+    case SDLK_KP_PLUS: change_sleep_interval(SLEEP_STEP_MS); return;
+    case SDLK_KP_MINUS: change_sleep_interval(-SLEEP_STEP_MS); return;
+    default: break;
+  }
+  if (event.repeat) return;
+  if (key >= SDLK_0 && key <= SDLK_9 && !ctrl && !alt) {
+    session_select_slot(key - SDLK_0);
+    return;
+  }
+  switch (key) {
     case SDLK_ESCAPE: switch_window_style(); break;
+    case SDLK_F5: session_save_state(); break;
+    case SDLK_F7: session_load_state(); break;
+    case SDLK_F9: session_cycle_run_ahead(); break;
+    case SDLK_F11: switch_full_screen(); break;
+    case SDLK_p: session_toggle_pause(); break;
     default: break;  // every other key does nothing
   }
 }
@@ -100,42 +151,71 @@ bool window_open(std::string& error) {
     error = std::string("cannot open the window: ") + SDL_GetError();
     return false;
   }
+  gamepads_open();
   w.next_repaint = SDL_GetTicks64();
   return true;
 }
 
-bool window_wait_for_repaint() {
+bool window_wait_for_repaint(const std::atomic<bool>& stop) {
   for (;;) {
+    if (stop.load(std::memory_order_relaxed)) return false;
     const Uint64 now = SDL_GetTicks64();
     if (now >= w.next_repaint) {
+      gamepads_poll_test_file();
       w.next_repaint += REPAINT_MS;
       if (w.next_repaint <= now) w.next_repaint = now + REPAINT_MS;  // after a stall, no catching up
       return true;
     }
     SDL_Event event;
     if (!SDL_WaitEventTimeout(&event, static_cast<int>(w.next_repaint - now))) continue;
+    if (gamepads_handle(event)) {
+      update_controllers();
+      continue;
+    }
     switch (event.type) {
       case SDL_QUIT: return false;
       case SDL_KEYDOWN:
-      case SDL_KEYUP: on_key(event.key); break;
+      case SDL_KEYUP:
+        on_key(event.key);
+        update_controllers();
+        break;
+      case SDL_DROPFILE:
+        session_open_image(event.drop.file);
+        SDL_free(event.drop.file);
+        break;
       default: break;
     }
   }
 }
 
-void window_repaint(const std::atomic<uint32_t>* pixels) {
-  void* target = nullptr;
-  int pitch = 0;
-  if (SDL_LockTexture(w.picture, nullptr, &target, &pitch) == 0) {
-    for (int y = 0; y < FRAME_HEIGHT; ++y) {
-      auto* row = reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(target) + y * pitch);
-      for (int x = 0; x < FRAME_WIDTH; ++x)
-        row[x] = pixels ? pixels[y * FRAME_WIDTH + x].load(std::memory_order_relaxed) : 0;
-    }
-    SDL_UnlockTexture(w.picture);
+void window_repaint(const std::atomic<uint32_t>* pixels, const std::string& message) {
+  for (int i = 0; i < FRAME_WIDTH * FRAME_HEIGHT; ++i)
+    w.composed[static_cast<size_t>(i)] = pixels ? pixels[i].load(std::memory_order_relaxed) : 0;
+  draw_message(w.composed.data(), message);
+  SDL_UpdateTexture(w.picture, nullptr, w.composed.data(), FRAME_WIDTH * sizeof(uint32_t));
+  SDL_SetRenderDrawColor(w.renderer, 0, 0, 0, 255);
+  SDL_RenderClear(w.renderer);
+  if (w.full_screen) {  // the largest whole scale that fits, centred on black
+    int width = 0, height = 0;
+    SDL_GetRendererOutputSize(w.renderer, &width, &height);
+    const int scale = std::max(1, std::min(width / FRAME_WIDTH, height / FRAME_HEIGHT));
+    const SDL_Rect target{(width - scale * FRAME_WIDTH) / 2, (height - scale * FRAME_HEIGHT) / 2,
+                          scale * FRAME_WIDTH, scale * FRAME_HEIGHT};
+    SDL_RenderCopy(w.renderer, w.picture, nullptr, &target);
+  } else {
+    SDL_RenderCopy(w.renderer, w.picture, nullptr, nullptr);  // stretched to the drawing area
   }
-  SDL_RenderCopy(w.renderer, w.picture, nullptr, nullptr);  // stretched to the drawing area
   SDL_RenderPresent(w.renderer);
+}
+
+void window_push_drop(const std::string& path) {
+  SDL_Event event{};
+  event.type = SDL_DROPFILE;
+  event.drop.file = static_cast<char*>(SDL_malloc(path.size() + 1));  // freed where it is handled
+  if (!event.drop.file) return;
+  std::memcpy(event.drop.file, path.c_str(), path.size() + 1);
+  event.drop.windowID = SDL_GetWindowID(w.window);
+  if (SDL_PushEvent(&event) != 1) SDL_free(event.drop.file);
 }
 
 void window_message_box(const std::string& text) {

@@ -1,11 +1,16 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs the emulator on ./test.nes of the current directory,
-# or on the bundled demo cartridge when there is none.
+# Installs what is missing, builds, and runs the emulator: `run.sh IMAGE` on IMAGE (its saves go
+# beside it), `run.sh` on ./test.nes of the current directory, or on the bundled demo cartridge
+# when there is none.
 set -euo pipefail
 here="$PWD"
 root="$(cd "$(dirname "$0")/.." && pwd)"
 bash "$root/scripts/install-deps.sh"
 bash "$root/scripts/build.sh" "$root/build" -DCMAKE_BUILD_TYPE=Release
+if [ $# -gt 0 ]; then
+  cd "$here"
+  exec "$root/build/nes" "$@"
+fi
 if [ -f "$here/test.nes" ]; then
   cd "$here"
   exec "$root/build/nes"

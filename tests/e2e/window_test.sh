@@ -2,7 +2,11 @@
 # The window program on a virtual X display with a window manager: the window "NES" shows the same
 # picture as the headless runner, keys reach the game, the speed keys change the speed, Escape
 # switches the window style, closing ends the process with code 0, and a start that cannot go on
-# (no display, no test.nes, bad image) ends with a message and a non-zero code.
+# (no display, no test.nes, bad image) ends with a message and a non-zero code. On host_state, a
+# cartridge of ours with a battery: the battery file, save-state slots (also read by the headless
+# runner), rewind, pause, full screen, the reset button, SIGTERM and SIGINT; an image named on the
+# command line and images dropped on the window; virtual game controllers on both ports; run-ahead
+# (picture and sound).
 #
 # usage: window_test.sh NES NES_HEADLESS ROM_DIR SOUND_COMPARE   exit 0 passed, 1 failed, 77 skipped
 set -uo pipefail
@@ -64,31 +68,39 @@ window_of() {
   return 1
 }
 
-# Reference pictures from the headless runner, one per controller byte (hex).
-reference() {
-  local file="$work/ref_$1.png"
-  [ -f "$file" ] || "$headless" "$rom" --frames 30 --buttons "0:$1" --screenshot "$file" >/dev/null
+# The picture of nes-headless after 30 frames of image $2 with the options that follow, made once
+# as $work/ref_$1.png.
+reference_of() {
+  local name="$1" image="$2" file="$work/ref_$1.png"
+  shift 2
+  [ -f "$file" ] || "$headless" "$image" --frames 30 "$@" --screenshot "$file" >/dev/null
   echo "$file"
 }
+# Reference pictures of host_buttons, one per controller byte (hex).
+reference() { reference_of "$1" "$rom" --buttons "0:$1"; }
 
 # The window's drawing area scaled back to 256x240, one pixel per block.
 shot() { import -window "$1" png:- 2>/dev/null | convert png:- -sample '256x240!' "$2"; }
 
 differing_pixels() { compare -metric AE "$1" "$2" null: 2>&1; }
 
-# Waits up to 5 s for the window to show the headless picture of controller byte $2.
-expect_picture() {
-  local id="$1" mask="$2" what="$3" ref diff=""
-  ref="$(reference "$mask")"
-  for _ in $(seq 25); do
-    shot "$id" "$work/shot.png"
+# Waits up to 10 s (a message over the picture lasts 2 s) for window $1, taken by the command $4
+# (default: shot), to show the picture $2.
+expect_shot() {
+  local id="$1" ref="$2" what="$3" take="${4:-shot}" diff=""
+  for _ in $(seq 50); do
+    "$take" "$id" "$work/shot.png"
     diff="$(differing_pixels "$work/shot.png" "$ref")"
     [ "$diff" = "0" ] && { pass "$what"; return 0; }
     sleep 0.2
   done
-  cp "$work/shot.png" "$work/failed_$mask.png"
-  fail "$what: $diff pixels differ from nes-headless --buttons 0:$mask"
+  cp "$work/shot.png" "$work/failed_$(basename "$ref")"
+  fail "$what: $diff pixels differ from $(basename "$ref" .png)"
+  return 1
 }
+
+# Waits for the window to show the headless picture of host_buttons with controller byte $2.
+expect_picture() { expect_shot "$1" "$(reference "$2")" "$3"; }
 
 # Last "sleep_interval N ms" and "F frames/s" reported on stdout ($1), empty when none.
 last_sleep() { grep -o 'sleep_interval [0-9-]* ms' "$1" | tail -n1 | awk '{print $2}'; }
@@ -128,15 +140,16 @@ no_races() {
   fi
 }
 
-# Starts nes in the folder DIR, with IMAGE (if not empty) copied there as test.nes and the
-# environment changed by the remaining arguments (as `env` takes them); its output goes to DIR/out
-# and DIR/err. Sets launched_pid.
+# Starts nes in the folder DIR, with IMAGE (if not empty) copied there as test.nes, the command-line
+# arguments in the array nes_args (usually empty) and the environment changed by the remaining
+# arguments (as `env` takes them); its output goes to DIR/out and DIR/err. Sets launched_pid.
+nes_args=()
 launch() {
   local dir="$1" image="$2"
   shift 2
   mkdir -p "$dir"
   [ -n "$image" ] && cp "$image" "$dir/test.nes"
-  (cd "$dir" && exec env "$@" "$nes" >"$dir/out" 2>"$dir/err") &
+  (cd "$dir" && exec env "$@" "$nes" "${nes_args[@]}" >"$dir/out" 2>"$dir/err") &
   launched_pid=$!
   started+=($launched_pid)
 }
@@ -292,9 +305,12 @@ else
 fi
 no_races "$quiet/err" "silent run"
 
-# --- sound: every sample the device gets is the console's, converted, in order
+# --- sound: every sample the device gets is the console's, converted, in order, also while each
+# frame is followed by two frames run ahead unheard
 notes="$work/notes"
+nes_args=(--run-ahead 2)
 launch "$notes" "$roms/apu_pulse_notes.nes" NES_DEBUG=1 SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$notes/sound.raw"
+nes_args=()
 notes_pid=$launched_pid
 if nid="$(window_of $notes_pid)"; then
   for _ in $(seq 300); do  # three seconds of sound (longer in a sanitizer build)
@@ -306,7 +322,7 @@ if nid="$(window_of $notes_pid)"; then
   wait_exit $notes_pid 1
   "$headless" "$notes/test.nes" --frames 900 --wav "$notes/console.wav" >/dev/null
   if verdict="$("$sound_compare" "$notes/console.wav" "$notes/sound.raw" 48000 960)"; then
-    pass "pulse notes reach the device unchanged: $verdict"
+    pass "pulse notes reach the device unchanged with run-ahead 2: $verdict"
   else
     fail "pulse notes on the device: $verdict"
   fi
@@ -314,6 +330,308 @@ else
   fail "no window in the sound run; stderr: $(cat "$notes/err")"
 fi
 no_races "$notes/err" "sound run"
+
+# --- the session keys on host_state, a cartridge with history and a battery: it shows the
+# controller, the count of A presses since the last reset and the count of starts kept at $6000
+state_rom="$roms/host_state.nes"
+# An 8192-byte battery file $2 whose first byte (host_state's count of starts) is $1.
+battery_file() { { printf "\\$(printf '%03o' "$1")"; head -c 8191 /dev/zero; } >"$2"; }
+first_byte() { od -An -tu1 -N1 "$1" 2>/dev/null | tr -d ' '; }
+# The headless picture of host_state after $1 presses of A, with the controller byte $2 (20: the
+# last press still held, 00: released) and $3 starts counted.
+count_ref() {
+  local n="$1" held="$2" starts="$3" args=() i
+  for i in $(seq "$n"); do args+=(--buttons "$((4 * i)):20" --buttons "$((4 * i + 2)):00"); done
+  [ "$held" = 20 ] && args+=(--buttons "$((4 * n + 2)):20")
+  battery_file "$((starts - 1))" "$work/ref.sav"
+  reference_of "count_${n}_${held}_$starts" "$state_rom" "${args[@]}" --battery "$work/ref.sav"
+}
+# One press of A in window $1 that makes the count $2 ($3 starts): held until the game shows it,
+# released until the game shows that.
+press_a() {
+  xdotool keydown z
+  expect_shot "$1" "$(count_ref "$2" 20 "$3")" "A held: count $2"
+  xdotool keyup z
+  expect_shot "$1" "$(count_ref "$2" 00 "$3")" "A released: count $2"
+}
+# Waits up to 10 s for a line matching $2 in file $1.
+wait_for_line() {
+  for _ in $(seq 100); do grep -q "$2" "$1" && return 0; sleep 0.1; done
+  return 1
+}
+expect_message() {  # file, text, what
+  wait_for_line "$1" "^nes: $2" && pass "$3: '$(grep -m1 "^nes: $2" "$1")'" \
+    || fail "$3: no message '$2' on stderr: $(tail -n3 "$1")"
+}
+# Waits up to 10 s for file $1 to exist with the first byte $2.
+expect_battery() {
+  local got=""
+  for _ in $(seq 100); do
+    got="$(first_byte "$1")"
+    [ "$got" = "$2" ] && { pass "$3: $(basename "$1") holds $2 starts"; return 0; }
+    sleep 0.1
+  done
+  fail "$3: $(basename "$1") holds '$got' starts, not $2"
+}
+
+session="$work/session"
+launch "$session" "$state_rom" SDL_AUDIODRIVER=none
+session_pid=$launched_pid
+if sid="$(window_of $session_pid)"; then
+  xdotool windowactivate --sync "$sid" >/dev/null 2>&1
+  expect_shot "$sid" "$(count_ref 0 00 1)" "host_state starts: count 0, 1 start"
+  expect_battery "$session/test.sav" 1 "battery file written about a second after the start"
+  for n in 1 2 3; do press_a "$sid" $n 1; done
+
+  # Save states: slot 3 saved at count 3, two more presses, loaded: count 3 again.
+  xdotool key 3
+  expect_message "$session/err" "State slot 3" "key 3 chooses slot 3"
+  xdotool key F5
+  expect_message "$session/err" "State saved to slot 3" "F5 saves"
+  [ -f "$session/test.st3" ] && pass "F5 wrote test.st3 beside the image" || fail "no test.st3 after F5"
+  for n in 4 5; do press_a "$sid" $n 1; done
+  xdotool key F7
+  expect_message "$session/err" "State loaded from slot 3" "F7 loads"
+  expect_shot "$sid" "$(count_ref 3 00 1)" "F7 brings count 3 back"
+  "$headless" "$state_rom" --load-state "$session/test.st3" --frames 30 --screenshot "$work/st3.png" >/dev/null \
+    && [ "$(differing_pixels "$work/st3.png" "$(count_ref 3 00 1)")" = 0 ] \
+    && pass "test.st3 loads in nes-headless --load-state and shows count 3" \
+    || fail "test.st3 in nes-headless --load-state: $(differing_pixels "$work/st3.png" "$(count_ref 3 00 1)") pixels differ"
+  # Refused loads leave the game as it is and say why.
+  "$headless" "$rom" --frames 5 --save-state "$session/test.st4" >/dev/null
+  xdotool key 4 F7
+  expect_message "$session/err" "Slot 4 not loaded" "a state of another cartridge is refused"
+  head -c 100 "$session/test.st3" >"$session/test.st6"
+  xdotool key 6 F7
+  expect_message "$session/err" "Slot 6 not loaded" "a cut state file is refused"
+  xdotool key 5 F7
+  expect_message "$session/err" "Slot 5 is empty" "an empty slot is refused"
+  expect_shot "$sid" "$(count_ref 3 00 1)" "after the refused loads the game still shows count 3"
+
+  # Rewind: count 4 now; holding Backspace goes back to count 3, and the game goes on from there.
+  press_a "$sid" 4 1
+  xdotool keydown BackSpace
+  expect_shot "$sid" "$(count_ref 3 00 1)" "holding Backspace rewinds to count 3"
+  xdotool keyup BackSpace
+  press_a "$sid" 4 1
+
+  # Pause: the game stops reading the controller, the window shows "Paused" over the picture.
+  xdotool key p
+  expect_message "$session/err" "Paused" "P pauses"
+  xdotool keydown z
+  sleep 1  # the game would show A held within a frame if it ran
+  shot "$sid" "$work/paused.png"
+  top() { convert "$1" -crop 256x200+0+0 +repage "$2"; }
+  top "$work/paused.png" "$work/paused_top.png"
+  top "$(count_ref 4 00 1)" "$work/ref_top.png"
+  [ "$(differing_pixels "$work/paused_top.png" "$work/ref_top.png")" = 0 ] \
+    && pass "paused: A held is not seen, the picture stands" || fail "paused: the picture changed"
+  [ "$(differing_pixels "$work/paused.png" "$(count_ref 4 00 1)")" != 0 ] \
+    && pass "paused: the window shows a note over the picture" || fail "paused: no note over the picture"
+  xdotool keyup z
+  xdotool key p
+  expect_message "$session/err" "Resumed" "P again resumes"
+  press_a "$sid" 5 1
+
+  # Full screen: the picture at the largest whole scale (3 on 1024x768), centred on black.
+  full_shot() { import -window "$1" png:- 2>/dev/null | convert png:- -crop 768x720+128+24 +repage -sample '256x240!' "$2"; }
+  xdotool key F11
+  for _ in $(seq 50); do [ "$(geometry "$sid")" = "0 0 1024 768" ] && break; sleep 0.1; done
+  [ "$(geometry "$sid")" = "0 0 1024 768" ] && pass "F11: the window covers the screen" \
+    || fail "F11: window at/size '$(geometry "$sid")'"
+  expect_shot "$sid" "$(count_ref 5 00 1)" "F11: the picture scaled 3 times, centred" full_shot
+  import -window "$sid" png:- 2>/dev/null | convert png:- -crop 128x768+0+0 +repage "$work/border.png"
+  [ "$(convert "$work/border.png" -format '%[fx:maxima]' info:)" = 0 ] && pass "F11: black beside the picture" \
+    || fail "F11: the border is not black"
+  xdotool key F11
+  for _ in $(seq 50); do [ "$(geometry "$sid")" != "0 0 1024 768" ] && break; sleep 0.1; done
+  expect_shot "$sid" "$(count_ref 5 00 1)" "F11 again: back in the window, same picture"
+  xdotool key alt+Return
+  for _ in $(seq 50); do [ "$(geometry "$sid")" = "0 0 1024 768" ] && break; sleep 0.1; done
+  [ "$(geometry "$sid")" = "0 0 1024 768" ] && pass "Alt+Enter: full screen" \
+    || fail "Alt+Enter: window at/size '$(geometry "$sid")'"
+  expect_shot "$sid" "$(count_ref 5 00 1)" "Alt+Enter does not press Start" full_shot
+  xdotool key Escape
+  for _ in $(seq 50); do [ "$(geometry "$sid")" = "0 0 256 240" ] && break; sleep 0.1; done
+  [ "$(geometry "$sid")" = "0 0 256 240" ] && pass "Escape in full screen: the bare 256x240 window at 0,0" \
+    || fail "Escape in full screen: window at/size '$(geometry "$sid")'"
+  xdotool key Escape
+
+  # The reset button: the count of A presses starts again, the battery's count of starts goes up.
+  xdotool key ctrl+r
+  expect_message "$session/err" "Reset" "Ctrl+R resets"
+  expect_shot "$sid" "$(count_ref 0 00 2)" "Ctrl+R: count 0, 2 starts"
+  # SIGTERM right after a change: the battery file is written before the end.
+  xdotool key ctrl+r
+  expect_shot "$sid" "$(count_ref 0 00 3)" "Ctrl+R again: 3 starts"
+  kill -TERM $session_pid
+  wait_exit $session_pid 10
+  [ "$code" = 0 ] && pass "SIGTERM ends the program with code 0" || fail "after SIGTERM: exit code '$code'"
+  expect_battery "$session/test.sav" 3 "battery file written at SIGTERM"
+else
+  fail "no window in the session run; stderr: $(cat "$session/err")"
+fi
+no_races "$session/err" "session run"
+
+# --- an image on the command line, its files beside it; dropping images on the window
+game="$work/games/game.nes"
+mkdir -p "$work/games" "$work/elsewhere"
+cp "$state_rom" "$game"
+cp "$session/test.sav" "$work/games/game.sav"
+nes_args=("$game")
+printf 'not an image' >"$work/games/dropped.nes"
+launch "$work/elsewhere" "" NES_TEST_DROP="$work/games/dropped.nes" SDL_AUDIODRIVER=none
+nes_args=()
+arg_pid=$launched_pid
+if aid="$(window_of $arg_pid)"; then
+  xdotool windowactivate --sync "$aid" >/dev/null 2>&1
+  expect_shot "$aid" "$(count_ref 0 00 4)" "nes IMAGE plays IMAGE with its battery file: 4 starts"
+  xdotool key F5
+  expect_message "$work/elsewhere/err" "State saved to slot 0" "F5 with an image argument"
+  [ -f "$work/games/game.st0" ] && [ ! -e "$work/elsewhere/game.st0" ] \
+    && pass "the state is game.st0 beside the image" || fail "game.st0 is not beside the image"
+  kill -USR1 $arg_pid
+  expect_message "$work/elsewhere/err" "Not opened" "a dropped file that is no image"
+  expect_shot "$aid" "$(count_ref 0 00 4)" "after the refused drop the old game runs on"
+  xdotool key ctrl+r
+  expect_shot "$aid" "$(count_ref 0 00 5)" "Ctrl+R: 5 starts"
+  cp "$rom" "$work/games/dropped.nes"
+  kill -USR1 $arg_pid
+  expect_message "$work/elsewhere/err" "Opened" "a dropped image is opened"
+  expect_picture "$aid" 00 "the dropped host_buttons runs"
+  expect_battery "$work/games/game.sav" 5 "the old game's battery file is written before the switch"
+  kill -INT $arg_pid
+  wait_exit $arg_pid 10
+  [ "$code" = 0 ] && pass "SIGINT ends the program with code 0" || fail "after SIGINT: exit code '$code'"
+else
+  fail "no window for nes IMAGE; stderr: $(cat "$work/elsewhere/err")"
+fi
+no_races "$work/elsewhere/err" "image argument run"
+
+# --- game controllers: virtual ones (NES_TEST_PADS) on both ports, plugged in and out while it runs
+ROW_1=96 ROW_2=144 ROW_FRAMES=160   # host_state's rows of the first and second controller, frames
+# The headless picture of host_state with the first controller holding $1 (hex).
+buttons_ref() { reference_of "state_buttons_$1" "$state_rom" --buttons "0:$1"; }
+# Waits up to 10 s for the row at y=$2 of window $1 to equal the first controller's row of
+# buttons_ref $3.
+expect_row() {
+  local id="$1" y="$2" mask="$3" what="$4" diff=""
+  convert "$(buttons_ref "$mask")" -crop "256x8+0+$ROW_1" +repage "$work/row_ref.png"
+  for _ in $(seq 50); do
+    shot "$id" "$work/row_shot.png"
+    convert "$work/row_shot.png" -crop "256x8+0+$y" +repage "$work/row.png"
+    diff="$(differing_pixels "$work/row.png" "$work/row_ref.png")"
+    [ "$diff" = 0 ] && { pass "$what"; return 0; }
+    sleep 0.2
+  done
+  fail "$what: $diff pixels differ from the row of buttons $mask"
+}
+pads="$work/pads"
+mkdir -p "$pads"
+printf '\n\n' >"$pads/pads.txt"
+launch "$pads" "$state_rom" NES_TEST_PADS="$pads/pads.txt" SDL_AUDIODRIVER=none
+pads_pid=$launched_pid
+if pid_window="$(window_of $pads_pid)"; then
+  xdotool windowactivate --sync "$pid_window" >/dev/null 2>&1
+  expect_shot "$pid_window" "$(count_ref 0 00 1)" "two pads plugged in, nothing held"
+  printf 'b\n\n' >"$pads/pads.txt"
+  expect_shot "$pid_window" "$(count_ref 1 20 1)" "pad 1 east button is A on controller 1 (A counted)"
+  printf '\na dpright\n' >"$pads/pads.txt"
+  expect_row "$pid_window" $ROW_2 11 "pad 2 south button and D-pad right: B and Right on controller 2"
+  expect_row "$pid_window" $ROW_1 00 "pad 2 leaves controller 1 alone"
+  printf 'left up\n\n' >"$pads/pads.txt"
+  expect_row "$pid_window" $ROW_1 06 "pad 1 left stick up-left: Up and Left"
+  expect_row "$pid_window" $ROW_2 00 "controller 2 released"
+  printf 'nudge\n\n' >"$pads/pads.txt"
+  expect_row "$pid_window" $ROW_1 00 "a stick inside the dead zone presses nothing"
+  printf 'back start\n\n' >"$pads/pads.txt"
+  expect_row "$pid_window" $ROW_1 c0 "pad 1 Back and Start: Select and Start"
+  printf 'dpdown\n\n' >"$pads/pads.txt"
+  xdotool keydown x
+  expect_row "$pid_window" $ROW_1 18 "keyboard X and pad 1 down together: B and Down"
+  xdotool keyup x
+  expect_row "$pid_window" $ROW_1 08 "keyboard X released, pad 1 still down"
+  printf -- '-\nstart\n' >"$pads/pads.txt"
+  expect_row "$pid_window" $ROW_1 00 "pad 1 unplugged: controller 1 released"
+  expect_row "$pid_window" $ROW_2 80 "pad 2 stays on controller 2"
+  printf 'dpup\nstart\n' >"$pads/pads.txt"
+  expect_row "$pid_window" $ROW_1 04 "pad 1 plugged in again drives controller 1"
+  xdotool windowactivate --sync "$pid_window" >/dev/null 2>&1
+  xdotool key alt+F4
+  wait_exit $pads_pid 10
+  [ "$code" = 0 ] && pass "game controller run closes with code 0" || fail "game controller run: exit code '$code'"
+else
+  fail "no window in the game controller run; stderr: $(cat "$pads/err")"
+fi
+no_races "$pads/err" "game controller run"
+
+# --- run-ahead: the picture shown is N frames ahead of the machine's state. Paused, the state
+# saved to a slot and run N frames in nes-headless gives the picture the window shows.
+ahead="$work/ahead"
+nes_args=(--run-ahead 2)
+launch "$ahead" "$state_rom" SDL_AUDIODRIVER=none
+nes_args=()
+ahead_pid=$launched_pid
+# The top 200 rows of a picture: what the notes at the bottom leave alone.
+top() { convert "$1" -crop 256x200+0+0 +repage "$2"; }
+# Checks that window $1, paused, shows the picture of its state (saved to slot $2) after $3 frames.
+check_ahead() {
+  local id="$1" slot="$2" n="$3" lines
+  lines="$(grep -c . "$ahead/err")"
+  xdotool key p
+  xdotool key "$slot" F5
+  for _ in $(seq 100); do
+    tail -n +"$((lines + 1))" "$ahead/err" | grep -q "State saved to slot $slot" && break
+    sleep 0.1
+  done
+  shot "$id" "$work/ahead_window.png"
+  "$headless" "$state_rom" --load-state "$ahead/test.st$slot" --frames "$n" --screenshot "$work/ahead_ref.png" >/dev/null
+  top "$work/ahead_window.png" "$work/ahead_window_top.png"
+  top "$work/ahead_ref.png" "$work/ahead_ref_top.png"
+  local diff
+  diff="$(differing_pixels "$work/ahead_window_top.png" "$work/ahead_ref_top.png")"
+  [ "$diff" = 0 ] && pass "run-ahead $n: the window shows the state's picture $n frames on" \
+    || fail "run-ahead $n: $diff pixels differ from the state run $n frames in nes-headless"
+  xdotool key p
+}
+if hid="$(window_of $ahead_pid)"; then
+  xdotool windowactivate --sync "$hid" >/dev/null 2>&1
+  expect_shot "$hid" "$(count_ref 0 00 1)" "run-ahead 2: host_state starts, 1 start"
+  press_a "$hid" 1 1
+  # Select shows the frame count, so that every frame's picture differs.
+  xdotool keydown space
+  counting=""
+  for _ in $(seq 50); do
+    shot "$hid" "$work/frames.png"
+    [ "$(convert "$work/frames.png" -crop "256x8+0+$ROW_FRAMES" +repage -format '%[fx:maxima]' info:)" != 0 ] \
+      && { counting=yes; break; }
+    sleep 0.2
+  done
+  xdotool keyup space
+  [ -n "$counting" ] || fail "run-ahead: Select did not bring up host_state's frame count"
+  check_ahead "$hid" 1 2
+  xdotool key F9
+  expect_message "$ahead/err" "Run-ahead: 0 frames" "F9 from 2 gives 0"
+  xdotool key F9
+  expect_message "$ahead/err" "Run-ahead: 1 frame" "F9 again gives 1"
+  check_ahead "$hid" 2 1
+  expect_battery "$ahead/test.sav" 1 "run-ahead: the frames run ahead leave RAM alone"
+  xdotool windowactivate --sync "$hid" >/dev/null 2>&1
+  xdotool key alt+F4
+  wait_exit $ahead_pid 10
+else
+  fail "no window in the run-ahead run; stderr: $(cat "$ahead/err")"
+fi
+no_races "$ahead/err" "run-ahead run"
+
+# --- the command line
+"$nes" --help >"$work/help.txt" 2>&1 && grep -q '^usage: nes' "$work/help.txt" && grep -q 'F5' "$work/help.txt" \
+  && pass "nes --help prints the usage and keys" || fail "nes --help: $(head -n3 "$work/help.txt")"
+"$nes" --frobnicate >"$work/bad.txt" 2>&1
+code=$?
+[ "$code" = 2 ] && grep -q "unknown option '--frobnicate'" "$work/bad.txt" && grep -q '^usage: nes' "$work/bad.txt" \
+  && pass "an unknown option is refused with the usage, code 2" \
+  || fail "unknown option: code $code, $(head -n2 "$work/bad.txt")"
 
 # --- starts that cannot go on: one line on stderr, a message box, a non-zero exit code
 message_box() {  # the top-level window titled NES without a class: SDL's message box
@@ -346,6 +664,16 @@ refused_start() {
 refused_start "no test.nes" "test.nes: cannot open"
 refused_start "bad magic" "not an iNES image" 'NEZ\032\001\001\000\000\000\000\000\000\000\000\000\000'
 refused_start "PRG size 0" "PRG ROM size is 0" 'NES\032\000\001\000\000\000\000\000\000\000\000\000\000'
+# SIGTERM while the message box waits for OK ends the program.
+launch "$work/boxterm" ""
+pid=$launched_pid
+box=""
+for _ in $(seq 100); do box="$(message_box)"; [ -n "$box" ] && break; sleep 0.1; done
+[ -n "$box" ] || fail "no message box for the SIGTERM check"
+kill -TERM $pid
+wait_exit $pid 5
+[ "$code" = 1 ] && pass "SIGTERM during the message box ends the program with code 1" \
+  || fail "SIGTERM during the message box: exit code '$code'"
 
 nodisplay="$work/nodisplay"
 launch "$nodisplay" "$rom" -u DISPLAY -u WAYLAND_DISPLAY
