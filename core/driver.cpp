@@ -29,10 +29,10 @@ bool machine_power_on(const char* path, std::string& error) {
 void emulation_loop() {
   for (uint64_t steps = 1;; ++steps) {
     cpu_step();
-    if (steps % STEPS_PER_SLEEP == 0) {
+    if (steps % STEPS_PER_PACE != 0) continue;
+    if (steps % STEPS_PER_SLEEP == 0)
       std::this_thread::sleep_for(
           std::chrono::milliseconds(sleep_interval.load(std::memory_order_relaxed)));
-      if (pace_hook) pace_hook();
-    }
+    if (pace_hook) pace_hook();
   }
 }
