@@ -175,11 +175,9 @@ void print_report(Clock::time_point now) {
 void set_rate_adjustment(double adjustment) {
   AudioOut& a = audio_out;
   a.resampler->set_rate_adjustment(adjustment);
-  if (a.rate_log) {
+  if (a.rate_log)  // buffered, written out once a second: a write can wait on a busy disk
     std::fprintf(a.rate_log, "%llu %a\n", static_cast<unsigned long long>(a.resampler->inputs_taken()),
                  adjustment);
-    std::fflush(a.rate_log);
-  }
   a.report.lowest_adjustment = std::min(a.report.lowest_adjustment, adjustment);
   a.report.highest_adjustment = std::max(a.report.highest_adjustment, adjustment);
 }
@@ -233,7 +231,11 @@ void keep_pace() {
       a.anchor = now - console_time;
     }
   }
-  if (a.report.enabled && now - a.report.period_start >= REPORT_PERIOD) print_report(now);
+  if (now - a.report.period_start >= REPORT_PERIOD) {
+    if (a.rate_log) std::fflush(a.rate_log);
+    if (a.report.enabled) print_report(now);
+    else a.report.period_start = now;
+  }
   a.resumed = Clock::now();
 }
 
@@ -257,7 +259,10 @@ std::string audio_out_open() {
   a.read_pos = sample_stream.sample_pos;
   a.report.enabled = std::getenv("NES_DEBUG") != nullptr;
   a.report.period_start = a.last_update = a.resumed = Clock::now();
-  if (const char* path = std::getenv("NES_RATE_LOG")) a.rate_log = std::fopen(path, "w");
+  if (const char* path = std::getenv("NES_RATE_LOG")) {
+    a.rate_log = std::fopen(path, "w");
+    if (a.rate_log) std::setvbuf(a.rate_log, nullptr, _IOFBF, 1 << 16);
+  }
   audio_sink = finish_buffer;
   pace_hook = keep_pace;
   // This thread makes the sound a few milliseconds before the device needs it: where the system

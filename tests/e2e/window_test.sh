@@ -317,9 +317,12 @@ if qid="$(window_of $quiet_pid)"; then
   wait_reports "$quiet" $(( 3 * LONG_RUN )) $LONG_RUN || fail "silent run: $(grep -c 'sound latency' "$quiet/out") reports"
   grep -q 'silent stand-in' "$quiet/out" && pass "no sound device: the silent stand-in consumes the sound" \
     || fail "no sound device: no silent stand-in reports: $(tail -n2 "$quiet/out")"
-  peak="$(grep -o '[0-9.]* frames/s' "$quiet/out" | tail -n +2 | awk '$1 > m {m = $1} END {print m + 0}')"
-  awk -v p="$peak" 'BEGIN { exit !(p > 0 && p <= 61) }' && pass "silent stand-in paces: at most $peak frames/s" \
-    || fail "silent stand-in: $peak frames/s"
+  # Real time is 60.1 frames/s; a second after a stall may catch up on up to 40 ms (2.4 frames).
+  read -r mean peak <<<"$(grep -o '[0-9.]* frames/s' "$quiet/out" | tail -n +2 |
+    awk '{s += $1; if ($1 > m) m = $1} END {print (NR ? s / NR : 0), m + 0}')"
+  awk -v m="$mean" -v p="$peak" 'BEGIN { exit !(m > 0 && m <= 60.6 && p <= 62.6) }' \
+    && pass "silent stand-in paces: $mean frames/s, at most $peak in a second" \
+    || fail "silent stand-in: $mean frames/s, at most $peak in a second"
   judge_latency "$quiet" "silent stand-in"
   xdotool windowactivate --sync "$qid" >/dev/null 2>&1
   xdotool key alt+F4
