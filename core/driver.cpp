@@ -26,11 +26,11 @@ void run_frame() {
   const uint64_t frame = ppu.frames;
   while (ppu.frames == frame) {
     cpu_step();
-    if (++steps_run % STEPS_PER_SLEEP == 0) {
+    if (++steps_run % STEPS_PER_PACE != 0) continue;
+    if (steps_run % STEPS_PER_SLEEP == 0)
       std::this_thread::sleep_for(
           std::chrono::milliseconds(sleep_interval.load(std::memory_order_relaxed)));
-      if (pace_hook) pace_hook();
-    }
+    if (pace_hook) pace_hook();
   }
 }
 

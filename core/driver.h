@@ -15,13 +15,17 @@ constexpr uint64_t STEPS_PER_SLEEP = 10000;
 bool machine_power_on(const char* path, std::string& error);
 
 // Runs CPU steps until the picture unit finishes the current frame, sleeping `sleep_interval` ms
-// (and calling pace_hook) after every 10000 steps; the count of steps carries over between calls.
+// after every 10000 steps and calling the pace hook after every 1000; the count of steps carries
+// over between calls.
 void run_frame();
 
 // Runs frames for ever.
 [[noreturn]] void emulation_loop();
 
-// Called on the emulation thread right after each of those sleeps, when set: the window program
-// holds the machine to the pace of its sound device here. Null by default.
+// Called on the emulation thread after every STEPS_PER_PACE steps (a few milliseconds of console
+// time; after the sleep where both fall together), when set: the window program takes the newest
+// sound and holds the machine to the pace of its sound device here. Null by default.
+constexpr uint64_t STEPS_PER_PACE = 1000;
+static_assert(STEPS_PER_SLEEP % STEPS_PER_PACE == 0);
 using PaceHook = void (*)();
 extern PaceHook pace_hook;

@@ -1,10 +1,18 @@
-// The console's sound on the computer's audio device: every full sample buffer is converted to the
-// device's rate and queued in order; the emulation waits while two buffers are still unplayed, so
-// the machine runs at the speed of the sound it makes, which is real time.
+// The console's sound on the computer's audio device, a few tens of milliseconds behind the
+// emulation: the newest samples are converted to the device's rate and queued every few
+// milliseconds of console time, and the emulation runs at real speed with the device queue held
+// near a small target.
 #pragma once
 #include <string>
 
 // Opens the default audio device, or where none opens a silent stand-in that consumes the sound at
-// the same pace, and installs the sample sink. Called on the emulation thread before its first
-// step; the device then belongs to that thread. Returns a short description of the output chosen.
+// the same pace, and installs the sample sink and the pace hook. Called on the emulation thread
+// before its first step; the device then belongs to that thread. NES_DEBUG prints a report once a
+// second (speed, sound latency, queue level, rate adjustment, underruns); NES_RATE_LOG=FILE writes
+// every change of the rate adjustment as "CONSOLE_SAMPLE ADJUSTMENT" lines, for the sound tests.
+// Returns a short description of the output chosen.
 std::string audio_out_open();
+
+// After the machine's state was replaced (a loaded save state, a rewound frame, another image): the
+// sound goes on from where the stream now stands, and what the buffers held before is not played.
+void audio_out_follow_stream();

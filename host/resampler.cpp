@@ -60,7 +60,8 @@ Resampler::Resampler(uint32_t input_rate, uint32_t output_rate) {
     throw std::invalid_argument("resampler: the output rate must be between 1 and the input rate");
   const uint32_t g = std::gcd(input_rate, output_rate);
   phases_ = output_rate / g;
-  step_ = input_rate / g;
+  nominal_step_ = input_rate / g;
+  step_ = uint64_t{nominal_step_} << 32;
   if (phases_ > MAX_PHASES)
     throw std::invalid_argument("resampler: the rates have no small common ratio");
 
@@ -103,7 +104,21 @@ Resampler::Resampler(uint32_t input_rate, uint32_t output_rate) {
 }
 
 size_t Resampler::max_output(size_t count) const {
-  return (static_cast<uint64_t>(count) * phases_ + step_ - 1) / step_ + 1;
+  // In double precision, with a margin of a few samples for its rounding and the adjusted step's.
+  return static_cast<size_t>(static_cast<double>(count) * phases_ / nominal_step_ *
+                             (1.0 + MAX_RATE_ADJUSTMENT)) + 3;
+}
+
+void Resampler::hold(int16_t level) {
+  if (inputs_taken() != 0) throw std::logic_error("resampler: hold() after the first input");
+  std::fill(window_.begin(), window_.end(), static_cast<float>(level));
+}
+
+void Resampler::set_rate_adjustment(double adjustment) {
+  adjustment = std::clamp(adjustment, -MAX_RATE_ADJUSTMENT, MAX_RATE_ADJUSTMENT);
+  // Exact at 0: M * 2^32 is below 2^53.
+  step_ = static_cast<uint64_t>(
+      std::llround(static_cast<double>(uint64_t{nominal_step_} << 32) / (1.0 + adjustment)));
 }
 
 size_t Resampler::process(const int16_t* in, size_t count, int16_t* out) {
@@ -114,12 +129,15 @@ size_t Resampler::process(const int16_t* in, size_t count, int16_t* out) {
   const uint64_t first_held = inputs_taken_ - window_.size();  // input number of window_[0]
 
   size_t written = 0;
+  const uint64_t sample_length = uint64_t{phases_} << 32;  // one input sample in 2^-32 of a phase
   while (next_newest_ < inputs_taken_) {
     const float* x = window_.data() + (next_newest_ + 1 - taps_ - first_held);
     out[written++] = to_sample(dot_product(x, &coefficients_[size_t{next_phase_} * taps_], taps_));
-    next_phase_ += step_;
-    next_newest_ += next_phase_ / phases_;
-    next_phase_ %= phases_;
+    const uint64_t position = ((uint64_t{next_phase_} << 32) | next_fraction_) + step_;
+    next_newest_ += position / sample_length;
+    const uint64_t rest = position % sample_length;
+    next_phase_ = static_cast<uint32_t>(rest >> 32);
+    next_fraction_ = static_cast<uint32_t>(rest);
   }
 
   // Keep what the next output reaches back to.

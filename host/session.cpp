@@ -118,6 +118,7 @@ void load_state() {
     return;
   }
   cartridge_ram_changed = true;  // the battery file follows the loaded RAM
+  audio_out_follow_stream();
   messages.post("State loaded from slot " + std::to_string(s.slot));
 }
 
@@ -130,6 +131,7 @@ void open_image(const std::string& path) {
   }
   s.image = path;
   s.ring.clear();
+  audio_out_follow_stream();
   open_battery();
   present();  // the old game's picture goes, also while paused
   messages.post("Opened " + path);
@@ -218,6 +220,7 @@ void rewind_frame(bool first) {
     std::string error;
     if (snapshot_load(s.ring.newest(), error)) {
       run_silent_frame();
+      audio_out_follow_stream();
       cartridge_ram_changed = true;
       present();
     } else {

@@ -1,10 +1,10 @@
 // Checks what a sound device received from the window program against the console's own stream:
-// the headless runner's WAV (one sample per CPU cycle), converted to the device rate, must appear
-// sample for sample and in order; the only other thing allowed is whole device periods of silence
-// at buffer boundaries, where the device found nothing queued (before the first buffer, or when the
-// emulation fell behind).
+// the headless runner's WAV (one sample per CPU cycle), converted to the device rate with the rate
+// adjustments that the program logged (NES_RATE_LOG) and passed through the output stage, must
+// appear sample for sample and in order; the only other thing allowed is silence (0) inserted
+// where the device found its queue empty (before the start, or when the emulation fell behind).
 //
-// usage: sound_compare CONSOLE.wav DEVICE.raw RATE PERIOD     exit 0 when it matches, 1 when not
+// usage: sound_compare CONSOLE.wav DEVICE.raw RATE RATE_LOG     exit 0 when it matches, 1 when not
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -13,13 +13,14 @@
 #include <iterator>
 #include <vector>
 
+#include "host/output_stage.h"
 #include "host/resampler.h"
 
 namespace {
 
 constexpr uint32_t CONSOLE_RATE = 1789800;
-constexpr size_t CONSOLE_BUFFER = 178980;    // samples per hand-off, a tenth of a second
 constexpr size_t MIN_MATCHED_SECONDS = 1;
+constexpr size_t RESUMED_MATCH = 32;  // samples that must match after inserted silence
 
 std::vector<uint8_t> read_file(const char* path) {
   std::ifstream f(path, std::ios::binary);
@@ -49,9 +50,57 @@ std::vector<int16_t> read_console_wav(const char* path) {
   return samples_of(f.data() + 44, f.size() - 44);
 }
 
-bool all_zero(const std::vector<int16_t>& s, size_t from, size_t count) {
-  for (size_t i = from; i < from + count && i < s.size(); ++i)
-    if (s[i] != 0) return false;
+struct RateChange {
+  uint64_t console_sample;  // the adjustment holds from this input sample on
+  double adjustment;
+};
+
+std::vector<RateChange> read_rate_log(const char* path) {
+  std::FILE* f = std::fopen(path, "r");
+  if (!f) {
+    std::fprintf(stderr, "sound_compare: cannot read %s\n", path);
+    std::exit(2);
+  }
+  std::vector<RateChange> changes;
+  unsigned long long at = 0;
+  double adjustment = 0;
+  while (std::fscanf(f, "%llu %la", &at, &adjustment) == 2) changes.push_back({at, adjustment});
+  std::fclose(f);
+  return changes;
+}
+
+// The console's stream as the program converts it: the resampler held at the first sample's
+// level, the logged adjustments at their input samples, then the output stage.
+std::vector<int16_t> convert(const std::vector<int16_t>& console, uint32_t rate,
+                             const std::vector<RateChange>& changes, size_t& adjustments_applied) {
+  Resampler resampler(CONSOLE_RATE, rate);
+  if (!console.empty()) resampler.hold(console[0]);
+  std::vector<int16_t> out, piece;
+  size_t at = 0;
+  adjustments_applied = 0;
+  auto take = [&](size_t until) {
+    while (at < until) {
+      const size_t n = std::min<size_t>(until - at, 1 << 16);
+      piece.resize(resampler.max_output(n));
+      piece.resize(resampler.process(console.data() + at, n, piece.data()));
+      out.insert(out.end(), piece.begin(), piece.end());
+      at += n;
+    }
+  };
+  for (const RateChange& c : changes) {
+    if (c.console_sample > console.size()) break;
+    take(c.console_sample);
+    resampler.set_rate_adjustment(c.adjustment);
+    ++adjustments_applied;
+  }
+  take(console.size());
+  OutputStage(rate).process(out.data(), out.size());
+  return out;
+}
+
+bool same(const std::vector<int16_t>& a, size_t i, const std::vector<int16_t>& b, size_t j, size_t n) {
+  for (size_t k = 0; k < n && i + k < a.size() && j + k < b.size(); ++k)
+    if (a[i + k] != b[j + k]) return false;
   return true;
 }
 
@@ -59,48 +108,43 @@ bool all_zero(const std::vector<int16_t>& s, size_t from, size_t count) {
 
 int main(int argc, char** argv) {
   if (argc != 5) {
-    std::fprintf(stderr, "usage: sound_compare CONSOLE.wav DEVICE.raw RATE PERIOD\n");
+    std::fprintf(stderr, "usage: sound_compare CONSOLE.wav DEVICE.raw RATE RATE_LOG\n");
     return 2;
   }
   const uint32_t rate = static_cast<uint32_t>(std::strtoul(argv[3], nullptr, 10));
-  const size_t period = std::strtoul(argv[4], nullptr, 10);
-  const size_t buffer = rate / 10;  // device samples per console buffer
-
   const std::vector<int16_t> console = read_console_wav(argv[1]);
-  Resampler resampler(CONSOLE_RATE, rate);
-  std::vector<int16_t> expected;
-  std::vector<int16_t> piece(resampler.max_output(CONSOLE_BUFFER));
-  for (size_t at = 0; at + CONSOLE_BUFFER <= console.size(); at += CONSOLE_BUFFER) {
-    const size_t n = resampler.process(console.data() + at, CONSOLE_BUFFER, piece.data());
-    expected.insert(expected.end(), piece.begin(), piece.begin() + static_cast<ptrdiff_t>(n));
-  }
+  size_t adjustments = 0;
+  const std::vector<int16_t> expected = convert(console, rate, read_rate_log(argv[4]), adjustments);
   const std::vector<uint8_t> raw = read_file(argv[2]);
   const std::vector<int16_t> device = samples_of(raw.data(), raw.size());
 
-  size_t d = 0, e = 0, silent_periods = 0;
+  // Where the device's sample differs and is 0, silence was inserted: skip it up to the point
+  // where the stream goes on.
+  size_t d = 0, e = 0, inserted = 0, gaps = 0;
   while (d < device.size()) {
-    const bool at_boundary = e % buffer == 0;
-    if (at_boundary && all_zero(device, d, period) && !all_zero(expected, e, period)) {
-      d += period;  // nothing was queued: the device played a period of silence
-      ++silent_periods;
-      continue;
-    }
     if (e >= expected.size()) {
       std::printf("sound_compare: the device got more than the %zu samples of the reference\n",
                   expected.size());
       return 1;
     }
-    if (device[d] != expected[e]) {
-      std::printf("sound_compare: device sample %zu is %d, but the console's sample %zu "
-                  "(buffer %zu, +%zu) converts to %d\n",
-                  d, device[d], e, e / buffer, e % buffer, expected[e]);
+    if (device[d] == expected[e]) {
+      ++d;
+      ++e;
+      continue;
+    }
+    size_t z = d;
+    while (z < device.size() && device[z] == 0 && !same(device, z, expected, e, RESUMED_MATCH)) ++z;
+    if (device[d] != 0 || z == d || (z < device.size() && !same(device, z, expected, e, RESUMED_MATCH))) {
+      std::printf("sound_compare: device sample %zu is %d, but the console's sample converts to %d "
+                  "(converted sample %zu)\n", d, device[d], expected[e], e);
       return 1;
     }
-    ++d;
-    ++e;
+    inserted += z - d;
+    ++gaps;
+    d = z;
   }
-  std::printf("sound_compare: %zu samples (%zu buffers) in order and unchanged, %zu silent periods\n",
-              e, e / buffer, silent_periods);
+  std::printf("sound_compare: %zu samples in order and unchanged through %zu rate adjustments, "
+              "%zu samples of silence inserted in %zu places\n", e, adjustments, inserted, gaps);
   if (e < MIN_MATCHED_SECONDS * rate) {
     std::printf("sound_compare: too little sound to judge\n");
     return 1;

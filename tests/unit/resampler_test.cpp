@@ -1,6 +1,7 @@
 // The rate conversion from one sample per CPU cycle to a sound device's rate: tones keep their
 // frequency and level, a pulse wave's upper harmonics do not fold back into the output, and the
 // stream is the same however it is cut into buffers.
+#include "host/output_stage.h"
 #include "host/resampler.h"
 
 #include <gtest/gtest.h>
@@ -239,6 +240,171 @@ TEST(Resampler, RefusesRatesWithoutASmallExactRatio) {
   EXPECT_THROW(Resampler(CPU_RATE, 2 * CPU_RATE), std::invalid_argument);
   EXPECT_THROW(Resampler(CPU_RATE, 0), std::invalid_argument);
   EXPECT_NO_THROW(Resampler(CPU_RATE, 96000));
+}
+
+
+// --- the rate adjustment, the rate control and the output stage
+
+// Blackman-Harris (four terms) windowed amplitude spectrum of y[start .. start + n): side lobes 92 dB
+// down, main lobe +-4 bins, so tones between bins can be told from folded products.
+std::vector<double> windowed_spectrum(const std::vector<int16_t>& y, size_t start, size_t n) {
+  std::vector<double> w(n), amplitude(n / 2 + 1);
+  double gain = 0;
+  for (size_t i = 0; i < n; ++i) {
+    const double x = 2.0 * std::numbers::pi * static_cast<double>(i) / static_cast<double>(n);
+    w[i] = 0.35875 - 0.48829 * std::cos(x) + 0.14128 * std::cos(2 * x) - 0.01168 * std::cos(3 * x);
+    gain += w[i];
+  }
+  for (size_t b = 0; b <= n / 2; ++b) {
+    double re = 0, im = 0;
+    const double step = 2.0 * std::numbers::pi * static_cast<double>(b) / static_cast<double>(n);
+    for (size_t i = 0; i < n; ++i) {
+      re += w[i] * y[start + i] * std::cos(step * static_cast<double>(i));
+      im -= w[i] * y[start + i] * std::sin(step * static_cast<double>(i));
+    }
+    amplitude[b] = std::hypot(re, im) * 2.0 / gain;
+  }
+  return amplitude;
+}
+
+// Fundamental and worst other component, outside +-6 bins of every harmonic of `tone_hz`.
+AliasReport analyse_windowed(const std::vector<int16_t>& out, size_t start, uint32_t rate, double tone_hz) {
+  const size_t n = static_cast<size_t>(rate * TENTH);
+  const std::vector<double> a = windowed_spectrum(out, start, n);
+  AliasReport report;
+  for (size_t b = 0; b < a.size(); ++b) {
+    const double hz = static_cast<double>(b) / TENTH;
+    const double k = std::round(hz / tone_hz);
+    if (k >= 1 && std::abs(hz - k * tone_hz) <= 6.0 / TENTH) {
+      if (k == 1) report.fundamental = std::max(report.fundamental, a[b]);
+      continue;
+    }
+    if (b > 6 && a[b] > report.worst_alias) {
+      report.worst_alias = a[b];
+      report.worst_alias_hz = hz;
+    }
+  }
+  return report;
+}
+
+TEST_P(ResamplerAtRate, PulseToneFoldsBackAtLeast60dBBelowTheToneWhileTheRateMoves) {
+  // The adjustment sweeps from -0.5% to +0.5% over a second in steps every 4096 inputs (2.3 ms),
+  // faster than the rate control ever moves it. The 0.1 s analysed lie around +0.15%, where a
+  // tone of f Hz comes out at f / 1.0015 of the nominal output rate.
+  const uint32_t rate = GetParam();
+  const size_t piece = 4096, total = 10 * BUFFER;
+  for (const PulseTone& tone : PULSE_TONES) {
+    const std::vector<int16_t> in = pulse(tone.period, tone.high, -15000, -10518, total);
+    Resampler r(CPU_RATE, rate);
+    std::vector<int16_t> out, chunk, picked;
+    double position = 0;  // input time of the next output of a converter without low-pass
+    double adjustment = 0, sum = 0;
+    size_t analysed_from = 0, counted = 0;
+    for (size_t at = 0; at < total; at += piece) {
+      adjustment = -0.005 + 0.01 * static_cast<double>(at) / static_cast<double>(total);
+      r.set_rate_adjustment(adjustment);
+      chunk.resize(r.max_output(piece));
+      chunk.resize(r.process(in.data() + at, piece, chunk.data()));
+      if (at >= 6 * BUFFER && analysed_from == 0) analysed_from = out.size();
+      if (analysed_from != 0 && out.size() < analysed_from + static_cast<size_t>(rate * TENTH)) {
+        sum += adjustment * static_cast<double>(chunk.size());
+        counted += chunk.size();
+      }
+      out.insert(out.end(), chunk.begin(), chunk.end());
+      for (; position < static_cast<double>(at + piece); position += CPU_RATE / (rate * (1.0 + adjustment)))
+        picked.push_back(in[static_cast<size_t>(position)]);
+    }
+    const double heard_hz = tone.hz / (1.0 + sum / static_cast<double>(counted));
+    const AliasReport report = analyse_windowed(out, analysed_from, rate, heard_hz);
+    ASSERT_GT(report.fundamental, 500.0);
+    EXPECT_LT(db(report.worst_alias / report.fundamental), -60.0)
+        << tone.hz << " Hz pulse at " << rate << " Hz, rate moving: folded product at "
+        << report.worst_alias_hz << " Hz";
+    // The measurement has teeth here too: picking the nearest earlier input at the same instants.
+    const AliasReport picked_report = analyse_windowed(picked, analysed_from, rate, heard_hz);
+    EXPECT_GT(db(picked_report.worst_alias / picked_report.fundamental), -40.0) << tone.hz << " Hz";
+  }
+}
+
+TEST(Resampler, RateAdjustmentChangesTheOutputRateAndZeroIsExact) {
+  const std::vector<int16_t> in = sine(1000.0, 12000.0, 2 * BUFFER);
+  Resampler plain(CPU_RATE, 48000), moved(CPU_RATE, 48000);
+  moved.set_rate_adjustment(0.004);
+  const size_t more = run(moved, in, BUFFER).size();
+  EXPECT_NEAR(static_cast<double>(more), 2 * 4800 * 1.004, 2.0);
+  moved.set_rate_adjustment(0.02);  // beyond the limit: clamped
+  EXPECT_NEAR(static_cast<double>(run(moved, in, BUFFER).size()), 2 * 4800 * (1 + Resampler::MAX_RATE_ADJUSTMENT), 2.0);
+  // Back at 0 a fresh stream is the exact conversion, sample for sample.
+  Resampler back(CPU_RATE, 48000);
+  back.set_rate_adjustment(0.003);
+  back.set_rate_adjustment(0.0);
+  EXPECT_EQ(run(back, in, 4096), run(plain, in, BUFFER));
+}
+
+TEST(RateControl, HoldsADriftingQueueNearItsTargetWithinTheLimit) {
+  // A queue fed at (1 + adjustment) and drained at (1 + drift), updated every 2 ms for a minute.
+  const double target = 0.015, swing = 0.006, dt = 0.002;
+  for (const double drift : {-0.003, -0.0005, 0.0, 0.0005, 0.003, 0.02}) {
+    RateController control(target, swing);
+    double level = 0.004, lowest = 1, highest = -1, late_level = 0;
+    for (int i = 0; i < 30000; ++i) {
+      const double a = control.update(level, dt);
+      lowest = std::min(lowest, a);
+      highest = std::max(highest, a);
+      level = std::max(0.0, level + dt * ((1.0 + a) - (1.0 + drift)));
+      if (i >= 25000) late_level = std::max(late_level, std::abs(level - target));
+    }
+    EXPECT_GE(lowest, -RateController::MAX_ADJUSTMENT) << drift;
+    EXPECT_LE(highest, RateController::MAX_ADJUSTMENT) << drift;
+    if (std::abs(drift) < RateController::MAX_ADJUSTMENT) {
+      // Settled: off the target by the drift's share of the full adjustment, and no further.
+      EXPECT_LT(late_level, std::abs(drift) / RateController::MAX_ADJUSTMENT * swing + 0.0005) << drift;
+    } else {
+      EXPECT_EQ(highest, RateController::MAX_ADJUSTMENT) << "a device far too fast gets the full stretch";
+    }
+  }
+}
+
+TEST(OutputStage, TakesOutTheOffsetPassesTheBandAndFadesIn) {
+  const uint32_t rate = 48000;
+  const auto fade = static_cast<size_t>(OutputStage::FADE_IN_SECONDS * rate);
+  // A level standing from the start gives exactly 0 throughout: no offset, no step.
+  std::vector<int16_t> level(rate, -15000);
+  OutputStage(rate).process(level.data(), level.size());
+  EXPECT_EQ(*std::max_element(level.begin(), level.end()), 0);
+  EXPECT_EQ(*std::min_element(level.begin(), level.end()), 0);
+
+  // A step of the level later decays with the 20 Hz corner's time constant (8 ms).
+  std::vector<int16_t> step(rate, 0);
+  std::fill(step.begin() + rate / 2, step.end(), int16_t{10000});
+  OutputStage(rate).process(step.data(), step.size());
+  EXPECT_GT(step[rate / 2], 9900);
+  EXPECT_NEAR(step[rate / 2 + rate / 125], 10000 * std::exp(-1.0), 300);  // after 8 ms
+  EXPECT_LE(std::abs(step.back()), 1);
+
+  // Tones: 1 kHz passes unchanged, 20 Hz at -3 dB, 5 Hz mostly gone. The first samples of a tone
+  // that is there from the start rise along the fade-in line from 0.
+  for (const auto& [hz, expected_db] : {std::pair{1000.0, 0.0}, {20.0, -3.01}, {5.0, -12.3}}) {
+    std::vector<int16_t> s(2 * rate);
+    for (size_t i = 0; i < s.size(); ++i)
+      s[i] = static_cast<int16_t>(std::lround(10000 * std::sin(2 * std::numbers::pi * hz * static_cast<double>(i) / rate)));
+    OutputStage(rate).process(s.data(), s.size());
+    const auto peak = [&](size_t from) {
+      int top = 0;
+      for (size_t i = from; i < from + rate; ++i) top = std::max(top, std::abs(int{s[i]}));
+      return top;
+    };
+    EXPECT_NEAR(db(peak(rate) / 10000.0), expected_db, 0.1) << hz << " Hz";
+    if (hz == 1000.0) {
+      // (within 3% for the filter's own start: its 1 degree of phase lead gives a small decaying term)
+      EXPECT_EQ(s[0], 0);
+      for (size_t i = 0; i < fade; ++i)
+        ASSERT_LE(std::abs(s[i]), 10300.0 * static_cast<double>(i) / static_cast<double>(fade) + 1.0) << i;
+      int after = 0;  // the millisecond after the fade: full level
+      for (size_t i = fade; i < fade + rate / 1000; ++i) after = std::max(after, std::abs(int{s[i]}));
+      EXPECT_GT(after, 9900);
+    }
+  }
 }
 
 }  // namespace
