@@ -57,7 +57,7 @@ window_of() {
   local tenths=$(( ${3:-10} * 20 ))
   for _ in $(seq "$tenths"); do
     for id in $(xdotool search --name '^NES$' 2>/dev/null); do
-      window_matches "$id" "$1" "$2" && { echo "$id"; return 0; }
+      window_matches "$id" "$1" "${2:-}" && { echo "$id"; return 0; }
     done
     sleep 0.05
   done

@@ -12,98 +12,17 @@
 set -uo pipefail
 
 nes="$1" headless="$2" roms="$3" sound_compare="$4"
-SKIP=77
-
-for tool in Xvfb openbox xdotool xwininfo xprop import convert compare od; do
-  if ! command -v "$tool" >/dev/null; then
-    echo "SKIP: $tool is not installed (scripts/install-deps.sh installs it)"
-    exit $SKIP
-  fi
-done
+nes_command=("$nes")
+source "$(cd "$(dirname "$0")" && pwd)/window_lib.sh"
 
 # In a ThreadSanitizer build: report races on stderr, but not Mesa's own (see tsan.supp).
 export TSAN_OPTIONS="${TSAN_OPTIONS:-} suppressions=$(cd "$(dirname "$0")" && pwd)/tsan.supp"
 
-work="$(mktemp -d)"
-started=()   # processes this script started, ended by id at the end
-cleanup() {
-  for pid in "${started[@]}"; do kill "$pid" 2>/dev/null; done
-  wait 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-pass() { echo "ok: $*"; }
-
-# --- the display: Xvfb on a free display number, and openbox to frame the windows
-exec 3>"$work/display"
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-started+=($!)
-exec 3>&-
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.05; done
-if [ ! -s "$work/display" ]; then
-  echo "SKIP: Xvfb did not start: $(cat "$work/xvfb.log")"
-  exit $SKIP
-fi
-export DISPLAY=":$(head -n1 "$work/display")"
-unset WAYLAND_DISPLAY
-openbox >"$work/openbox.log" 2>&1 &
-started+=($!)
-for _ in $(seq 100); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break; sleep 0.05; done
-
-# --- helpers
+start_display
 rom="$roms/host_buttons.nes"
 [ -f "$rom" ] || { echo "FAIL: $rom is missing"; exit 1; }
 
-# The window titled "NES" of process $1, waiting up to 10 s for it.
-window_of() {
-  for _ in $(seq 200); do
-    for id in $(xdotool search --name '^NES$' 2>/dev/null); do
-      [ "$(xdotool getwindowpid "$id" 2>/dev/null)" = "$1" ] && { echo "$id"; return 0; }
-    done
-    sleep 0.05
-  done
-  return 1
-}
-
-# The picture of nes-headless after 30 frames of image $2 with the options that follow, made once
-# as $work/ref_$1.png.
-reference_of() {
-  local name="$1" image="$2" file="$work/ref_$1.png"
-  shift 2
-  [ -f "$file" ] || "$headless" "$image" --frames 30 "$@" --screenshot "$file" >/dev/null
-  echo "$file"
-}
-# Reference pictures of host_buttons, one per controller byte (hex).
-reference() { reference_of "$1" "$rom" --buttons "0:$1"; }
-
-# The window's drawing area scaled back to 256x240, one pixel per block.
-shot() { import -window "$1" png:- 2>/dev/null | convert png:- -sample '256x240!' "$2"; }
-
-differing_pixels() { compare -metric AE "$1" "$2" null: 2>&1; }
-
-# Waits up to 10 s (a message over the picture lasts 2 s) for window $1, taken by the command $4
-# (default: shot), to show the picture $2.
-expect_shot() {
-  local id="$1" ref="$2" what="$3" take="${4:-shot}" diff=""
-  for _ in $(seq 50); do
-    "$take" "$id" "$work/shot.png"
-    diff="$(differing_pixels "$work/shot.png" "$ref")"
-    [ "$diff" = "0" ] && { pass "$what"; return 0; }
-    sleep 0.2
-  done
-  cp "$work/shot.png" "$work/failed_$(basename "$ref")"
-  fail "$what: $diff pixels differ from $(basename "$ref" .png)"
-  return 1
-}
-
-# Waits for the window to show the headless picture of host_buttons with controller byte $2.
-expect_picture() { expect_shot "$1" "$(reference "$2")" "$3"; }
-
-# Last "sleep_interval N ms" and "F frames/s" reported on stdout ($1), empty when none.
-last_sleep() { grep -o 'sleep_interval [0-9-]* ms' "$1" | tail -n1 | awk '{print $2}'; }
+# Last "F frames/s" reported on stdout ($1), empty when none.
 last_fps() { grep -o '[0-9.]* frames/s' "$1" | tail -n1 | awk '{print $1}'; }
 # The second "frames/s" report after line $2 of $1 (the first still spans the time before), waiting
 # up to 30 s for it.
@@ -115,22 +34,6 @@ fps_after() {
     sleep 0.1
   done
 }
-lines() { wc -l <"$1"; }
-
-# Waits up to $2 seconds for process $1, a child of this shell, to end; sets `code` to its exit
-# code, or to "running".
-wait_exit() {
-  local pid="$1" tenths=$(( $2 * 10 ))
-  code=running
-  for _ in $(seq "$tenths"); do
-    if ! kill -0 "$pid" 2>/dev/null; then
-      wait "$pid"
-      code=$?
-      return
-    fi
-    sleep 0.1
-  done
-}
 
 no_races() {
   if grep -q 'ThreadSanitizer' "$1"; then
@@ -138,20 +41,6 @@ no_races() {
   else
     pass "$2: no ThreadSanitizer report"
   fi
-}
-
-# Starts nes in the folder DIR, with IMAGE (if not empty) copied there as test.nes, the command-line
-# arguments in the array nes_args (usually empty) and the environment changed by the remaining
-# arguments (as `env` takes them); its output goes to DIR/out and DIR/err. Sets launched_pid.
-nes_args=()
-launch() {
-  local dir="$1" image="$2"
-  shift 2
-  mkdir -p "$dir"
-  [ -n "$image" ] && cp "$image" "$dir/test.nes"
-  (cd "$dir" && exec env "$@" "$nes" "${nes_args[@]}" >"$dir/out" 2>"$dir/err") &
-  launched_pid=$!
-  started+=($launched_pid)
 }
 
 # --- the main run: picture, keys, speed keys, Escape, sound, closing
@@ -172,20 +61,7 @@ done
   && pass "summary line on stdout" || fail "summary line is '$summary'"
 expect_picture "$wid" 00 "window shows the headless picture"
 
-xdotool windowactivate --sync "$wid" >/dev/null 2>&1
-# Each key alone: the controller byte as the game reads it (one box lit per button).
-for pair in Right:01 Left:02 Up:04 Down:08 x:10 z:20 space:40 Return:80 KP_Enter:80; do
-  key="${pair%%:*}" mask="${pair##*:}"
-  xdotool keydown "$key"
-  expect_picture "$wid" "$mask" "key $key held gives buttons $mask"
-  xdotool keyup "$key"
-  expect_picture "$wid" 00 "key $key released"
-done
-xdotool keydown Right keydown z
-expect_picture "$wid" 21 "Right and Z held give 21"
-xdotool keyup z
-expect_picture "$wid" 01 "releasing Z leaves 01"
-xdotool keyup Right
+check_controller_keys "$wid"
 # Keys outside the table change nothing: no button, no speed change.
 sleep_lines="$(grep -c sleep_interval "$play/out")"
 xdotool keydown a keydown s keydown F1 keydown plus keydown minus
@@ -239,17 +115,7 @@ held="$(( $(grep -c sleep_interval "$play/out") - before ))"
 while [ "$(last_sleep "$play/out")" != 0 ]; do xdotool key KP_Subtract; sleep 0.05; done
 
 # Escape: bare 256x240 window kept on top at 0,0; again: the frame comes back, outer corner at 0,0.
-geometry() { xwininfo -id "$1" | awk '/Absolute upper-left X/ {x=$4} /Absolute upper-left Y/ {y=$4}
-                                      /Width:/ {w=$2} /Height:/ {h=$2} END {print x, y, w, h}'; }
-extents() { xprop -id "$1" _NET_FRAME_EXTENTS | sed 's/.*= //; s/,//g'; }
-on_top() { xprop -id "$1" _NET_WM_STATE | grep -q _NET_WM_STATE_ABOVE; }
-xdotool key Escape
-sleep 0.6
-[ "$(geometry "$wid")" = "0 0 256 240" ] && pass "Escape: window at 0,0 with 256x240" \
-  || fail "Escape: window at/size '$(geometry "$wid")', not '0 0 256 240'"
-[ "$(extents "$wid")" = "0 0 0 0" ] && pass "Escape: no frame" || fail "Escape: frame '$(extents "$wid")'"
-on_top "$wid" && pass "Escape: kept on top" || fail "Escape: not kept on top"
-expect_picture "$wid" 00 "the bare window shows the picture 1:1"
+check_escape_bare "$wid"
 xdotool key Escape
 sleep 0.6
 read -r left right top bottom <<<"$(extents "$wid")"
@@ -274,11 +140,7 @@ else
 fi
 
 # Closing: the window manager's close ends the process with code 0 within a second.
-xdotool windowactivate --sync "$wid" >/dev/null 2>&1
-xdotool key alt+F4
-wait_exit $nes_pid 1
-[ "$code" = 0 ] && pass "closing the window ends the process with code 0 within 1 s" \
-  || fail "after closing the window: exit code '$code'"
+close_and_expect_0 $nes_pid "$wid" 1 "main run"
 no_races "$play/err" "main run"
 
 # --- without any sound device: the silent stand-in keeps the same pace
@@ -353,15 +215,6 @@ press_a() {
   expect_shot "$1" "$(count_ref "$2" 20 "$3")" "A held: count $2"
   xdotool keyup z
   expect_shot "$1" "$(count_ref "$2" 00 "$3")" "A released: count $2"
-}
-# Waits up to 10 s for a line matching $2 in file $1.
-wait_for_line() {
-  for _ in $(seq 100); do grep -q "$2" "$1" && return 0; sleep 0.1; done
-  return 1
-}
-expect_message() {  # file, text, what
-  wait_for_line "$1" "^nes: $2" && pass "$3: '$(grep -m1 "^nes: $2" "$1")'" \
-    || fail "$3: no message '$2' on stderr: $(tail -n3 "$1")"
 }
 # Waits up to 10 s for file $1 to exist with the first byte $2.
 expect_battery() {
@@ -637,30 +490,6 @@ code=$?
 message_box() {  # the top-level window titled NES without a class: SDL's message box
   xwininfo -root -tree 2>/dev/null | awk '/"NES": \(\)/ {print $1; exit}'
 }
-refused_start() {
-  local name="$1" dir="$work/$1" expect="$2" pid box
-  mkdir -p "$dir"
-  [ -n "${3:-}" ] && printf "$3" >"$dir/test.nes"
-  launch "$dir" ""
-  pid=$launched_pid
-  box=""
-  for _ in $(seq 100); do box="$(message_box)"; [ -n "$box" ] && break; sleep 0.1; done
-  if [ -n "$box" ]; then
-    pass "$name: message box shown"
-    xdotool windowactivate --sync "$((box))" >/dev/null 2>&1
-    xdotool key Return
-  else
-    fail "$name: no message box"
-  fi
-  wait_exit "$pid" 5
-  [ "$code" != running ] && [ "$code" != 0 ] && pass "$name: exit code $code" \
-    || fail "$name: exit code '$code'"
-  if [ "$(grep -c '^nes: ' "$dir/err")" = 1 ] && grep -q "^nes: .*$expect" "$dir/err"; then
-    pass "$name: one line on stderr: $(grep '^nes: ' "$dir/err")"
-  else
-    fail "$name: stderr is not one line naming '$expect': $(cat "$dir/err")"
-  fi
-}
 refused_start "no test.nes" "test.nes: cannot open"
 refused_start "bad magic" "not an iNES image" 'NEZ\032\001\001\000\000\000\000\000\000\000\000\000\000'
 refused_start "PRG size 0" "PRG ROM size is 0" 'NES\032\000\001\000\000\000\000\000\000\000\000\000\000'
@@ -686,8 +515,4 @@ wait_exit $pid 10
   && pass "no display: one line on stderr: $(grep '^nes: ' "$nodisplay/err")" \
   || fail "no display: stderr: $(cat "$nodisplay/err")"
 
-if [ "$failures" -ne 0 ]; then
-  echo "$failures check(s) failed"
-  exit 1
-fi
-echo "all checks passed"
+finish
