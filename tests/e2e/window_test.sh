@@ -196,37 +196,6 @@ no_races "$notes/err" "sound run"
 # --- the session keys on host_state, a cartridge with history and a battery: it shows the
 # controller, the count of A presses since the last reset and the count of starts kept at $6000
 state_rom="$roms/host_state.nes"
-# An 8192-byte battery file $2 whose first byte (host_state's count of starts) is $1.
-battery_file() { { printf "\\$(printf '%03o' "$1")"; head -c 8191 /dev/zero; } >"$2"; }
-first_byte() { od -An -tu1 -N1 "$1" 2>/dev/null | tr -d ' '; }
-# The headless picture of host_state after $1 presses of A, with the controller byte $2 (20: the
-# last press still held, 00: released) and $3 starts counted.
-count_ref() {
-  local n="$1" held="$2" starts="$3" args=() i
-  for i in $(seq "$n"); do args+=(--buttons "$((4 * i)):20" --buttons "$((4 * i + 2)):00"); done
-  [ "$held" = 20 ] && args+=(--buttons "$((4 * n + 2)):20")
-  battery_file "$((starts - 1))" "$work/ref.sav"
-  reference_of "count_${n}_${held}_$starts" "$state_rom" "${args[@]}" --battery "$work/ref.sav"
-}
-# One press of A in window $1 that makes the count $2 ($3 starts): held until the game shows it,
-# released until the game shows that.
-press_a() {
-  xdotool keydown z
-  expect_shot "$1" "$(count_ref "$2" 20 "$3")" "A held: count $2"
-  xdotool keyup z
-  expect_shot "$1" "$(count_ref "$2" 00 "$3")" "A released: count $2"
-}
-# Waits up to 10 s for file $1 to exist with the first byte $2.
-expect_battery() {
-  local got=""
-  for _ in $(seq 100); do
-    got="$(first_byte "$1")"
-    [ "$got" = "$2" ] && { pass "$3: $(basename "$1") holds $2 starts"; return 0; }
-    sleep 0.1
-  done
-  fail "$3: $(basename "$1") holds '$got' starts, not $2"
-}
-
 session="$work/session"
 launch "$session" "$state_rom" SDL_AUDIODRIVER=none
 session_pid=$launched_pid

@@ -4,8 +4,9 @@
 # picture, scaled back to 256x240, equals the Linux headless runner's; the nine controller keys reach
 # the game; the speed keys change the sleep; the sound is paced to real time with its latency
 # within target; Escape gives the bare 256x240 window on top at 0,0; closing ends it with code 0.
-# On host_state, a cartridge of ours with a battery: the battery file, a save state that the Linux
-# runner loads, the session keys' messages, full screen, a dropped image (WM_DROPFILES). A missing
+# On host_state, a cartridge of ours with a battery: its pictures as A is pressed, rewind, the
+# battery file, a save state that the Linux runner loads, the session keys' messages, full screen, a
+# dropped image (WM_DROPFILES). A missing
 # test.nes gives the message box and exit code 1.
 #
 # usage: windows_window_test.sh NES_EXE NES_HEADLESS ROM_DIR   exit 0 passed, 1 failed, 77 skipped
@@ -117,13 +118,18 @@ close_and_expect_0 "$nes_pid" "$wid" 10 "main run"
 session="$work/session"
 launch "$session" "$state_rom" NES_TEST_RUN="$session" NES_TEST_DROP="$session/dropped.nes"
 session_pid=$launched_pid
-first_byte() { od -An -tu1 -N1 "$1" 2>/dev/null | tr -d ' '; }
 if sid="$(window_of "$session_pid" "$session" "$START_SECONDS")"; then
   xdotool windowactivate --sync "$sid" >/dev/null 2>&1
-  for _ in $(seq 100); do [ "$(first_byte "$session/test.sav")" = 1 ] && break; sleep 0.1; done
-  [ "$(first_byte "$session/test.sav")" = 1 ] && [ "$(stat -c %s "$session/test.sav")" = 8192 ] \
-    && pass "battery file test.sav written after the start: 1 start counted" \
-    || fail "battery file: first byte '$(first_byte "$session/test.sav")'"
+  expect_shot "$sid" "$(count_ref 0 00 1)" "host_state starts: count 0, 1 start"
+  expect_battery "$session/test.sav" 1 "battery file written about a second after the start"
+  [ "$(stat -c %s "$session/test.sav")" = 8192 ] && pass "test.sav holds 8192 bytes" \
+    || fail "test.sav holds $(stat -c %s "$session/test.sav") bytes"
+  for n in 1 2; do press_a "$sid" $n 1; done
+  # Rewind: holding Backspace goes back to count 1, and the game goes on from there.
+  xdotool keydown BackSpace
+  expect_shot "$sid" "$(count_ref 1 00 1)" "holding Backspace rewinds to count 1"
+  xdotool keyup BackSpace
+  press_a "$sid" 2 1
   xdotool key 3
   expect_message "$session/err" "State slot 3" "key 3 chooses slot 3"
   xdotool key F5
@@ -158,8 +164,7 @@ if sid="$(window_of "$session_pid" "$session" "$START_SECONDS")"; then
   touch "$session/dropped.nes.drop"
   expect_message "$session/err" "Opened" "a dropped image is opened"
   expect_picture "$sid" 00 "the dropped host_buttons runs"
-  [ "$(first_byte "$session/test.sav")" = 2 ] && pass "the old game's battery file is written before the switch" \
-    || fail "after the drop test.sav holds '$(first_byte "$session/test.sav")' starts, not 2"
+  expect_battery "$session/test.sav" 2 "the old game's battery file is written before the switch"
   close_and_expect_0 "$session_pid" "$sid" 10 "session run"
 else
   fail "no window in the session run; stderr: $(grep -v '^ALSA' "$session/err")"
