@@ -7,15 +7,13 @@
 #include <SDL.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <vector>
 
-#include "core/driver.h"
-#include "core/joypad.h"
 #include "host/gamepads.h"
+#include "host/keys.h"
 #include "host/messages.h"  // draw_message
+#include "host/program.h"
 #include "host/session.h"
 #include "ppu/ppu.h"
 
@@ -24,7 +22,6 @@ namespace {
 constexpr const char* TITLE = "NES";
 constexpr Uint64 REPAINT_MS = 16;
 constexpr int START_SCALE = 2;             // first window size: the picture at twice its size
-constexpr int32_t SLEEP_STEP_MS = 5;       // change of sleep_interval per speed-key press
 
 struct Window {
   SDL_Window* window = nullptr;
@@ -33,32 +30,37 @@ struct Window {
   Uint64 next_repaint = 0;         // SDL_GetTicks64 time of the next repaint
   bool frameless = false;          // Escape's state: bare window kept on top
   bool full_screen = false;
-  bool debug = false;              // NES_DEBUG: report speed-key changes on stdout
-  uint8_t keyboard = 0;            // the first controller's buttons held on the keyboard
   std::vector<uint32_t> composed = std::vector<uint32_t>(FRAME_WIDTH * FRAME_HEIGHT);
 };
 Window w;
 
-// The first controller's keys: the bit each one holds in the controller byte while it is down.
-struct ControllerKey {
-  SDL_Keycode key;
-  uint8_t button;
-};
-constexpr ControllerKey CONTROLLER_KEYS[] = {
-    {SDLK_RIGHT, BUTTON_RIGHT}, {SDLK_LEFT, BUTTON_LEFT},    {SDLK_UP, BUTTON_UP},
-    {SDLK_DOWN, BUTTON_DOWN},   {SDLK_x, BUTTON_B},          {SDLK_z, BUTTON_A},
-    {SDLK_SPACE, BUTTON_SELECT}, {SDLK_RETURN, BUTTON_START},
-    {SDLK_KP_ENTER, BUTTON_START},  // the keypad's Enter is the same Return key to the system
-};
-
-void change_sleep_interval(int32_t delta) {
-  int32_t v = sleep_interval.load(std::memory_order_relaxed) + delta;
-  if (v < 0) v = 0;
-  sleep_interval.store(v, std::memory_order_relaxed);
-  if (w.debug) {
-    std::printf("nes: sleep_interval %d ms\n", v);
-    std::fflush(stdout);
+// The SDL key codes of the keys that have a use.
+Key key_of(SDL_Keycode code) {
+  switch (code) {
+    case SDLK_RIGHT: return Key::right;
+    case SDLK_LEFT: return Key::left;
+    case SDLK_UP: return Key::up;
+    case SDLK_DOWN: return Key::down;
+    case SDLK_x: return Key::x;
+    case SDLK_z: return Key::z;
+    case SDLK_SPACE: return Key::space;
+    case SDLK_RETURN:
+    case SDLK_KP_ENTER: return Key::enter;  // the keypad's Enter is the same Return key to the system
+    case SDLK_KP_PLUS: return Key::keypad_plus;
+    case SDLK_KP_MINUS: return Key::keypad_minus;
+    case SDLK_ESCAPE: return Key::escape;
+    case SDLK_BACKSPACE: return Key::backspace;
+    case SDLK_F5: return Key::f5;
+    case SDLK_F7: return Key::f7;
+    case SDLK_F9: return Key::f9;
+    case SDLK_F11: return Key::f11;
+    case SDLK_p: return Key::p;
+    case SDLK_r: return Key::r;
+    default: break;
   }
+  if (code >= SDLK_0 && code <= SDLK_9)
+    return static_cast<Key>(static_cast<int>(Key::digit_0) + (code - SDLK_0));
+  return Key::other;
 }
 
 // F11 and Alt+Enter: a borderless window over the whole screen, and back.
@@ -84,61 +86,25 @@ void switch_window_style() {
   SDL_SetWindowPosition(w.window, left, top);
 }
 
-// The controller bytes the console reads: the keyboard and the first pad on the first port, the
-// second pad on the second.
-void update_controllers() {
-  button_state[0].store(w.keyboard | gamepad_buttons(0), std::memory_order_relaxed);
-  button_state[1].store(gamepad_buttons(1), std::memory_order_relaxed);
-}
+void update_all_controllers() { update_controllers(gamepad_buttons(0), gamepad_buttons(1)); }
 
 void on_key(const SDL_KeyboardEvent& event) {
-  const bool down = event.type == SDL_KEYDOWN;  // auto-repeat gives further key-downs
-  const SDL_Keycode key = event.keysym.sym;
-  const bool ctrl = event.keysym.mod & KMOD_CTRL, alt = event.keysym.mod & KMOD_ALT;
-  if (key == SDLK_BACKSPACE) {
-    session_set_rewinding(down);
-    return;
-  }
-  if (alt && (key == SDLK_RETURN || key == SDLK_KP_ENTER)) {  // not the controller's Start
-    if (down && !event.repeat) switch_full_screen();
-    return;
-  }
-  if (ctrl && key == SDLK_r) {
-    if (down && !event.repeat) session_reset();
-    return;
-  }
-  for (const ControllerKey& k : CONTROLLER_KEYS) {
-    if (k.key != event.keysym.sym) continue;
-    if (down) w.keyboard |= k.button;
-    else w.keyboard &= static_cast<uint8_t>(~k.button);
-    return;
-  }
-  if (!down) return;
-  switch (key) {  // the speed keys repeat while held, the others act once per press
-    case SDLK_KP_PLUS: change_sleep_interval(SLEEP_STEP_MS); return;
-    case SDLK_KP_MINUS: change_sleep_interval(-SLEEP_STEP_MS); return;
+  KeyEvent e;
+  e.key = key_of(event.keysym.sym);
+  e.down = event.type == SDL_KEYDOWN;  // auto-repeat gives further key-downs
+  e.repeat = event.repeat != 0;
+  e.ctrl = event.keysym.mod & KMOD_CTRL;
+  e.alt = event.keysym.mod & KMOD_ALT;
+  switch (key_event(e)) {
+    case KeyResult::switch_full_screen: switch_full_screen(); break;
+    case KeyResult::switch_window_style: switch_window_style(); break;
     default: break;
-  }
-  if (event.repeat) return;
-  if (key >= SDLK_0 && key <= SDLK_9 && !ctrl && !alt) {
-    session_select_slot(key - SDLK_0);
-    return;
-  }
-  switch (key) {
-    case SDLK_ESCAPE: switch_window_style(); break;
-    case SDLK_F5: session_save_state(); break;
-    case SDLK_F7: session_load_state(); break;
-    case SDLK_F9: session_cycle_run_ahead(); break;
-    case SDLK_F11: switch_full_screen(); break;
-    case SDLK_p: session_toggle_pause(); break;
-    default: break;  // every other key does nothing
   }
 }
 
 }  // namespace
 
 bool window_open(std::string& error) {
-  w.debug = std::getenv("NES_DEBUG") != nullptr;
   SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "nearest");
   w.window = SDL_CreateWindow(TITLE, SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED,
                               START_SCALE * FRAME_WIDTH, START_SCALE * FRAME_HEIGHT,
@@ -153,6 +119,7 @@ bool window_open(std::string& error) {
   }
   gamepads_open();
   w.next_repaint = SDL_GetTicks64();
+  program_start_emulation();
   return true;
 }
 
@@ -169,7 +136,7 @@ bool window_wait_for_repaint(const std::atomic<bool>& stop) {
     SDL_Event event;
     if (!SDL_WaitEventTimeout(&event, static_cast<int>(w.next_repaint - now))) continue;
     if (gamepads_handle(event)) {
-      update_controllers();
+      update_all_controllers();
       continue;
     }
     switch (event.type) {
@@ -177,7 +144,7 @@ bool window_wait_for_repaint(const std::atomic<bool>& stop) {
       case SDL_KEYDOWN:
       case SDL_KEYUP:
         on_key(event.key);
-        update_controllers();
+        update_all_controllers();
         break;
       case SDL_DROPFILE:
         session_open_image(event.drop.file);

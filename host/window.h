@@ -8,7 +8,9 @@
 #include <cstdint>
 #include <string>
 
-// Creates the window (SDL's video must be initialised). On failure returns false with a message.
+// Creates the window and, once it exists, starts the emulation (program_start_emulation). On failure
+// returns false with a message. Implemented once on SDL (host/window.cpp: SDL's video must be
+// initialised) and once on Win32 (host/win32/window.cpp).
 bool window_open(std::string& error);
 
 // Handles window, key, controller and drop events until the next repaint is due (every 16 ms) and

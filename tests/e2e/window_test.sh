@@ -6,107 +6,25 @@
 # cartridge of ours with a battery: the battery file, save-state slots (also read by the headless
 # runner), rewind, pause, full screen, the reset button, SIGTERM and SIGINT; an image named on the
 # command line and images dropped on the window; virtual game controllers on both ports; run-ahead.
-# The sound: a minute each through SDL's disk driver (with run-ahead 2) and the silent stand-in
-# with latency and underruns judged from the NES_DEBUG reports, the device's samples against the
-# console's, no offset and no click.
+# The sound: a minute each through SDL's disk driver and the silent stand-in with latency and underruns judged from the NES_DEBUG reports, the device's samples against the
+# console's (also with run-ahead 2), no offset and no click.
 #
 # usage: window_test.sh NES NES_HEADLESS ROM_DIR SOUND_COMPARE   exit 0 passed, 1 failed, 77 skipped
 set -uo pipefail
 
 nes="$1" headless="$2" roms="$3" sound_compare="$4"
-SKIP=77
-
-for tool in Xvfb openbox xdotool xwininfo xprop import convert compare od; do
-  if ! command -v "$tool" >/dev/null; then
-    echo "SKIP: $tool is not installed (scripts/install-deps.sh installs it)"
-    exit $SKIP
-  fi
-done
+nes_command=("$nes")
+source "$(cd "$(dirname "$0")" && pwd)/window_lib.sh"
 
 # In a ThreadSanitizer build: report races on stderr, but not Mesa's own (see tsan.supp).
 sanitized="$(ldd "$nes" 2>/dev/null | grep -o libtsan || true)"
 export TSAN_OPTIONS="${TSAN_OPTIONS:-} suppressions=$(cd "$(dirname "$0")" && pwd)/tsan.supp"
 
-work="$(mktemp -d)"
-started=()   # processes this script started, ended by id at the end
-cleanup() {
-  for pid in "${started[@]}"; do kill "$pid" 2>/dev/null; done
-  wait 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-pass() { echo "ok: $*"; }
-
-# --- the display: Xvfb on a free display number, and openbox to frame the windows
-exec 3>"$work/display"
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-started+=($!)
-exec 3>&-
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.05; done
-if [ ! -s "$work/display" ]; then
-  echo "SKIP: Xvfb did not start: $(cat "$work/xvfb.log")"
-  exit $SKIP
-fi
-export DISPLAY=":$(head -n1 "$work/display")"
-unset WAYLAND_DISPLAY
-openbox >"$work/openbox.log" 2>&1 &
-started+=($!)
-for _ in $(seq 100); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break; sleep 0.05; done
-
-# --- helpers
+start_display
 rom="$roms/host_buttons.nes"
 [ -f "$rom" ] || { echo "FAIL: $rom is missing"; exit 1; }
 
-# The window titled "NES" of process $1, waiting up to 10 s for it.
-window_of() {
-  for _ in $(seq 200); do
-    for id in $(xdotool search --name '^NES$' 2>/dev/null); do
-      [ "$(xdotool getwindowpid "$id" 2>/dev/null)" = "$1" ] && { echo "$id"; return 0; }
-    done
-    sleep 0.05
-  done
-  return 1
-}
-
-# The picture of nes-headless after 30 frames of image $2 with the options that follow, made once
-# as $work/ref_$1.png.
-reference_of() {
-  local name="$1" image="$2" file="$work/ref_$1.png"
-  shift 2
-  [ -f "$file" ] || "$headless" "$image" --frames 30 "$@" --screenshot "$file" >/dev/null
-  echo "$file"
-}
-# Reference pictures of host_buttons, one per controller byte (hex).
-reference() { reference_of "$1" "$rom" --buttons "0:$1"; }
-
-# The window's drawing area scaled back to 256x240, one pixel per block.
-shot() { import -window "$1" png:- 2>/dev/null | convert png:- -sample '256x240!' "$2"; }
-
-differing_pixels() { compare -metric AE "$1" "$2" null: 2>&1; }
-
-# Waits up to 10 s (a message over the picture lasts 2 s) for window $1, taken by the command $4
-# (default: shot), to show the picture $2.
-expect_shot() {
-  local id="$1" ref="$2" what="$3" take="${4:-shot}" diff=""
-  for _ in $(seq 50); do
-    "$take" "$id" "$work/shot.png"
-    diff="$(differing_pixels "$work/shot.png" "$ref")"
-    [ "$diff" = "0" ] && { pass "$what"; return 0; }
-    sleep 0.2
-  done
-  cp "$work/shot.png" "$work/failed_$(basename "$ref")"
-  fail "$what: $diff pixels differ from $(basename "$ref" .png)"
-  return 1
-}
-
-# Waits for the window to show the headless picture of host_buttons with controller byte $2.
-expect_picture() { expect_shot "$1" "$(reference "$2")" "$3"; }
-
-# Last "sleep_interval N ms" and "F frames/s" reported on stdout ($1), empty when none.
-last_sleep() { grep -o 'sleep_interval [0-9-]* ms' "$1" | tail -n1 | awk '{print $2}'; }
+# Last "F frames/s" reported on stdout ($1), empty when none.
 last_fps() { grep -o '[0-9.]* frames/s' "$1" | tail -n1 | awk '{print $1}'; }
 # The second "frames/s" report after line $2 of $1 (the first still spans the time before), waiting
 # up to 30 s for it.
@@ -115,22 +33,6 @@ fps_after() {
   for _ in $(seq 300); do
     reports="$(tail -n +"$(( $2 + 1 ))" "$1" | grep -o '[0-9.]* frames/s' | awk '{print $1}')"
     [ "$(grep -c . <<<"$reports")" -ge 2 ] && { sed -n 2p <<<"$reports"; return; }
-    sleep 0.1
-  done
-}
-lines() { wc -l <"$1"; }
-
-# Waits up to $2 seconds for process $1, a child of this shell, to end; sets `code` to its exit
-# code, or to "running".
-wait_exit() {
-  local pid="$1" tenths=$(( $2 * 10 ))
-  code=running
-  for _ in $(seq "$tenths"); do
-    if ! kill -0 "$pid" 2>/dev/null; then
-      wait "$pid"
-      code=$?
-      return
-    fi
     sleep 0.1
   done
 }
@@ -179,20 +81,6 @@ judge_latency() {
   [ "$underruns" = 0 ] && pass "$what: no underrun in $seconds s" || fail "$what: $underruns underruns$busy"
 }
 
-# Starts nes in the folder DIR, with IMAGE (if not empty) copied there as test.nes, the command-line
-# arguments in the array nes_args (usually empty) and the environment changed by the remaining
-# arguments (as `env` takes them); its output goes to DIR/out and DIR/err. Sets launched_pid.
-nes_args=()
-launch() {
-  local dir="$1" image="$2"
-  shift 2
-  mkdir -p "$dir"
-  [ -n "$image" ] && cp "$image" "$dir/test.nes"
-  (cd "$dir" && exec env "$@" "$nes" "${nes_args[@]}" >"$dir/out" 2>"$dir/err") &
-  launched_pid=$!
-  started+=($launched_pid)
-}
-
 # --- the main run: picture, keys, speed keys, Escape, sound, closing
 play="$work/play"
 launch "$play" "$rom" NES_DEBUG=1 SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$play/sound.raw"
@@ -211,20 +99,7 @@ done
   && pass "summary line on stdout" || fail "summary line is '$summary'"
 expect_picture "$wid" 00 "window shows the headless picture"
 
-xdotool windowactivate --sync "$wid" >/dev/null 2>&1
-# Each key alone: the controller byte as the game reads it (one box lit per button).
-for pair in Right:01 Left:02 Up:04 Down:08 x:10 z:20 space:40 Return:80 KP_Enter:80; do
-  key="${pair%%:*}" mask="${pair##*:}"
-  xdotool keydown "$key"
-  expect_picture "$wid" "$mask" "key $key held gives buttons $mask"
-  xdotool keyup "$key"
-  expect_picture "$wid" 00 "key $key released"
-done
-xdotool keydown Right keydown z
-expect_picture "$wid" 21 "Right and Z held give 21"
-xdotool keyup z
-expect_picture "$wid" 01 "releasing Z leaves 01"
-xdotool keyup Right
+check_controller_keys "$wid"
 # Keys outside the table change nothing: no button, no speed change.
 sleep_lines="$(grep -c sleep_interval "$play/out")"
 xdotool keydown a keydown s keydown F1 keydown plus keydown minus
@@ -278,17 +153,7 @@ held="$(( $(grep -c sleep_interval "$play/out") - before ))"
 while [ "$(last_sleep "$play/out")" != 0 ]; do xdotool key KP_Subtract; sleep 0.05; done
 
 # Escape: bare 256x240 window kept on top at 0,0; again: the frame comes back, outer corner at 0,0.
-geometry() { xwininfo -id "$1" | awk '/Absolute upper-left X/ {x=$4} /Absolute upper-left Y/ {y=$4}
-                                      /Width:/ {w=$2} /Height:/ {h=$2} END {print x, y, w, h}'; }
-extents() { xprop -id "$1" _NET_FRAME_EXTENTS | sed 's/.*= //; s/,//g'; }
-on_top() { xprop -id "$1" _NET_WM_STATE | grep -q _NET_WM_STATE_ABOVE; }
-xdotool key Escape
-sleep 0.6
-[ "$(geometry "$wid")" = "0 0 256 240" ] && pass "Escape: window at 0,0 with 256x240" \
-  || fail "Escape: window at/size '$(geometry "$wid")', not '0 0 256 240'"
-[ "$(extents "$wid")" = "0 0 0 0" ] && pass "Escape: no frame" || fail "Escape: frame '$(extents "$wid")'"
-on_top "$wid" && pass "Escape: kept on top" || fail "Escape: not kept on top"
-expect_picture "$wid" 00 "the bare window shows the picture 1:1"
+check_escape_bare "$wid"
 xdotool key Escape
 sleep 0.6
 read -r left right top bottom <<<"$(extents "$wid")"
@@ -312,11 +177,7 @@ else
 fi
 
 # Closing: the window manager's close ends the process with code 0 within a second.
-xdotool windowactivate --sync "$wid" >/dev/null 2>&1
-xdotool key alt+F4
-wait_exit $nes_pid 1
-[ "$code" = 0 ] && pass "closing the window ends the process with code 0 within 1 s" \
-  || fail "after closing the window: exit code '$code'"
+close_and_expect_0 $nes_pid "$wid" 1 "main run"
 no_races "$play/err" "main run"
 
 # --- without any sound device: the silent stand-in keeps the same pace, a minute of the demo
@@ -346,14 +207,11 @@ else
 fi
 no_races "$quiet/err" "silent run"
 
-# --- sound through the disk driver, a minute of the demo with each frame followed by two frames run
-# ahead unheard: latency and underruns; every sample the device gets is the console's, converted
-# with the logged rate adjustments, in order; no offset
+# --- sound through the disk driver, a minute of the demo: latency and underruns; every sample the
+# device gets is the console's, converted with the logged rate adjustments, in order; no offset
 disk="$work/disk"
-nes_args=(--run-ahead 2)
 launch "$disk" "$demo" NES_DEBUG=1 SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$disk/sound.raw" \
   NES_RATE_LOG="$disk/rate.log"
-nes_args=()
 disk_pid=$launched_pid
 if did="$(window_of $disk_pid)"; then
   wait_reports "$disk" $(( 3 * LONG_RUN )) $LONG_RUN || fail "disk run: $(grep -c 'sound latency' "$disk/out") reports"
@@ -380,49 +238,32 @@ else
 fi
 no_races "$disk/err" "disk-driver run"
 
+# --- run-ahead 2: each frame is followed by two frames run unheard, and the device still gets the
+# console's own sound, sample for sample
+ahead="$work/ahead"
+nes_args=(--run-ahead 2)
+launch "$ahead" "$roms/apu_pulse_notes.nes" NES_DEBUG=1 SDL_AUDIODRIVER=disk \
+  SDL_DISKAUDIOFILE="$ahead/sound.raw" NES_RATE_LOG="$ahead/rate.log"
+nes_args=()
+ahead_pid=$launched_pid
+if aid="$(window_of $ahead_pid)"; then
+  wait_reports "$ahead" 60 4 || fail "run-ahead sound run: $(grep -c 'sound latency' "$ahead/out") reports"
+  close_and_expect_0 $ahead_pid "$aid" 1 "run-ahead sound run"
+  head -c $(( 3 * 48000 * 2 )) "$ahead/sound.raw" >"$ahead/start.raw"
+  "$headless" "$ahead/test.nes" --frames 300 --wav "$ahead/console.wav" >/dev/null
+  if verdict="$("$sound_compare" "$ahead/console.wav" "$ahead/start.raw" 48000 "$ahead/rate.log")"; then
+    pass "with run-ahead 2 the pulse notes reach the device unchanged: $verdict"
+  else
+    fail "with run-ahead 2 the pulse notes on the device: $verdict"
+  fi
+else
+  fail "no window in the run-ahead sound run; stderr: $(cat "$ahead/err")"
+fi
+no_races "$ahead/err" "run-ahead sound run"
+
 # --- the session keys on host_state, a cartridge with history and a battery: it shows the
 # controller, the count of A presses since the last reset and the count of starts kept at $6000
 state_rom="$roms/host_state.nes"
-# An 8192-byte battery file $2 whose first byte (host_state's count of starts) is $1.
-battery_file() { { printf "\\$(printf '%03o' "$1")"; head -c 8191 /dev/zero; } >"$2"; }
-first_byte() { od -An -tu1 -N1 "$1" 2>/dev/null | tr -d ' '; }
-# The headless picture of host_state after $1 presses of A, with the controller byte $2 (20: the
-# last press still held, 00: released) and $3 starts counted.
-count_ref() {
-  local n="$1" held="$2" starts="$3" args=() i
-  for i in $(seq "$n"); do args+=(--buttons "$((4 * i)):20" --buttons "$((4 * i + 2)):00"); done
-  [ "$held" = 20 ] && args+=(--buttons "$((4 * n + 2)):20")
-  battery_file "$((starts - 1))" "$work/ref.sav"
-  reference_of "count_${n}_${held}_$starts" "$state_rom" "${args[@]}" --battery "$work/ref.sav"
-}
-# One press of A in window $1 that makes the count $2 ($3 starts): held until the game shows it,
-# released until the game shows that.
-press_a() {
-  xdotool keydown z
-  expect_shot "$1" "$(count_ref "$2" 20 "$3")" "A held: count $2"
-  xdotool keyup z
-  expect_shot "$1" "$(count_ref "$2" 00 "$3")" "A released: count $2"
-}
-# Waits up to 10 s for a line matching $2 in file $1.
-wait_for_line() {
-  for _ in $(seq 100); do grep -q "$2" "$1" && return 0; sleep 0.1; done
-  return 1
-}
-expect_message() {  # file, text, what
-  wait_for_line "$1" "^nes: $2" && pass "$3: '$(grep -m1 "^nes: $2" "$1")'" \
-    || fail "$3: no message '$2' on stderr: $(tail -n3 "$1")"
-}
-# Waits up to 10 s for file $1 to exist with the first byte $2.
-expect_battery() {
-  local got=""
-  for _ in $(seq 100); do
-    got="$(first_byte "$1")"
-    [ "$got" = "$2" ] && { pass "$3: $(basename "$1") holds $2 starts"; return 0; }
-    sleep 0.1
-  done
-  fail "$3: $(basename "$1") holds '$got' starts, not $2"
-}
-
 session="$work/session"
 launch "$session" "$state_rom" SDL_AUDIODRIVER=none
 session_pid=$launched_pid
@@ -686,30 +527,6 @@ code=$?
 message_box() {  # the top-level window titled NES without a class: SDL's message box
   xwininfo -root -tree 2>/dev/null | awk '/"NES": \(\)/ {print $1; exit}'
 }
-refused_start() {
-  local name="$1" dir="$work/$1" expect="$2" pid box
-  mkdir -p "$dir"
-  [ -n "${3:-}" ] && printf "$3" >"$dir/test.nes"
-  launch "$dir" ""
-  pid=$launched_pid
-  box=""
-  for _ in $(seq 100); do box="$(message_box)"; [ -n "$box" ] && break; sleep 0.1; done
-  if [ -n "$box" ]; then
-    pass "$name: message box shown"
-    xdotool windowactivate --sync "$((box))" >/dev/null 2>&1
-    xdotool key Return
-  else
-    fail "$name: no message box"
-  fi
-  wait_exit "$pid" 5
-  [ "$code" != running ] && [ "$code" != 0 ] && pass "$name: exit code $code" \
-    || fail "$name: exit code '$code'"
-  if [ "$(grep -c '^nes: ' "$dir/err")" = 1 ] && grep -q "^nes: .*$expect" "$dir/err"; then
-    pass "$name: one line on stderr: $(grep '^nes: ' "$dir/err")"
-  else
-    fail "$name: stderr is not one line naming '$expect': $(cat "$dir/err")"
-  fi
-}
 refused_start "no test.nes" "test.nes: cannot open"
 refused_start "bad magic" "not an iNES image" 'NEZ\032\001\001\000\000\000\000\000\000\000\000\000\000'
 refused_start "PRG size 0" "PRG ROM size is 0" 'NES\032\000\001\000\000\000\000\000\000\000\000\000\000'
@@ -735,8 +552,4 @@ wait_exit $pid 10
   && pass "no display: one line on stderr: $(grep '^nes: ' "$nodisplay/err")" \
   || fail "no display: stderr: $(cat "$nodisplay/err")"
 
-if [ "$failures" -ne 0 ]; then
-  echo "$failures check(s) failed"
-  exit 1
-fi
-echo "all checks passed"
+finish

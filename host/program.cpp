@@ -1,0 +1,122 @@
+#include "host/program.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+
+#include "host/session.h"
+#include "host/window.h"
+
+Options program_options;
+std::atomic<bool> stop_requested{false};
+std::atomic<bool> error_box_shown{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "flags set in signal handlers");
+
+namespace {
+
+// How long the end waits for the emulation thread to write the battery file.
+constexpr auto END_DEADLINE = std::chrono::seconds(10);
+
+constexpr const char* USAGE =
+    "usage: nes [--run-ahead N] [IMAGE]\n"
+    "Plays the cartridge IMAGE (default: test.nes in the current folder) in a window titled NES.\n"
+    "Battery RAM and save states are kept beside the image: NAME.sav, NAME.st0 ... NAME.st9.\n"
+    "\n"
+    "options:\n"
+    "  --run-ahead N   show the picture N frames ahead (0, 1 or 2; default 0) to hide input lag\n"
+    "  --help          this text\n"
+    "\n"
+    "keys:\n"
+    "  arrows, Z, X, Space, Enter   controller 1: D-pad, A, B, Select, Start\n"
+    "  game controllers             the first is controller 1 (with the keyboard), the second is 2\n"
+    "  F5 / F7                      save / load the state in the current slot\n"
+    "  0 ... 9                      choose the state slot\n"
+    "  Backspace (held)             rewind, up to 30 seconds\n"
+    "  Ctrl+R                       the console's reset button\n"
+    "  P                            pause / resume\n"
+    "  F9                           run-ahead 0 -> 1 -> 2 frames\n"
+    "  F11, Alt+Enter               full screen on / off\n"
+    "  Escape                       framed window <-> bare 256x240 window on top at 0,0\n"
+    "  keypad + / -                 slower / faster\n"
+    "Dropping an image file on the window switches to it.\n";
+
+[[noreturn]] void usage_error(const std::string& message) {
+  std::fprintf(stderr, "nes: %s\n%s", message.c_str(), USAGE);
+  end_process(EXIT_USAGE);
+}
+
+// Asks the emulation thread to write the battery file and end, and waits for it (within a deadline:
+// a write that hangs does not keep the process alive).
+void end_session() {
+  session_quit();
+  const auto deadline = std::chrono::steady_clock::now() + END_DEADLINE;
+  while (std::chrono::steady_clock::now() < deadline) {
+    const SessionState state = session_state.load(std::memory_order_acquire);
+    if (state == SessionState::ended || state == SessionState::refused) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  std::fprintf(stderr, "nes: the emulation did not end in time; the battery file may be old\n");
+}
+
+}  // namespace
+
+const Options& parse_options(int argc, char** argv) {
+  Options& o = program_options;
+  bool image_given = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(USAGE, stdout);
+      end_process(EXIT_CLOSED);
+    } else if (arg == "--run-ahead") {
+      if (i + 1 >= argc) usage_error("--run-ahead needs a value");
+      const std::string v = argv[++i];
+      if (v.size() != 1 || v[0] < '0' || v[0] > '0' + MAX_RUN_AHEAD)
+        usage_error("--run-ahead takes 0, 1 or 2, got '" + v + "'");
+      o.run_ahead = v[0] - '0';
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      usage_error("unknown option '" + arg + "'");
+    } else if (image_given) {
+      usage_error("only one image, got '" + o.image + "' and '" + arg + "'");
+    } else {
+      o.image = arg;
+      image_given = true;
+    }
+  }
+  return o;
+}
+
+void end_process(int code) {
+  std::fflush(stdout);
+  std::fflush(stderr);
+  std::_Exit(code);
+}
+
+void refuse(const std::string& message, bool display) {
+  std::fprintf(stderr, "nes: %s\n", message.c_str());
+  std::fflush(stderr);
+  if (display) {
+    error_box_shown.store(true, std::memory_order_relaxed);
+    if (!stop_requested.load(std::memory_order_relaxed)) window_message_box(message);
+  }
+  end_process(EXIT_REFUSED);
+}
+
+void program_start_emulation() {
+  std::thread(session_run, program_options.image, program_options.run_ahead).detach();
+}
+
+void program_run(void (*each_repaint)()) {
+  while (window_wait_for_repaint(stop_requested)) {
+    if (each_repaint) each_repaint();
+    switch (session_state.load(std::memory_order_acquire)) {
+      case SessionState::loading: window_repaint(nullptr, ""); break;
+      case SessionState::running:
+      case SessionState::ended: window_repaint(shown_frame, session_overlay_text()); break;
+      case SessionState::refused: refuse(session_start_error, true);
+    }
+  }
+  end_session();
+  end_process(EXIT_CLOSED);
+}
