@@ -5,14 +5,18 @@
 #pragma once
 #include <string>
 
+// Each platform brings its device (host/audio_out.cpp with SDL, host/win32/audio_out.cpp with
+// waveOut); the pacing, the conversion and the reports are the shared ones of host/paced_sound.
+
 // Opens the default audio device, or where none opens a silent stand-in that consumes the sound at
 // the same pace, and installs the sample sink and the pace hook. Called on the emulation thread
 // before its first step; the device then belongs to that thread. NES_DEBUG prints a report once a
 // second (speed, sound latency, queue level, rate adjustment, underruns); NES_RATE_LOG=FILE writes
 // every change of the rate adjustment as "CONSOLE_SAMPLE ADJUSTMENT" lines, for the sound tests.
-// Returns a short description of the output chosen.
+// Returns a short description of the output chosen. Defined by the platform layer.
 std::string audio_out_open();
 
 // After the machine's state was replaced (a loaded save state, a rewound frame, another image): the
 // sound goes on from where the stream now stands, and what the buffers held before is not played.
+// Defined in host/paced_sound.cpp, the same on every platform.
 void audio_out_follow_stream();

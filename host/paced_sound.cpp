@@ -1,6 +1,9 @@
+// The pacing of the sound and of the emulation with it, for any device behind SoundDevice.
 #include "host/paced_sound.h"
 
 #include <algorithm>
+#include <array>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -9,6 +12,8 @@
 
 #include "apu/apu.h"
 #include "core/driver.h"
+#include "host/audio_out.h"
+#include "host/output_stage.h"
 #include "host/resampler.h"
 #include "ppu/ppu.h"
 
@@ -16,123 +21,242 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using Seconds = std::chrono::duration<double>;
-constexpr auto SHORTEST_WAIT = std::chrono::milliseconds(1);
-const Seconds TARGET = SOUND_QUEUE_TARGET;
 
-// Latency of the pieces over one second of sound, printed when NES_DEBUG is set.
-struct LatencyReport {
+// Sound queued and not yet taken by the device, in seconds.
+constexpr double QUEUE_TARGET = 0.022;
+constexpr double QUEUE_FLOOR = 0.010;    // below: the emulation runs ahead of the clock
+constexpr double QUEUE_CEILING = 0.028;  // above: the emulation waits for the device
+constexpr double CONTROL_SWING = 0.006;   // distance from the target that gets the full adjustment
+// The stand-in takes its sound in periods of 5 ms, like a device.
+constexpr double STAND_IN_PERIOD = 240.0 / SOUND_DEVICE_RATE;
+// Behind the clock by more than this (slowed down, or a stall), the emulation does not race to
+// catch up but goes on at real speed from where it is.
+const Seconds MAX_CATCH_UP(0.040);
+constexpr auto REPORT_PERIOD = std::chrono::seconds(1);
+
+// The once-a-second report of NES_DEBUG.
+struct Report {
   bool enabled = false;
   Clock::time_point period_start{};
   uint64_t frames_at_period_start = 0;
-  std::vector<double> latencies_ms;
+  std::array<float, 4096> latency_ms{};  // one per block queued in the period
+  size_t blocks = 0;
+  float max_latency_ms = 0;
+  double level_sum = 0;                  // queue level after each block, summed
+  double lowest_adjustment = 0, highest_adjustment = 0;
+  uint64_t underruns = 0;                // in the period
 };
 
-// Everything here belongs to the emulation thread.
+// Everything here belongs to the emulation thread, which starts it.
 struct Pacing {
-  const SoundDevice* device = nullptr;       // null: the silent stand-in
-  Clock::time_point silence_played_until{};  // stand-in: when it has played all it was given
+  const SoundDevice* device = nullptr;   // null: the silent stand-in
+  double period = STAND_IN_PERIOD;       // the device's, in seconds
+  bool playing = false;                  // the queue reached its target once and playing began
+  bool filling = true;                   // running ahead of the clock until the queue is full
   std::unique_ptr<Resampler> resampler;
+  std::unique_ptr<OutputStage> stage;
+  RateController control{QUEUE_TARGET, CONTROL_SWING};
   std::vector<int16_t> converted;
-  int taken_buffer = 0;             // the piece of the sample stream already converted
-  uint32_t taken_pos = 0;
-  Clock::time_point last_piece{};   // when the previous piece was queued: the next one began then
-  LatencyReport report;
+  // Where the next unread sample is: buffer and position in it.
+  int read_buffer = 0;
+  uint32_t read_pos = 0;
+  // The pace: console time t (seconds of samples read) is due at anchor + t.
+  Clock::time_point anchor{};
+  Clock::time_point last_update{};       // of the rate control
+  Clock::time_point resumed{};           // when the emulation went on after the last hook
+  Clock::time_point stand_in_until{};    // stand-in: when it has played all it was given
+  double stand_in_level = 0;             // stand-in before it plays: what it was given
+  bool starving = false;                 // the queue was found empty and has not filled since
+  uint64_t underruns = 0;                // since the start
+  FILE* rate_log = nullptr;              // NES_RATE_LOG: every change of the rate adjustment
+  Report report;
 };
 Pacing p;
 
-// Sound queued and not yet played.
-Seconds backlog() {
+// Sound queued and not yet taken, in seconds.
+double queue_level(Clock::time_point now) {
   if (p.device) {
-    const double b = p.device->backlog();
-    if (b >= 0) return Seconds(b);
-    p.device = nullptr;  // the device went away: from here on the stand-in keeps the pace
+    const double backlog = p.device->backlog();
+    if (backlog >= 0) return backlog;
+    // The device went away: from here on the stand-in plays what it still had.
+    p.device = nullptr;
+    p.stand_in_until = now;
   }
-  return std::max(Seconds(0), Seconds(p.silence_played_until - Clock::now()));
+  if (!p.playing) return p.stand_in_level;
+  return std::max(0.0, Seconds(p.stand_in_until - now).count());
 }
 
-void wait_until_backlog_at_most(Seconds limit) {
-  for (Seconds b = backlog(); b > limit; b = backlog())
-    std::this_thread::sleep_for(
-        std::max<Clock::duration>(SHORTEST_WAIT, std::chrono::duration_cast<Clock::duration>(b - limit)));
+void record_block(double latency_ms, double level) {
+  Report& r = p.report;
+  if (r.blocks < r.latency_ms.size()) r.latency_ms[r.blocks] = static_cast<float>(latency_ms);
+  ++r.blocks;
+  r.max_latency_ms = std::max(r.max_latency_ms, static_cast<float>(latency_ms));
+  r.level_sum += level;
 }
 
-void queue(const int16_t* samples, size_t count) {
+// Converts samples[from, to) of the stream and queues them.
+void queue_samples(const int16_t* samples, uint32_t from, uint32_t to) {
+  if (to <= from) return;
+  if (p.resampler->inputs_taken() == 0) p.resampler->hold(samples[from]);
+  const size_t frames = p.resampler->process(samples + from, to - from, p.converted.data());
+  if (frames == 0) return;
+  p.stage->process(p.converted.data(), frames);
+
+  const Clock::time_point now = Clock::now();
+  const double level = queue_level(now);
+  const Seconds length(double(frames) / SOUND_DEVICE_RATE);
   if (p.device) {
-    p.device->queue(samples, count);
+    p.device->queue(p.converted.data(), frames);
+  } else if (p.playing) {
+    p.stand_in_until = std::max(p.stand_in_until, now) + std::chrono::duration_cast<Clock::duration>(length);
   } else {
-    p.silence_played_until = std::max(p.silence_played_until, Clock::now()) +
-        std::chrono::duration_cast<Clock::duration>(Seconds(double(count) / SOUND_DEVICE_RATE));
+    p.stand_in_level += length.count();
+  }
+  if (!p.playing) return;
+
+  // An empty queue while playing: the device is taking, or about to take, silence.
+  if (level == 0.0) {
+    if (!p.starving) {
+      ++p.underruns;
+      ++p.report.underruns;
+    }
+    p.starving = true;
+  } else {
+    p.starving = false;
+  }
+  if (p.report.enabled) {
+    // The oldest sample of the block was made when the emulation resumed, the newest just now; the
+    // device takes the block's first sample when it has taken the `level` ahead of it, and plays
+    // what it takes within a period. The later of the two ends bounds every sample's delay.
+    const double made_over = Seconds(now - p.resumed).count();
+    const double latency = level + p.period + std::max(made_over, length.count());
+    record_block(latency * 1000, level + length.count());
   }
 }
 
-void report_piece(Clock::time_point now, Seconds before, Seconds length) {
-  LatencyReport& r = p.report;
-  if (p.last_piece == Clock::time_point{}) {  // the first piece: start measuring
-    r.period_start = now;
-    r.frames_at_period_start = ppu.frames;
-    return;
-  }
-  // The piece's first sample was made when the previous piece was queued and plays after what was
-  // queued before this piece; its last sample was made now and plays after the whole piece.
-  const double first = Seconds(now - p.last_piece).count() + before.count();
-  const double last = before.count() + length.count();
-  r.latencies_ms.push_back(std::max(first, last) * 1000);
+void print_report(Clock::time_point now) {
+  Report& r = p.report;
   const double elapsed = Seconds(now - r.period_start).count();
-  if (elapsed < 1.0) return;
-  std::vector<double>& l = r.latencies_ms;
-  std::sort(l.begin(), l.end());
-  std::printf("nes: %.2f frames/s; sound latency median %.1f ms, max %.1f ms over %zu pieces; %s\n",
-              double(ppu.frames - r.frames_at_period_start) / elapsed, l[l.size() / 2], l.back(), l.size(),
-              p.device ? p.device->name : "silent stand-in");
+  const size_t kept = std::min(r.blocks, r.latency_ms.size());
+  double median = 0;
+  if (kept != 0) {
+    const auto middle = r.latency_ms.begin() + static_cast<ptrdiff_t>(kept / 2);
+    std::nth_element(r.latency_ms.begin(), middle, r.latency_ms.begin() + static_cast<ptrdiff_t>(kept));
+    median = *middle;
+  }
+  std::printf("nes: %.2f frames/s; sound latency median %.1f ms, max %.1f ms; queue %.1f ms; "
+              "rate adjustment %+.3f%% to %+.3f%%; underruns %llu (%llu in all); %s\n",
+              double(ppu.frames - r.frames_at_period_start) / elapsed, median, double(r.max_latency_ms),
+              r.blocks ? r.level_sum / double(r.blocks) * 1000 : 0.0, r.lowest_adjustment * 100,
+              r.highest_adjustment * 100, static_cast<unsigned long long>(r.underruns),
+              static_cast<unsigned long long>(p.underruns), p.device ? "audio device" : "silent stand-in");
   std::fflush(stdout);
-  l.clear();
+  const double adjustment = p.control.adjustment();
   r.period_start = now;
   r.frames_at_period_start = ppu.frames;
+  r.blocks = 0;
+  r.max_latency_ms = 0;
+  r.level_sum = 0;
+  r.lowest_adjustment = r.highest_adjustment = adjustment;
+  r.underruns = 0;
 }
 
-// Converts the samples [from, to) of a sample buffer and queues them.
-void take(const int16_t* samples, uint32_t from, uint32_t to) {
-  if (to <= from) return;
-  const size_t count = p.resampler->process(samples + from, to - from, p.converted.data());
-  const Seconds before = backlog();
-  queue(p.converted.data(), count);
-  const Clock::time_point now = Clock::now();
-  if (p.report.enabled) report_piece(now, before, Seconds(double(count) / SOUND_DEVICE_RATE));
-  p.last_piece = now;
+void set_rate_adjustment(double adjustment) {
+  p.resampler->set_rate_adjustment(adjustment);
+  if (p.rate_log)  // buffered, written out once a second: a write can wait on a busy disk
+    std::fprintf(p.rate_log, "%llu %a\n", static_cast<unsigned long long>(p.resampler->inputs_taken()),
+                 adjustment);
+  p.report.lowest_adjustment = std::min(p.report.lowest_adjustment, adjustment);
+  p.report.highest_adjustment = std::max(p.report.highest_adjustment, adjustment);
 }
 
-// The pace hook, every 10000 instructions: the new samples go to the device, then the emulation
-// waits until only TARGET is left to play. After a jump of the machine's state (a loaded state,
-// rewind, another image) the stream goes on from where the machine now is.
+void sleep_until(Clock::time_point t) {
+  if (Clock::now() < t) std::this_thread::sleep_until(t);
+}
+
+// The pace hook, every few milliseconds of console time.
 void keep_pace() {
   const SampleStream& s = sample_stream;
-  if (s.current_buffer != p.taken_buffer || s.sample_pos < p.taken_pos) {
-    p.taken_buffer = s.current_buffer;
-    p.taken_pos = s.sample_pos;
+  queue_samples(s.buffers[p.read_buffer], p.read_pos, s.sample_pos);
+  p.read_pos = s.sample_pos;
+
+  Clock::time_point now = Clock::now();
+  const double level = queue_level(now);
+  if (!p.filling) {  // while filling, the pace itself brings the queue back
+    const double before = p.control.adjustment();
+    const double after = p.control.update(level, Seconds(now - p.last_update).count());
+    if (after != before) set_rate_adjustment(after);
   }
-  take(s.buffers[s.current_buffer], p.taken_pos, s.sample_pos);
-  p.taken_pos = s.sample_pos;
-  wait_until_backlog_at_most(TARGET);
+  p.last_update = now;
+
+  const Seconds made(double(p.resampler->inputs_taken()) / SAMPLE_RATE);
+  const auto console_time = std::chrono::duration_cast<Clock::duration>(made);
+  if (p.filling) {
+    // At the start, and after the queue ran low: as fast as the machine runs up to the target,
+    // then by the clock from there.
+    if (level >= QUEUE_TARGET) {
+      p.filling = false;
+      if (!p.playing) {
+        p.playing = true;
+        if (p.device) p.device->play();
+        else p.stand_in_until = now + std::chrono::duration_cast<Clock::duration>(Seconds(p.stand_in_level));
+      }
+      p.anchor = now - console_time;
+    }
+  } else if (level < QUEUE_FLOOR) {
+    p.filling = true;  // the device takes faster than the clock, or the emulation was held up
+  } else {
+    if (now - (p.anchor + console_time) > MAX_CATCH_UP) p.anchor = now - console_time;
+    sleep_until(p.anchor + console_time);
+    now = Clock::now();
+    if (queue_level(now) > QUEUE_CEILING) {
+      // The device takes slower than the clock: follow it.
+      do {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        now = Clock::now();
+      } while (queue_level(now) > QUEUE_CEILING);
+      p.anchor = now - console_time;
+    }
+  }
+  if (now - p.report.period_start >= REPORT_PERIOD) {
+    if (p.rate_log) std::fflush(p.rate_log);
+    if (p.report.enabled) print_report(now);
+    else p.report.period_start = now;
+  }
+  p.resumed = Clock::now();
 }
 
-// The sample sink, with each full buffer: what the pace hook has not taken yet.
-void hand_off(const int16_t* samples, size_t count) {
-  if (sample_stream.current_buffer == p.taken_buffer && p.taken_pos <= count)
-    take(samples, p.taken_pos, static_cast<uint32_t>(count));
-  p.taken_buffer = sample_stream.current_buffer ^ 1;  // the next buffer, from its start
-  p.taken_pos = 0;
-  wait_until_backlog_at_most(TARGET);
+// The sample sink: the rest of a full buffer, just before the stream goes on in the other one.
+// Runs inside apu_tick; it queues but never waits.
+void finish_buffer(const int16_t* samples, size_t count) {
+  queue_samples(samples, p.read_pos, static_cast<uint32_t>(count));
+  p.read_buffer ^= 1;
+  p.read_pos = 0;
 }
 
 }  // namespace
 
+// The same on every platform, whichever device plays.
+void audio_out_follow_stream() {
+  p.read_buffer = sample_stream.current_buffer;
+  p.read_pos = sample_stream.sample_pos;
+}
+
 void paced_sound_start(const SoundDevice* device) {
+  if (p.rate_log) std::fclose(p.rate_log);  // started again (the tests do): from scratch
+  p = Pacing{};
   p.device = device;
+  if (device) p.period = device->period;
   p.resampler = std::make_unique<Resampler>(SAMPLE_RATE, SOUND_DEVICE_RATE);
+  p.stage = std::make_unique<OutputStage>(SOUND_DEVICE_RATE);
   p.converted.resize(p.resampler->max_output(SAMPLES_PER_BUFFER));
+  audio_out_follow_stream();
   p.report.enabled = std::getenv("NES_DEBUG") != nullptr;
-  p.taken_buffer = sample_stream.current_buffer;
-  p.taken_pos = sample_stream.sample_pos;
-  audio_sink = hand_off;
+  p.report.period_start = p.last_update = p.resumed = Clock::now();
+  if (const char* path = std::getenv("NES_RATE_LOG")) {
+    p.rate_log = std::fopen(path, "w");
+    if (p.rate_log) std::setvbuf(p.rate_log, nullptr, _IOFBF, 1 << 16);
+  }
+  audio_sink = finish_buffer;
   pace_hook = keep_pace;
 }

@@ -1,7 +1,7 @@
-// The console's sound through waveOut at 48000 Hz, mono, 16-bit: a rate every card takes. The
-// pacing and the rate conversion are the shared ones (host/paced_sound.cpp); this file only queues
-// wave blocks and tells how much of them is still unplayed. Where waveOutOpen fails (no device, as
-// under Wine here) the shared silent stand-in keeps the pace.
+// The waveOut device behind the shared sound pacing (host/paced_sound.cpp): 48000 Hz, mono, 16-bit,
+// a rate every card takes. This file only queues wave blocks, tells how much of them is still
+// unplayed and starts the paused device when the pacing has filled its queue. Where waveOutOpen
+// fails (no device, as under Wine here) the shared silent stand-in keeps the pace.
 #include "host/audio_out.h"
 
 #include <windows.h>
@@ -63,7 +63,10 @@ double backlog() {
   return double(wave.queued - played) / SOUND_DEVICE_RATE;
 }
 
-const SoundDevice WAVE_OUT{queue, backlog, "waveOut"};
+void play() { waveOutRestart(wave.device); }
+
+// waveOutGetPosition counts the samples played, so none waits beyond the backlog.
+const SoundDevice WAVE_OUT{queue, backlog, play, 0.0};
 
 }  // namespace
 
@@ -80,6 +83,7 @@ std::string audio_out_open() {
     paced_sound_start(nullptr);
     return "no audio device, silent at the same pace (waveOutOpen error " + std::to_string(result) + ")";
   }
+  waveOutPause(wave.device);  // silent until the queue first reaches its target
   paced_sound_start(&WAVE_OUT);
   return "audio device waveOut, 48000 Hz";
 }

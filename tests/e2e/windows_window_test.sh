@@ -75,7 +75,7 @@ echo "$reports" | sed 's/^/   /'
 mean="$(awk '{s += $2; n++} END {print n ? s / n : 0}' <<<"$reports")"
 awk -v p="$mean" 'BEGIN { exit !(p > 0 && p <= 60.6) }' && pass "paced to real time: $mean frames/s" \
   || fail "not paced to real time: $mean frames/s"
-# "F frames/s; sound latency median M ms, max X ms over ...": the median in every second; the
+# "F frames/s; sound latency median M ms, max X ms; queue ...": the median in every second; the
 # maximum in the seconds when the emulation kept real time (on a machine too loaded for that, a
 # piece takes longer to make than to play, and no pace can hide it).
 read -r worst_median full_speed worst_max count <<<"$(awk '{for (i = 1; i < NF; i++) { if ($i == "median") m = $(i+1); if ($i == "max") x = $(i+1) }
