@@ -66,7 +66,10 @@ bool power_on(const char* image) {
   nmi_line = irq_line = false;
   reset_active = true;
   std::string error;
-  if (machine_power_on(image, error)) return true;
+  if (machine_power_on(image, error)) {
+    ppu_rebuild_derived();
+    return true;
+  }
   std::fprintf(stderr, "bench_machine: %s\n", error.c_str());
   return false;
 }

@@ -12,9 +12,7 @@
 Bus bus;
 
 void system_tick() {
-  ppu_tick();
-  ppu_tick();
-  ppu_tick();
+  ppu_cycle();
   apu_tick();
   ++bus.cycles;
 }

@@ -113,6 +113,7 @@ void rendering_tick() {
   switch (dot & 7) {
     case 0:
       nametable_address();
+      if (dot == HORIZONTAL_COPY_DOT) ppu_flush_pixels();  // the visible dots are over
       if (dot == 0) {
         ppu.eval_scanned = 0;
         ppu.eval_found = 0;
@@ -125,6 +126,7 @@ void rendering_tick() {
         constexpr uint32_t horizontal = COARSE_X | NAMETABLE_X;
         ppu.vram_address = (ppu.vram_address & ~horizontal) | (ppu.temp_address & horizontal);
         ppu.line_sprite_count = 0;
+        ppu_derived.sprite_row_stale = true;
       }
       break;
     case 1: {
@@ -135,6 +137,7 @@ void rendering_tick() {
       ppu.pattern_address = ((ctrl & CTRL_BACKGROUND_TABLE) ? PATTERN_TABLE_SIZE : 0) + 16 * tile +
                             fine_y(ppu.vram_address);
       if (tile_dot) {
+        ppu_flush_pixels();  // the pixels before this dot show the registers before the reload
         ppu.bg_pattern_shift = (ppu.bg_pattern_shift >> 16) + (uint32_t{ppu.tile_pattern} << 16);
         ppu.bg_attribute_shift = (ppu.bg_attribute_shift >> 16) + ppu.tile_attribute * ATTRIBUTE_REPEAT_HIGH;
       }
@@ -157,6 +160,7 @@ void rendering_tick() {
         coarse_x_step();
         if (dot == VERTICAL_STEP_DOT) vertical_step();
       } else if (ppu.line_sprite_count < ppu.eval_found) {
+        ppu_derived.sprite_row_stale = true;
         SpriteEntry& sprite = ppu.line_sprites[ppu.line_sprite_count];
         sprite = ppu.eval_sprites[ppu.line_sprite_count];
         uint32_t row = static_cast<uint32_t>(ppu.scanline - sprite.y);

@@ -78,13 +78,37 @@ inline uint16_t address_field(uint32_t word) { return static_cast<uint16_t>(word
 // Dots for which the open-bus latch holds a value after its last refresh.
 constexpr int32_t OPEN_BUS_HOLD_DOTS = 77777;
 
+// Working data derived from the saved fields above, not part of the machine's state:
+// ppu_rebuild_derived() recomputes it, and must be called after the Ppu record is replaced (a loaded
+// snapshot, a fresh power-on) or its position moved by hand.
+//  - Pixels are drawn late, in runs: the dots of a visible line are only counted as they pass, and
+//    the pixels are drawn when something they depend on is about to change (a reload of the
+//    background shift registers every eight dots, any CPU access to a PPU register, dot 256 and the
+//    end of the line). `pixel_line` and `pixels_drawn` say how far the drawing has got.
+//  - The line's sprites do not change during its visible dots (they are loaded at dots 256-340 of
+//    the line before), so their pixels are laid out once per line in `sprite_row`: per dot, the
+//    frontmost opaque sprite pixel (bits 0-1), its palette (bits 2-3), behind-background (bit 4),
+//    sprite 0 (bit 5); 0 where no sprite is opaque.
+struct PpuDerived {
+  int32_t pixel_line = -2;       // scanline whose pixels are being drawn
+  int32_t pixels_drawn = 0;      // its pixels 0 to pixels_drawn - 1 are in frame_buffer
+  bool sprite_row_stale = true;  // line_sprites changed since sprite_row was laid out
+  uint8_t sprite_row[256] = {};
+};
+extern PpuDerived ppu_derived;
+void ppu_rebuild_derived();
+
 // A CPU access to register `index` (0-7). Returns the byte a read gives.
 uint8_t ppu_access(uint16_t index, uint8_t value, bool write);
 // Advances the PPU by one dot.
 void ppu_tick();
+// Advances the PPU by three dots (one CPU cycle), with the same result as three ppu_tick calls.
+void ppu_cycle();
 // One dot of fetches, scroll updates and sprite evaluation; runs while rendering is enabled.
 void rendering_tick();
-// The pixel of the current visible dot.
+// Draws the pixels of the dots of the current line that have passed and are not drawn yet.
+void ppu_flush_pixels();
+// The pixel of the current visible dot, drawn at once (the sprite layout is redone first).
 void render_pixel();
 // Stores the colour of PPU pixel value `pixel` (palette colour in bits 0-5, emphasis in bits 6-8)
 // at (x, y) of frame_buffer.

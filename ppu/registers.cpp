@@ -62,6 +62,7 @@ uint8_t data_access(uint8_t value, bool write) {
 }  // namespace
 
 uint8_t ppu_access(uint16_t index, uint8_t value, bool write) {
+  ppu_flush_pixels();  // the pixels drawn so far must see the registers as they were
   const uint8_t open = ppu.open_bus;
   if (write) refresh_open_bus(value);
   switch (index) {
