@@ -98,46 +98,56 @@ void lay_out_sprite_row() {
   d.sprite_row_stale = false;
 }
 
+// The colours of the 32 palette entries under the current greyscale and emphasis bits, redone when
+// a palette entry or PPUMASK has been written since (registers.cpp marks them stale).
+void refresh_colours(uint8_t mask) {
+  const uint32_t colour_mask = (mask & MASK_GREYSCALE) ? 0x30 : 0x3F;
+  const uint32_t emphasis = uint32_t{mask} >> 5 << 6;
+  for (uint32_t k = 0; k < 32; ++k) ppu_derived.colours[k] = colour_table[(banks.palette_ram[k] & colour_mask) | emphasis];
+  ppu_derived.colours_stale = false;
+}
+
 // Pixels x to end - 1 of the current line. Everything they read is constant over the run: the
 // callers draw before the shift registers reload, before a register access and at the line's end.
 void draw_pixels(uint32_t x, uint32_t end) {
   const uint8_t mask = ppumask();
+  if (ppu_derived.colours_stale) refresh_colours(mask);
+  const uint32_t* colours = ppu_derived.colours;
   std::atomic<uint32_t>* row = frame_buffer + static_cast<uint32_t>(ppu.scanline) * FRAME_WIDTH;
-  const uint32_t colour_mask = (mask & MASK_GREYSCALE) ? 0x30 : 0x3F;
-  const uint32_t emphasis = uint32_t{mask} >> 5 << 6;
   if (!(mask & (MASK_BACKGROUND | MASK_SPRITES))) {
     // Rendering off: the backdrop, or the palette entry the VRAM address points at; one colour.
     const uint32_t address = address_field(ppu.vram_address);
     const uint32_t pixel = (address & PALETTE_ADDRESS) == PALETTE_ADDRESS ? address : 0;
-    const uint32_t colour = colour_table[(banks.palette_ram[pixel & 31] & colour_mask) | emphasis];
+    const uint32_t colour = colours[pixel & 31];
     for (; x < end; ++x) row[x].store(colour, std::memory_order_relaxed);
     return;
   }
   if ((mask & MASK_SPRITES) && ppu_derived.sprite_row_stale) lay_out_sprite_row();
+  // Each layer shown in the middle columns, and in the edge columns (dots 0-7 and 248-255).
+  const bool background_middle = mask & MASK_BACKGROUND;
+  const bool background_edge = background_middle && (mask & MASK_BACKGROUND_LEFT);
+  const bool sprites_middle = mask & MASK_SPRITES;
+  const bool sprites_edge = sprites_middle && (mask & MASK_SPRITES_LEFT);
   const uint32_t fine_x = ppu.temp_address & 7;
   const uint32_t patterns = ppu.bg_pattern_shift, attributes = ppu.bg_attribute_shift;
   for (; x < end; ++x) {
-    const bool edge = ((x + 8) & 0xFF) < 16;  // dots 0-7 and 248-255
-    uint32_t pixel = 0, attribute = 0;
-    if ((mask & MASK_BACKGROUND) && (!edge || (mask & MASK_BACKGROUND_LEFT))) {
+    const bool edge = ((x + 8) & 0xFF) < 16;
+    uint32_t entry = 0;  // palette entry: pixel value in bits 0-1, palette in bits 2-4
+    if (edge ? background_edge : background_middle) {
       const uint32_t column = x & 7;
       const uint32_t s = (column + fine_x + (column ? 8 : 0)) & 15;
       const uint32_t q = 2 * (15 - s);
-      pixel = (patterns >> q) & 3;
-      if (pixel) attribute = (attributes >> q) & 3;
+      const uint32_t pixel = (patterns >> q) & 3;
+      if (pixel) entry = pixel | ((attributes >> q) & 3) << 2;
     }
-    if ((mask & MASK_SPRITES) && (!edge || (mask & MASK_SPRITES_LEFT))) {
+    if (edge ? sprites_edge : sprites_middle) {
       const uint32_t sprite = ppu_derived.sprite_row[x];
       if (sprite) {
-        if (x < 255 && pixel && (sprite & ROW_SPRITE0)) set_ppustatus(ppustatus() | STATUS_SPRITE0_HIT);
-        if (!(sprite & ROW_BEHIND) || !pixel) {
-          attribute = ((sprite >> ROW_PALETTE_SHIFT) & 3) + SPRITE_PALETTES;
-          pixel = sprite & 3;
-        }
+        if (x < 255 && entry && (sprite & ROW_SPRITE0)) set_ppustatus(ppustatus() | STATUS_SPRITE0_HIT);
+        if (!(sprite & ROW_BEHIND) || !entry) entry = (sprite & 0x0F) | 0x10;  // sprite palettes 4-7
       }
     }
-    const uint32_t colour = banks.palette_ram[(pixel + 4 * attribute) & 31] & colour_mask;
-    row[x].store(colour_table[colour | emphasis], std::memory_order_relaxed);
+    row[x].store(colours[entry], std::memory_order_relaxed);
   }
 }
 }  // namespace
@@ -156,6 +166,7 @@ void ppu_flush_pixels() {
 }
 
 void ppu_rebuild_derived() {
+  ppu_derived.colours_stale = true;
   ppu_derived.pixel_line = ppu.scanline;
   ppu_derived.pixels_drawn = ppu.dot < FRAME_WIDTH ? ppu.dot : FRAME_WIDTH;
   ppu_derived.sprite_row_stale = true;
@@ -163,6 +174,7 @@ void ppu_rebuild_derived() {
 
 void render_pixel() {
   ppu_derived.sprite_row_stale = true;
+  ppu_derived.colours_stale = true;
   const auto dot = static_cast<uint32_t>(ppu.dot);
   draw_pixels(dot, dot + 1);
 }

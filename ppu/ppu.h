@@ -89,11 +89,15 @@ constexpr int32_t OPEN_BUS_HOLD_DOTS = 77777;
 //    the line before), so their pixels are laid out once per line in `sprite_row`: per dot, the
 //    frontmost opaque sprite pixel (bits 0-1), its palette (bits 2-3), behind-background (bit 4),
 //    sprite 0 (bit 5); 0 where no sprite is opaque.
+//  - The 32 palette entries' colours, under PPUMASK's greyscale and emphasis bits, are looked up
+//    again only after a palette or PPUMASK write.
 struct PpuDerived {
   int32_t pixel_line = -2;       // scanline whose pixels are being drawn
   int32_t pixels_drawn = 0;      // its pixels 0 to pixels_drawn - 1 are in frame_buffer
   bool sprite_row_stale = true;  // line_sprites changed since sprite_row was laid out
   uint8_t sprite_row[256] = {};
+  bool colours_stale = true;     // palette or PPUMASK written since `colours` was filled
+  uint32_t colours[32] = {};     // frame_buffer colour of each palette entry
 };
 extern PpuDerived ppu_derived;
 void ppu_rebuild_derived();
@@ -106,6 +110,8 @@ void ppu_tick();
 void ppu_cycle();
 // One dot of fetches, scroll updates and sprite evaluation; runs while rendering is enabled.
 void rendering_tick();
+// Three such dots, the position advancing after each.
+void rendering_cycle();
 // Draws the pixels of the dots of the current line that have passed and are not drawn yet.
 void ppu_flush_pixels();
 // The pixel of the current visible dot, drawn at once (the sprite layout is redone first).

@@ -78,12 +78,7 @@ void ppu_cycle() {
     }
   }
   if (ppu.scanline < POST_RENDER_LINE && rendering_enabled()) {
-    rendering_tick();
-    ++ppu.dot;
-    rendering_tick();
-    ++ppu.dot;
-    rendering_tick();
-    ++ppu.dot;
+    rendering_cycle();
   } else {
     ppu.dot += 3;
   }
