@@ -83,6 +83,7 @@ constexpr uint8_t ROW_PALETTE_SHIFT = 2, ROW_BEHIND = 0x10, ROW_SPRITE0 = 0x20;
 void lay_out_sprite_row() {
   PpuDerived& d = ppu_derived;
   std::fill(std::begin(d.sprite_row), std::end(d.sprite_row), uint8_t{0});
+  d.sprite_groups = 0;
   const uint32_t count = ppu.line_sprite_count < 8 ? ppu.line_sprite_count : 8;
   for (uint32_t n = count; n-- > 0;) {
     const SpriteEntry& sprite = ppu.line_sprites[n];
@@ -92,7 +93,10 @@ void lay_out_sprite_row() {
     for (uint32_t xd = 0; xd < 8 && sprite.x + xd < FRAME_WIDTH; ++xd) {
       const uint32_t k = (sprite.attributes & ATTR_FLIP_X) ? xd : 7 - xd;
       const uint32_t sp = (sprite.pattern >> (2 * k)) & 3;
-      if (sp) d.sprite_row[sprite.x + xd] = static_cast<uint8_t>(sp | info);
+      if (sp) {
+        d.sprite_row[sprite.x + xd] = static_cast<uint8_t>(sp | info);
+        d.sprite_groups |= 1u << ((sprite.x + xd) >> 3);
+      }
     }
   }
   d.sprite_row_stale = false;
@@ -105,6 +109,39 @@ void refresh_colours(uint8_t mask) {
   const uint32_t emphasis = uint32_t{mask} >> 5 << 6;
   for (uint32_t k = 0; k < 32; ++k) ppu_derived.colours[k] = colour_table[(banks.palette_ram[k] & colour_mask) | emphasis];
   ppu_derived.colours_stale = false;
+}
+
+// The pixel position in the shift registers that dot column c (0-7) shows with fine X f: column 0
+// comes before the reload of its group, so it shows the older tile; q is the bit offset.
+constexpr std::array<std::array<uint8_t, 8>, 8> build_shift_offsets() {
+  std::array<std::array<uint8_t, 8>, 8> q{};
+  for (uint32_t f = 0; f < 8; ++f)
+    for (uint32_t c = 0; c < 8; ++c) q[f][c] = static_cast<uint8_t>(2 * (15 - ((c + f + (c ? 8 : 0)) & 15)));
+  return q;
+}
+constexpr auto shift_offsets = build_shift_offsets();
+
+// A run of pixels whose layers are shown (Background, Sprites) throughout.
+template <bool Background, bool Sprites>
+void draw_run(std::atomic<uint32_t>* row, uint32_t x, uint32_t end, const uint32_t* colours) {
+  const auto& offsets = shift_offsets[ppu.temp_address & 7];
+  const uint32_t patterns = ppu.bg_pattern_shift, attributes = ppu.bg_attribute_shift;
+  for (; x < end; ++x) {
+    uint32_t entry = 0;  // palette entry: pixel value in bits 0-1, palette in bits 2-4
+    if constexpr (Background) {
+      const uint32_t q = offsets[x & 7];
+      const uint32_t pixel = (patterns >> q) & 3;
+      entry = pixel ? pixel | ((attributes >> q) & 3) << 2 : 0;
+    }
+    if constexpr (Sprites) {
+      const uint32_t sprite = ppu_derived.sprite_row[x];
+      if (sprite) {
+        if (x < 255 && entry && (sprite & ROW_SPRITE0)) set_ppustatus(ppustatus() | STATUS_SPRITE0_HIT);
+        if (!(sprite & ROW_BEHIND) || !entry) entry = (sprite & 0x0F) | 0x10;  // sprite palettes 4-7
+      }
+    }
+    row[x].store(colours[entry], std::memory_order_relaxed);
+  }
 }
 
 // Pixels x to end - 1 of the current line. Everything they read is constant over the run: the
@@ -123,32 +160,28 @@ void draw_pixels(uint32_t x, uint32_t end) {
     return;
   }
   if ((mask & MASK_SPRITES) && ppu_derived.sprite_row_stale) lay_out_sprite_row();
-  // Each layer shown in the middle columns, and in the edge columns (dots 0-7 and 248-255).
-  const bool background_middle = mask & MASK_BACKGROUND;
-  const bool background_edge = background_middle && (mask & MASK_BACKGROUND_LEFT);
-  const bool sprites_middle = mask & MASK_SPRITES;
-  const bool sprites_edge = sprites_middle && (mask & MASK_SPRITES_LEFT);
-  const uint32_t fine_x = ppu.temp_address & 7;
-  const uint32_t patterns = ppu.bg_pattern_shift, attributes = ppu.bg_attribute_shift;
-  for (; x < end; ++x) {
-    const bool edge = ((x + 8) & 0xFF) < 16;
-    uint32_t entry = 0;  // palette entry: pixel value in bits 0-1, palette in bits 2-4
-    if (edge ? background_edge : background_middle) {
-      const uint32_t column = x & 7;
-      const uint32_t s = (column + fine_x + (column ? 8 : 0)) & 15;
-      const uint32_t q = 2 * (15 - s);
-      const uint32_t pixel = (patterns >> q) & 3;
-      if (pixel) entry = pixel | ((attributes >> q) & 3) << 2;
+  const bool background = mask & MASK_BACKGROUND;
+  const bool sprites = mask & MASK_SPRITES;
+  // The edge columns (dots 0-7 and 248-255) show each layer only with its left-column bit.
+  auto layers = [&](uint32_t from, uint32_t to, bool edge) {
+    if (from >= to) return;
+    const bool bg = background && (!edge || (mask & MASK_BACKGROUND_LEFT));
+    // Sprites only where the row has any: eight-dot groups without one skip the sprite layer.
+    const uint64_t groups_to_last = (uint64_t{2} << ((to - 1) >> 3)) - 1;  // groups 0 to that of dot to - 1
+    const bool any_sprite = (ppu_derived.sprite_groups & groups_to_last) >> (from >> 3);
+    const bool spr = sprites && (!edge || (mask & MASK_SPRITES_LEFT)) && any_sprite;
+    if (bg) {
+      if (spr) draw_run<true, true>(row, from, to, colours);
+      else draw_run<true, false>(row, from, to, colours);
+    } else {
+      if (spr) draw_run<false, true>(row, from, to, colours);
+      else draw_run<false, false>(row, from, to, colours);
     }
-    if (edge ? sprites_edge : sprites_middle) {
-      const uint32_t sprite = ppu_derived.sprite_row[x];
-      if (sprite) {
-        if (x < 255 && entry && (sprite & ROW_SPRITE0)) set_ppustatus(ppustatus() | STATUS_SPRITE0_HIT);
-        if (!(sprite & ROW_BEHIND) || !entry) entry = (sprite & 0x0F) | 0x10;  // sprite palettes 4-7
-      }
-    }
-    row[x].store(colours[entry], std::memory_order_relaxed);
-  }
+  };
+  constexpr uint32_t EDGE = 8, RIGHT_EDGE = FRAME_WIDTH - 8;
+  layers(x, std::min(end, EDGE), true);
+  layers(std::max(x, EDGE), std::min(end, RIGHT_EDGE), false);
+  layers(std::max(x, RIGHT_EDGE), end, true);
 }
 }  // namespace
 

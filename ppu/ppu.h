@@ -96,6 +96,7 @@ struct PpuDerived {
   int32_t pixels_drawn = 0;      // its pixels 0 to pixels_drawn - 1 are in frame_buffer
   bool sprite_row_stale = true;  // line_sprites changed since sprite_row was laid out
   uint8_t sprite_row[256] = {};
+  uint32_t sprite_groups = 0;    // bit g: some sprite pixel in dots 8g to 8g + 7
   bool colours_stale = true;     // palette or PPUMASK written since `colours` was filled
   uint32_t colours[32] = {};     // frame_buffer colour of each palette entry
 };
