@@ -149,7 +149,10 @@ constexpr std::array<uint8_t, 341> build_dot_plan() {
 constexpr std::array<uint8_t, 341> dot_plan = build_dot_plan();
 
 [[gnu::noinline]] void group_start(int32_t dot, uint8_t mask) {
-  if (dot == HORIZONTAL_COPY_DOT) ppu_flush_pixels();  // the visible dots are over
+  if (dot == HORIZONTAL_COPY_DOT) {  // the visible dots are over
+    ppu.dot = dot;
+    ppu_flush_pixels();
+  }
   if (dot == 0) {
     ppu.eval_scanned = 0;
     ppu.eval_found = 0;
@@ -191,11 +194,12 @@ void tile_fetch(uint8_t ctrl) {
   ppu.pattern_address = PATTERN_TABLE_SIZE * table + 16 * tile + (row & 7) + 2 * (row & 8);
 }
 
-// One dot of a rendering line, as the plan says.
-[[gnu::always_inline]] inline void rendering_dot() {
-  const int32_t dot = ppu.dot;
+// One dot of a rendering line, as the plan says. PPUCTRL and PPUMASK change only through the CPU,
+// between cycles, so a caller running several dots reads them once. With `latch_every_dot` false
+// the OAM latch refresh of the dots outside the evaluation window is left to the caller.
+template <bool latch_every_dot>
+[[gnu::always_inline]] inline void rendering_dot(int32_t dot, uint8_t ctrl, uint8_t mask) {
   const uint8_t plan = dot_plan[static_cast<size_t>(dot)];
-  const uint8_t ctrl = ppuctrl(), mask = ppumask();
 
   switch (plan & ~EVALUATION_DOT) {
     case NAMETABLE_ADDRESS: nametable_address(); break;
@@ -205,7 +209,8 @@ void tile_fetch(uint8_t ctrl) {
       break;
     case TILE_FETCH:
       tile_fetch(ctrl);
-      ppu_flush_pixels();  // the pixels before this dot show the registers before the reload
+      ppu.dot = dot;  // the pixels before this dot show the registers before the reload
+      ppu_flush_pixels();
       ppu.bg_pattern_shift = (ppu.bg_pattern_shift >> 16) + (uint32_t{ppu.tile_pattern} << 16);
       ppu.bg_attribute_shift = (ppu.bg_attribute_shift >> 16) + ppu.tile_attribute * ATTRIBUTE_REPEAT_HIGH;
       break;
@@ -241,17 +246,29 @@ void tile_fetch(uint8_t ctrl) {
   }
 
   if (plan & EVALUATION_DOT) evaluation_step((ctrl & CTRL_SPRITE_8X16) ? 16 : 8);
-  else ppu.oam_latch = ppu.oam[oamaddr()];
+  else if (latch_every_dot) ppu.oam_latch = ppu.oam[oamaddr()];
 }
+
+// Dots 64-255: the evaluation window, where the latch read at an even dot feeds the next odd dot.
+constexpr int32_t LATCH_FEEDS_EVALUATION_FIRST = EVALUATION_FIRST_DOT - 1;
 }  // namespace
 
-void rendering_tick() { rendering_dot(); }
+void rendering_tick() { rendering_dot<true>(ppu.dot, ppuctrl(), ppumask()); }
 
 void rendering_cycle() {
-  rendering_dot();
-  ++ppu.dot;
-  rendering_dot();
-  ++ppu.dot;
-  rendering_dot();
-  ++ppu.dot;
+  const int32_t dot = ppu.dot;
+  const uint8_t ctrl = ppuctrl(), mask = ppumask();
+  if (dot + 2 < LATCH_FEEDS_EVALUATION_FIRST || dot > EVALUATION_LAST_DOT) {
+    // Outside the evaluation window every dot refreshes the OAM latch from the same OAMADDR, or
+    // from the one that dot 0 resets; only the last refresh can be seen, so it is done once.
+    rendering_dot<false>(dot, ctrl, mask);
+    rendering_dot<false>(dot + 1, ctrl, mask);
+    rendering_dot<false>(dot + 2, ctrl, mask);
+    ppu.oam_latch = ppu.oam[oamaddr()];
+  } else {
+    rendering_dot<true>(dot, ctrl, mask);
+    rendering_dot<true>(dot + 1, ctrl, mask);
+    rendering_dot<true>(dot + 2, ctrl, mask);
+  }
+  ppu.dot = dot + 3;
 }

@@ -6,6 +6,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "cpu/cpu.h"
+
 // One decoded sprite of the current or the next scanline.
 struct SpriteEntry {
   uint8_t sprite_number = 0;  // index 0-63 in oam
@@ -107,8 +109,8 @@ void ppu_rebuild_derived();
 uint8_t ppu_access(uint16_t index, uint8_t value, bool write);
 // Advances the PPU by one dot.
 void ppu_tick();
-// Advances the PPU by three dots (one CPU cycle), with the same result as three ppu_tick calls.
-void ppu_cycle();
+// Three ppu_tick calls: ppu_cycle's path through the vertical-blank events and the line's end.
+void ppu_cycle_by_dots();
 // One dot of fetches, scroll updates and sprite evaluation; runs while rendering is enabled.
 void rendering_tick();
 // Three such dots, the position advancing after each.
@@ -120,6 +122,37 @@ void render_pixel();
 // Stores the colour of PPU pixel value `pixel` (palette colour in bits 0-5, emphasis in bits 6-8)
 // at (x, y) of frame_buffer.
 void put_pixel(uint32_t x, uint32_t y, uint32_t pixel);
+
+// The CPU looks at the PPU only between its cycles: at its register accesses (ppu_access) and at
+// the NMI line before an opcode fetch. So within a cycle's three dots, what only those see can be
+// done once:
+//  - the NMI line: between the vertical-blank events it is recomputed every dot from flags that
+//    only a register access changes, so the first dot's value holds for the other two. Three dots
+//    that start inside the event schedule take the dot-by-dot path.
+//  - the open-bus decay: three decrements at once; the latch clears if the count reaches 0.
+// Lines 240-260 do nothing else, nor do the others with rendering off (their pixels are drawn in
+// runs). Three dots that could reach the end of the line take the dot-by-dot path.
+//
+// Batches of three dots that start at or before this dot stay within the line: the line ends at
+// dot 340 at the earliest, and the shortened pre-render line is decided at dot 337.
+constexpr int32_t PPU_LAST_BATCH_START = 333;
+// Advances the PPU by three dots (one CPU cycle), with the same result as three ppu_tick calls.
+// Inline and free of calls on its common path, so that the bus cycle pays for no call frame; the
+// rarer paths are tail calls.
+inline void ppu_cycle() {
+  if (ppu.vblank_countdown != 0 || ppu.dot > PPU_LAST_BATCH_START) [[unlikely]]
+    return ppu_cycle_by_dots();
+  nmi_line = (ppustatus() & STATUS_VBLANK) && (ppuctrl() & CTRL_NMI_ENABLE);
+  if (ppu.open_bus_timer != 0) {
+    ppu.open_bus_timer -= 3;
+    if (ppu.open_bus_timer <= 0) {
+      ppu.open_bus_timer = 0;
+      ppu.open_bus = 0;
+    }
+  }
+  if (ppu.scanline < 240 && rendering_enabled()) return rendering_cycle();
+  ppu.dot += 3;
+}
 
 // The 32-bit colour 0x00RRGGBB of every 9-bit PPU pixel value, from the composite signal model.
 constexpr uint32_t PIXEL_VALUES = 512;

@@ -38,9 +38,6 @@ void vblank_schedule_step() {
   ppu_derived.sprite_row_stale = true;
 }
 
-// Batches of three dots that start at or before this dot stay within the line: the line ends at
-// dot 340 at the earliest, and the shortened pre-render line is decided at dot 337.
-constexpr int32_t LAST_BATCH_START = 333;
 }  // namespace
 
 void ppu_tick() {
@@ -53,33 +50,8 @@ void ppu_tick() {
   if (++ppu.dot >= ppu.scanline_length) next_scanline();
 }
 
-// The CPU looks at the PPU only between its cycles: at its register accesses (ppu_access) and at
-// the NMI line before an opcode fetch. So within a cycle's three dots, what only those see can be
-// done once:
-//  - the NMI line: between the vertical-blank events it is recomputed every dot from flags that
-//    only a register access changes, so the first dot's value holds for the other two. Three dots
-//    that start inside the event schedule take the dot-by-dot path.
-//  - the open-bus decay: three decrements at once; the latch clears if the count reaches 0.
-// Lines 240-260 do nothing else, nor do the others with rendering off (their pixels are drawn in
-// runs). Three dots that could reach the end of the line take the dot-by-dot path.
-void ppu_cycle() {
-  if (ppu.vblank_countdown != 0 || ppu.dot > LAST_BATCH_START) {
-    ppu_tick();
-    ppu_tick();
-    ppu_tick();
-    return;
-  }
-  nmi_line = (ppustatus() & STATUS_VBLANK) && (ppuctrl() & CTRL_NMI_ENABLE);
-  if (ppu.open_bus_timer != 0) {
-    ppu.open_bus_timer -= 3;
-    if (ppu.open_bus_timer <= 0) {
-      ppu.open_bus_timer = 0;
-      ppu.open_bus = 0;
-    }
-  }
-  if (ppu.scanline < POST_RENDER_LINE && rendering_enabled()) {
-    rendering_cycle();
-  } else {
-    ppu.dot += 3;
-  }
+void ppu_cycle_by_dots() {
+  ppu_tick();
+  ppu_tick();
+  ppu_tick();
 }
