@@ -26,16 +26,22 @@ uint32_t coarse_x(uint32_t word) { return (word >> 3) & 0x1F; }
 uint32_t coarse_y(uint32_t word) { return (word >> 8) & 0x1F; }
 uint32_t fine_y(uint32_t word) { return (word >> 15) & 7; }
 
+// Bit k of a byte moved to bit 2k, for every byte.
+constexpr std::array<uint16_t, 256> build_spread_bits() {
+  std::array<uint16_t, 256> table{};
+  for (uint32_t b = 0; b < 256; ++b)
+    for (uint32_t k = 0; k < 8; ++k) table[b] = static_cast<uint16_t>(table[b] | ((b >> k) & 1) << (2 * k));
+  return table;
+}
+constexpr std::array<uint16_t, 256> spread_bits = build_spread_bits();
+
 // The two pattern planes as one row of 2-bit pixels: bit k of the low plane goes to bit 2k, bit k of
-// the high plane to bit 2k+1. The input is the 16-bit sum low + 256 x high; when the low-plane fetch
-// was skipped (rendering off at its dot) `low` still holds a whole interleaved row, and its high byte
-// takes part in the sum, wrapping at 16 bits.
+// the high plane to bit 2k+1 (two lookups in the table of spread bytes). The input is the 16-bit sum
+// low + 256 x high; when the low-plane fetch was skipped (rendering off at its dot) `low` still holds
+// a whole interleaved row, and its high byte takes part in the sum, wrapping at 16 bits.
 uint16_t interleave_planes(uint16_t low, uint8_t high) {
-  uint32_t v = static_cast<uint16_t>(low + (uint32_t{high} << 8));
-  v = (v & 0xF00F) | ((v & 0x0F00) >> 4) | ((v & 0x00F0) << 4);
-  v = (v & 0xC3C3) | ((v & 0x3030) >> 2) | ((v & 0x0C0C) << 2);
-  v = (v & 0x9999) | ((v & 0x4444) >> 1) | ((v & 0x2222) << 1);
-  return static_cast<uint16_t>(v);
+  const uint32_t v = static_cast<uint16_t>(low + (uint32_t{high} << 8));
+  return static_cast<uint16_t>(spread_bits[v & 0xFF] | spread_bits[v >> 8] << 1);
 }
 
 void coarse_x_step() {

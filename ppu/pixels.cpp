@@ -167,9 +167,11 @@ void draw_pixels(uint32_t x, uint32_t end) {
     if (from >= to) return;
     const bool bg = background && (!edge || (mask & MASK_BACKGROUND_LEFT));
     // Sprites only where the row has any: eight-dot groups without one skip the sprite layer.
-    const uint64_t groups_to_last = (uint64_t{2} << ((to - 1) >> 3)) - 1;  // groups 0 to that of dot to - 1
-    const bool any_sprite = (ppu_derived.sprite_groups & groups_to_last) >> (from >> 3);
-    const bool spr = sprites && (!edge || (mask & MASK_SPRITES_LEFT)) && any_sprite;
+    bool spr = sprites && (!edge || (mask & MASK_SPRITES_LEFT));
+    if (spr) {
+      const uint64_t groups_to_last = (uint64_t{2} << ((to - 1) >> 3)) - 1;  // groups 0 to that of dot to - 1
+      spr = (ppu_derived.sprite_groups & groups_to_last) >> (from >> 3);
+    }
     if (bg) {
       if (spr) draw_run<true, true>(row, from, to, colours);
       else draw_run<true, false>(row, from, to, colours);
@@ -179,6 +181,7 @@ void draw_pixels(uint32_t x, uint32_t end) {
     }
   };
   constexpr uint32_t EDGE = 8, RIGHT_EDGE = FRAME_WIDTH - 8;
+  if (x >= EDGE && end <= RIGHT_EDGE) return layers(x, end, false);  // the common run
   layers(x, std::min(end, EDGE), true);
   layers(std::max(x, EDGE), std::min(end, RIGHT_EDGE), false);
   layers(std::max(x, RIGHT_EDGE), end, true);
