@@ -13,9 +13,7 @@ Bus bus;
 bool cartridge_ram_changed = false;
 
 void system_tick() {
-  ppu_tick();
-  ppu_tick();
-  ppu_tick();
+  ppu_cycle();
   apu_tick();
   ++bus.cycles;
 }

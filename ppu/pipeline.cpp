@@ -1,6 +1,8 @@
 // Background and sprite fetches, scroll updates and sprite evaluation, one dot at a time: eight-dot
 // fetch groups for the background tiles (dots 0-255 and 320-335) and the sprite rows (256-319), the
 // copies of the scroll latch, and the byte-by-byte search of sprite memory for the next line.
+#include <array>
+
 #include "core/banks.h"
 #include "ppu/ppu.h"
 
@@ -24,16 +26,22 @@ uint32_t coarse_x(uint32_t word) { return (word >> 3) & 0x1F; }
 uint32_t coarse_y(uint32_t word) { return (word >> 8) & 0x1F; }
 uint32_t fine_y(uint32_t word) { return (word >> 15) & 7; }
 
+// Bit k of a byte moved to bit 2k, for every byte.
+constexpr std::array<uint16_t, 256> build_spread_bits() {
+  std::array<uint16_t, 256> table{};
+  for (uint32_t b = 0; b < 256; ++b)
+    for (uint32_t k = 0; k < 8; ++k) table[b] = static_cast<uint16_t>(table[b] | ((b >> k) & 1) << (2 * k));
+  return table;
+}
+constexpr std::array<uint16_t, 256> spread_bits = build_spread_bits();
+
 // The two pattern planes as one row of 2-bit pixels: bit k of the low plane goes to bit 2k, bit k of
-// the high plane to bit 2k+1. The input is the 16-bit sum low + 256 x high; when the low-plane fetch
-// was skipped (rendering off at its dot) `low` still holds a whole interleaved row, and its high byte
-// takes part in the sum, wrapping at 16 bits.
+// the high plane to bit 2k+1 (two lookups in the table of spread bytes). The input is the 16-bit sum
+// low + 256 x high; when the low-plane fetch was skipped (rendering off at its dot) `low` still holds
+// a whole interleaved row, and its high byte takes part in the sum, wrapping at 16 bits.
 uint16_t interleave_planes(uint16_t low, uint8_t high) {
-  uint32_t v = static_cast<uint16_t>(low + (uint32_t{high} << 8));
-  v = (v & 0xF00F) | ((v & 0x0F00) >> 4) | ((v & 0x00F0) << 4);
-  v = (v & 0xC3C3) | ((v & 0x3030) >> 2) | ((v & 0x0C0C) << 2);
-  v = (v & 0x9999) | ((v & 0x4444) >> 1) | ((v & 0x2222) << 1);
-  return static_cast<uint16_t>(v);
+  const uint32_t v = static_cast<uint16_t>(low + (uint32_t{high} << 8));
+  return static_cast<uint16_t>(spread_bits[v & 0xFF] | spread_bits[v >> 8] << 1);
 }
 
 void coarse_x_step() {
@@ -102,90 +110,171 @@ void evaluation_step(uint32_t sprite_height) {
   }
   set_oamaddr(next);
 }
-}  // namespace
 
-void rendering_tick() {
-  const int32_t dot = ppu.dot;
-  const bool tile_dot = (TILE_FETCH_GROUPS >> (dot >> 4)) & 1;
-  const uint8_t ctrl = ppuctrl(), mask = ppumask();
+// The lines' fixed plan: what each dot 0-340 of a rendering line does is decided by the dot alone,
+// so a table built at compile time replaces the tests of the dot's phase, fetch group and
+// evaluation window. The rare dots with extra work (0, 256, 304 and 337) have their own entries.
+enum DotAction : uint8_t {
+  IDLE,                // phases 4 and 6
+  NAMETABLE_ADDRESS,   // phase 0, and phase 2 outside the tile groups
+  GROUP_START,         // phase 0 at dots 0, 256 and 304: also evaluation reset and scroll copies
+  TILE_FETCH,          // phase 1 in a tile group: the nametable byte, shift registers reloaded
+  TILE_FETCH_PLAIN,    // phase 1 outside: the nametable byte only
+  ODD_FRAME_CHECK,     // phase 1 at dot 337: also the shortened pre-render line
+  ATTRIBUTE_ADDRESS,   // phase 2 in a tile group
+  ATTRIBUTE_FETCH,     // phase 3 in a tile group: attribute byte, coarse X (and Y at dot 251)
+  SPRITE_ADDRESS,      // phase 3 outside: the next line sprite's pattern address
+  PATTERN_LOW,         // phase 5
+  PATTERN_HIGH,        // phase 7 in a tile group
+  SPRITE_PATTERN_HIGH, // phase 7 outside: the row also goes to the line sprite
+};
+constexpr uint8_t EVALUATION_DOT = 0x80;  // plus the evaluation step, else the OAM latch refresh
+
+constexpr std::array<uint8_t, 341> build_dot_plan() {
+  std::array<uint8_t, 341> plan{};
+  for (int32_t dot = 0; dot < 341; ++dot) {
+    const bool tile = (TILE_FETCH_GROUPS >> (dot >> 4)) & 1;
+    uint8_t action = IDLE;
+    switch (dot & 7) {
+      case 0:
+        action = (dot == 0 || dot == HORIZONTAL_COPY_DOT || dot == VERTICAL_COPY_DOT) ? GROUP_START
+                                                                                       : NAMETABLE_ADDRESS;
+        break;
+      case 1: action = dot == ODD_FRAME_SKIP_DOT ? ODD_FRAME_CHECK : tile ? TILE_FETCH : TILE_FETCH_PLAIN; break;
+      case 2: action = tile ? ATTRIBUTE_ADDRESS : NAMETABLE_ADDRESS; break;
+      case 3: action = tile ? ATTRIBUTE_FETCH : SPRITE_ADDRESS; break;
+      case 5: action = PATTERN_LOW; break;
+      case 7: action = tile ? PATTERN_HIGH : SPRITE_PATTERN_HIGH; break;
+      default: break;
+    }
+    if ((dot & 1) && dot >= EVALUATION_FIRST_DOT && dot <= EVALUATION_LAST_DOT) action |= EVALUATION_DOT;
+    plan[static_cast<size_t>(dot)] = action;
+  }
+  return plan;
+}
+constexpr std::array<uint8_t, 341> dot_plan = build_dot_plan();
+
+[[gnu::noinline]] void group_start(int32_t dot, uint8_t mask) {
+  if (dot == HORIZONTAL_COPY_DOT) {  // the visible dots are over
+    ppu.dot = dot;
+    ppu_flush_pixels();
+  }
+  if (dot == 0) {
+    ppu.eval_scanned = 0;
+    ppu.eval_found = 0;
+    if (mask & MASK_SPRITES) set_oamaddr(0);
+  }
+  if (!(mask & MASK_BACKGROUND)) return;
+  if (dot == VERTICAL_COPY_DOT && ppu.scanline == PRE_RENDER_LINE)
+    ppu.vram_address = (ppu.vram_address & ~ADDRESS_BITS) | (ppu.temp_address & ADDRESS_BITS);
+  if (dot == HORIZONTAL_COPY_DOT) {
+    constexpr uint32_t horizontal = COARSE_X | NAMETABLE_X;
+    ppu.vram_address = (ppu.vram_address & ~horizontal) | (ppu.temp_address & horizontal);
+    ppu.line_sprite_count = 0;
+    ppu_derived.sprite_row_stale = true;
+  }
+}
+
+void tile_fetch(uint8_t ctrl) {
+  const uint32_t tile = *vram_map(ppu.fetch_address);
+  ppu.pattern_address = ((ctrl & CTRL_BACKGROUND_TABLE) ? PATTERN_TABLE_SIZE : 0) + 16 * tile +
+                        fine_y(ppu.vram_address);
+}
+
+[[gnu::noinline]] void sprite_address(uint8_t ctrl) {
+  if (ppu.line_sprite_count >= ppu.eval_found) return;
   const bool tall_sprites = ctrl & CTRL_SPRITE_8X16;
+  ppu_derived.sprite_row_stale = true;
+  SpriteEntry& sprite = ppu.line_sprites[ppu.line_sprite_count];
+  sprite = ppu.eval_sprites[ppu.line_sprite_count];
+  uint32_t row = static_cast<uint32_t>(ppu.scanline - sprite.y);
+  if (sprite.attributes & 0x80) row ^= tall_sprites ? 15 : 7;
+  uint32_t table, tile;
+  if (tall_sprites) {
+    table = sprite.tile & 1;
+    tile = sprite.tile & 0xFE;
+  } else {
+    table = (ctrl & CTRL_SPRITE_TABLE) ? 1 : 0;
+    tile = sprite.tile;
+  }
+  ppu.pattern_address = PATTERN_TABLE_SIZE * table + 16 * tile + (row & 7) + 2 * (row & 8);
+}
 
-  switch (dot & 7) {
-    case 0:
+// One dot of a rendering line, as the plan says. PPUCTRL and PPUMASK change only through the CPU,
+// between cycles, so a caller running several dots reads them once. With `latch_every_dot` false
+// the OAM latch refresh of the dots outside the evaluation window is left to the caller.
+template <bool latch_every_dot>
+[[gnu::always_inline]] inline void rendering_dot(int32_t dot, uint8_t ctrl, uint8_t mask) {
+  const uint8_t plan = dot_plan[static_cast<size_t>(dot)];
+
+  switch (plan & ~EVALUATION_DOT) {
+    case NAMETABLE_ADDRESS: nametable_address(); break;
+    case GROUP_START:
       nametable_address();
-      if (dot == 0) {
-        ppu.eval_scanned = 0;
-        ppu.eval_found = 0;
-        if (mask & MASK_SPRITES) set_oamaddr(0);
-      }
-      if (!(mask & MASK_BACKGROUND)) break;
-      if (dot == VERTICAL_COPY_DOT && ppu.scanline == PRE_RENDER_LINE)
-        ppu.vram_address = (ppu.vram_address & ~ADDRESS_BITS) | (ppu.temp_address & ADDRESS_BITS);
-      if (dot == HORIZONTAL_COPY_DOT) {
-        constexpr uint32_t horizontal = COARSE_X | NAMETABLE_X;
-        ppu.vram_address = (ppu.vram_address & ~horizontal) | (ppu.temp_address & horizontal);
-        ppu.line_sprite_count = 0;
-      }
+      group_start(dot, mask);
       break;
-    case 1: {
-      if (dot == ODD_FRAME_SKIP_DOT && ppu.scanline == PRE_RENDER_LINE && ppu.odd_frame &&
-          (mask & MASK_BACKGROUND))
-        ppu.scanline_length = 340;
-      const uint32_t tile = *vram_map(ppu.fetch_address);
-      ppu.pattern_address = ((ctrl & CTRL_BACKGROUND_TABLE) ? PATTERN_TABLE_SIZE : 0) + 16 * tile +
-                            fine_y(ppu.vram_address);
-      if (tile_dot) {
-        ppu.bg_pattern_shift = (ppu.bg_pattern_shift >> 16) + (uint32_t{ppu.tile_pattern} << 16);
-        ppu.bg_attribute_shift = (ppu.bg_attribute_shift >> 16) + ppu.tile_attribute * ATTRIBUTE_REPEAT_HIGH;
-      }
+    case TILE_FETCH:
+      tile_fetch(ctrl);
+      ppu.dot = dot;  // the pixels before this dot show the registers before the reload
+      ppu_flush_pixels();
+      ppu.bg_pattern_shift = (ppu.bg_pattern_shift >> 16) + (uint32_t{ppu.tile_pattern} << 16);
+      ppu.bg_attribute_shift = (ppu.bg_attribute_shift >> 16) + ppu.tile_attribute * ATTRIBUTE_REPEAT_HIGH;
+      break;
+    case ODD_FRAME_CHECK:
+      if (ppu.scanline == PRE_RENDER_LINE && ppu.odd_frame && (mask & MASK_BACKGROUND)) ppu.scanline_length = 340;
+      tile_fetch(ctrl);
+      break;
+    case TILE_FETCH_PLAIN: tile_fetch(ctrl); break;
+    case ATTRIBUTE_ADDRESS: {
+      const uint32_t v = ppu.vram_address;
+      ppu.fetch_address = static_cast<uint16_t>(ATTRIBUTE_BASE + 0x400 * ((v >> 13) & 3) +
+                                                8 * (coarse_y(v) >> 2) + (coarse_x(v) >> 2));
       break;
     }
-    case 2:
-      if (tile_dot) {
-        const uint32_t v = ppu.vram_address;
-        ppu.fetch_address = static_cast<uint16_t>(ATTRIBUTE_BASE + 0x400 * ((v >> 13) & 3) +
-                                                  8 * (coarse_y(v) >> 2) + (coarse_x(v) >> 2));
-      } else {
-        nametable_address();
-      }
+    case ATTRIBUTE_FETCH: {
+      const uint32_t v = ppu.vram_address;
+      const uint32_t a = *vram_map(ppu.fetch_address);
+      ppu.tile_attribute = static_cast<uint16_t>((a >> ((coarse_x(v) & 2) + 2 * (coarse_y(v) & 2))) & 3);
+      coarse_x_step();
+      if (dot == VERTICAL_STEP_DOT) vertical_step();
       break;
-    case 3:
-      if (tile_dot) {
-        const uint32_t v = ppu.vram_address;
-        const uint32_t a = *vram_map(ppu.fetch_address);
-        ppu.tile_attribute = static_cast<uint16_t>((a >> ((coarse_x(v) & 2) + 2 * (coarse_y(v) & 2))) & 3);
-        coarse_x_step();
-        if (dot == VERTICAL_STEP_DOT) vertical_step();
-      } else if (ppu.line_sprite_count < ppu.eval_found) {
-        SpriteEntry& sprite = ppu.line_sprites[ppu.line_sprite_count];
-        sprite = ppu.eval_sprites[ppu.line_sprite_count];
-        uint32_t row = static_cast<uint32_t>(ppu.scanline - sprite.y);
-        if (sprite.attributes & 0x80) row ^= tall_sprites ? 15 : 7;
-        uint32_t table, tile;
-        if (tall_sprites) {
-          table = sprite.tile & 1;
-          tile = sprite.tile & 0xFE;
-        } else {
-          table = (ctrl & CTRL_SPRITE_TABLE) ? 1 : 0;
-          tile = sprite.tile;
-        }
-        ppu.pattern_address = PATTERN_TABLE_SIZE * table + 16 * tile + (row & 7) + 2 * (row & 8);
-      }
-      break;
-    case 5:
-      ppu.tile_pattern = *vram_map(ppu.pattern_address);
-      break;
-    case 7:
+    }
+    case SPRITE_ADDRESS: sprite_address(ctrl); break;
+    case PATTERN_LOW: ppu.tile_pattern = *vram_map(ppu.pattern_address); break;
+    case PATTERN_HIGH:
       ppu.tile_pattern = interleave_planes(ppu.tile_pattern, *vram_map(ppu.pattern_address | HIGH_PLANE));
-      if (!tile_dot && ppu.line_sprite_count < ppu.eval_found)
-        ppu.line_sprites[ppu.line_sprite_count++].pattern = ppu.tile_pattern;
       break;
-    default:
+    case SPRITE_PATTERN_HIGH:
+      ppu.tile_pattern = interleave_planes(ppu.tile_pattern, *vram_map(ppu.pattern_address | HIGH_PLANE));
+      if (ppu.line_sprite_count < ppu.eval_found) ppu.line_sprites[ppu.line_sprite_count++].pattern = ppu.tile_pattern;
       break;
+    default: break;
   }
 
-  if ((dot & 1) && dot >= EVALUATION_FIRST_DOT && dot <= EVALUATION_LAST_DOT)
-    evaluation_step(tall_sprites ? 16 : 8);
-  else
+  if (plan & EVALUATION_DOT) evaluation_step((ctrl & CTRL_SPRITE_8X16) ? 16 : 8);
+  else if (latch_every_dot) ppu.oam_latch = ppu.oam[oamaddr()];
+}
+
+// Dots 64-255: the evaluation window, where the latch read at an even dot feeds the next odd dot.
+constexpr int32_t LATCH_FEEDS_EVALUATION_FIRST = EVALUATION_FIRST_DOT - 1;
+}  // namespace
+
+void rendering_tick() { rendering_dot<true>(ppu.dot, ppuctrl(), ppumask()); }
+
+void rendering_cycle() {
+  const int32_t dot = ppu.dot;
+  const uint8_t ctrl = ppuctrl(), mask = ppumask();
+  if (dot + 2 < LATCH_FEEDS_EVALUATION_FIRST || dot > EVALUATION_LAST_DOT) {
+    // Outside the evaluation window every dot refreshes the OAM latch from the same OAMADDR, or
+    // from the one that dot 0 resets; only the last refresh can be seen, so it is done once.
+    rendering_dot<false>(dot, ctrl, mask);
+    rendering_dot<false>(dot + 1, ctrl, mask);
+    rendering_dot<false>(dot + 2, ctrl, mask);
     ppu.oam_latch = ppu.oam[oamaddr()];
+  } else {
+    rendering_dot<true>(dot, ctrl, mask);
+    rendering_dot<true>(dot + 1, ctrl, mask);
+    rendering_dot<true>(dot + 2, ctrl, mask);
+  }
+  ppu.dot = dot + 3;
 }

@@ -1,7 +1,9 @@
 // Pixel output: background and sprite layers with edge-column clipping, sprite priority and sprite 0
 // hit, the palette lookup with greyscale and colour emphasis, and the colours of the 512 PPU pixel
 // values, computed from a model of the composite video signal (square-wave chroma, YIQ decoding).
+#include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <numbers>
 
 #include "core/banks.h"
@@ -70,45 +72,145 @@ void put_pixel(uint32_t x, uint32_t y, uint32_t pixel) {
   frame_buffer[y * FRAME_WIDTH + x].store(colour_table[pixel], std::memory_order_relaxed);
 }
 
-void render_pixel() {
-  const auto dot = static_cast<uint32_t>(ppu.dot);
-  const uint8_t mask = ppumask();
-  const bool edge = ((dot + 8) & 0xFF) < 16;  // dots 0-7 and 248-255
-  const bool background_shown = (mask & MASK_BACKGROUND) && (!edge || (mask & MASK_BACKGROUND_LEFT));
-  const bool sprites_shown = (mask & MASK_SPRITES) && (!edge || (mask & MASK_SPRITES_LEFT));
+PpuDerived ppu_derived;
 
-  uint32_t pixel = 0, attribute = 0;
-  if (background_shown) {
-    const uint32_t column = dot & 7;
-    const uint32_t s = (column + (ppu.temp_address & 7) + (column ? 8 : 0)) & 15;
-    const uint32_t q = 2 * (15 - s);
-    pixel = (ppu.bg_pattern_shift >> q) & 3;
-    if (pixel) attribute = (ppu.bg_attribute_shift >> q) & 3;
-  } else if (!(mask & (MASK_BACKGROUND | MASK_SPRITES))) {
-    // Rendering off with the VRAM address in the palette: the dot shows the entry it points at.
-    const uint32_t address = address_field(ppu.vram_address);
-    if ((address & PALETTE_ADDRESS) == PALETTE_ADDRESS) pixel = address;
-  }
+namespace {
+constexpr uint8_t ROW_PALETTE_SHIFT = 2, ROW_BEHIND = 0x10, ROW_SPRITE0 = 0x20;
 
-  if (sprites_shown) {
-    for (uint32_t n = 0; n < ppu.line_sprite_count; ++n) {
-      const SpriteEntry& sprite = ppu.line_sprites[n];
-      uint32_t xd = dot - sprite.x;
-      if (xd >= 8) continue;
-      if (!(sprite.attributes & ATTR_FLIP_X)) xd = 7 - xd;
-      const uint32_t sp = (sprite.pattern >> (2 * xd)) & 3;
-      if (!sp) continue;
-      if (dot < 255 && pixel && sprite.sprite_number == 0) set_ppustatus(ppustatus() | STATUS_SPRITE0_HIT);
-      if (!(sprite.attributes & ATTR_BEHIND_BACKGROUND) || !pixel) {
-        attribute = (sprite.attributes & ATTR_PALETTE) + SPRITE_PALETTES;
-        pixel = sp;
+// The frontmost opaque pixel of the line's sprites at every dot: the sprites are laid out from the
+// last to the first, so a lower-numbered sprite overwrites a higher one, as the per-dot search for
+// the first opaque sprite picks it.
+void lay_out_sprite_row() {
+  PpuDerived& d = ppu_derived;
+  std::fill(std::begin(d.sprite_row), std::end(d.sprite_row), uint8_t{0});
+  d.sprite_groups = 0;
+  const uint32_t count = ppu.line_sprite_count < 8 ? ppu.line_sprite_count : 8;
+  for (uint32_t n = count; n-- > 0;) {
+    const SpriteEntry& sprite = ppu.line_sprites[n];
+    const auto info = static_cast<uint8_t>(((sprite.attributes & ATTR_PALETTE) << ROW_PALETTE_SHIFT) |
+                                           ((sprite.attributes & ATTR_BEHIND_BACKGROUND) ? ROW_BEHIND : 0) |
+                                           (sprite.sprite_number == 0 ? ROW_SPRITE0 : 0));
+    for (uint32_t xd = 0; xd < 8 && sprite.x + xd < FRAME_WIDTH; ++xd) {
+      const uint32_t k = (sprite.attributes & ATTR_FLIP_X) ? xd : 7 - xd;
+      const uint32_t sp = (sprite.pattern >> (2 * k)) & 3;
+      if (sp) {
+        d.sprite_row[sprite.x + xd] = static_cast<uint8_t>(sp | info);
+        d.sprite_groups |= 1u << ((sprite.x + xd) >> 3);
       }
-      break;
     }
   }
+  d.sprite_row_stale = false;
+}
 
-  uint32_t colour = banks.palette_ram[(pixel + 4 * attribute) & 31];
-  colour &= (mask & MASK_GREYSCALE) ? 0x30 : 0x3F;
-  const uint32_t value = colour | (uint32_t{mask} >> 5 << 6);
-  put_pixel(dot, static_cast<uint32_t>(ppu.scanline), value);
+// The colours of the 32 palette entries under the current greyscale and emphasis bits, redone when
+// a palette entry or PPUMASK has been written since (registers.cpp marks them stale).
+void refresh_colours(uint8_t mask) {
+  const uint32_t colour_mask = (mask & MASK_GREYSCALE) ? 0x30 : 0x3F;
+  const uint32_t emphasis = uint32_t{mask} >> 5 << 6;
+  for (uint32_t k = 0; k < 32; ++k) ppu_derived.colours[k] = colour_table[(banks.palette_ram[k] & colour_mask) | emphasis];
+  ppu_derived.colours_stale = false;
+}
+
+// The pixel position in the shift registers that dot column c (0-7) shows with fine X f: column 0
+// comes before the reload of its group, so it shows the older tile; q is the bit offset.
+constexpr std::array<std::array<uint8_t, 8>, 8> build_shift_offsets() {
+  std::array<std::array<uint8_t, 8>, 8> q{};
+  for (uint32_t f = 0; f < 8; ++f)
+    for (uint32_t c = 0; c < 8; ++c) q[f][c] = static_cast<uint8_t>(2 * (15 - ((c + f + (c ? 8 : 0)) & 15)));
+  return q;
+}
+constexpr auto shift_offsets = build_shift_offsets();
+
+// A run of pixels whose layers are shown (Background, Sprites) throughout.
+template <bool Background, bool Sprites>
+void draw_run(std::atomic<uint32_t>* row, uint32_t x, uint32_t end, const uint32_t* colours) {
+  const auto& offsets = shift_offsets[ppu.temp_address & 7];
+  const uint32_t patterns = ppu.bg_pattern_shift, attributes = ppu.bg_attribute_shift;
+  for (; x < end; ++x) {
+    uint32_t entry = 0;  // palette entry: pixel value in bits 0-1, palette in bits 2-4
+    if constexpr (Background) {
+      const uint32_t q = offsets[x & 7];
+      const uint32_t pixel = (patterns >> q) & 3;
+      entry = pixel ? pixel | ((attributes >> q) & 3) << 2 : 0;
+    }
+    if constexpr (Sprites) {
+      const uint32_t sprite = ppu_derived.sprite_row[x];
+      if (sprite) {
+        if (x < 255 && entry && (sprite & ROW_SPRITE0)) set_ppustatus(ppustatus() | STATUS_SPRITE0_HIT);
+        if (!(sprite & ROW_BEHIND) || !entry) entry = (sprite & 0x0F) | 0x10;  // sprite palettes 4-7
+      }
+    }
+    row[x].store(colours[entry], std::memory_order_relaxed);
+  }
+}
+
+// Pixels x to end - 1 of the current line. Everything they read is constant over the run: the
+// callers draw before the shift registers reload, before a register access and at the line's end.
+void draw_pixels(uint32_t x, uint32_t end) {
+  const uint8_t mask = ppumask();
+  if (ppu_derived.colours_stale) refresh_colours(mask);
+  const uint32_t* colours = ppu_derived.colours;
+  std::atomic<uint32_t>* row = frame_buffer + static_cast<uint32_t>(ppu.scanline) * FRAME_WIDTH;
+  if (!(mask & (MASK_BACKGROUND | MASK_SPRITES))) {
+    // Rendering off: the backdrop, or the palette entry the VRAM address points at; one colour.
+    const uint32_t address = address_field(ppu.vram_address);
+    const uint32_t pixel = (address & PALETTE_ADDRESS) == PALETTE_ADDRESS ? address : 0;
+    const uint32_t colour = colours[pixel & 31];
+    for (; x < end; ++x) row[x].store(colour, std::memory_order_relaxed);
+    return;
+  }
+  if ((mask & MASK_SPRITES) && ppu_derived.sprite_row_stale) lay_out_sprite_row();
+  const bool background = mask & MASK_BACKGROUND;
+  const bool sprites = mask & MASK_SPRITES;
+  // The edge columns (dots 0-7 and 248-255) show each layer only with its left-column bit.
+  auto layers = [&](uint32_t from, uint32_t to, bool edge) {
+    if (from >= to) return;
+    const bool bg = background && (!edge || (mask & MASK_BACKGROUND_LEFT));
+    // Sprites only where the row has any: eight-dot groups without one skip the sprite layer.
+    bool spr = sprites && (!edge || (mask & MASK_SPRITES_LEFT));
+    if (spr) {
+      const uint64_t groups_to_last = (uint64_t{2} << ((to - 1) >> 3)) - 1;  // groups 0 to that of dot to - 1
+      spr = (ppu_derived.sprite_groups & groups_to_last) >> (from >> 3);
+    }
+    if (bg) {
+      if (spr) draw_run<true, true>(row, from, to, colours);
+      else draw_run<true, false>(row, from, to, colours);
+    } else {
+      if (spr) draw_run<false, true>(row, from, to, colours);
+      else draw_run<false, false>(row, from, to, colours);
+    }
+  };
+  constexpr uint32_t EDGE = 8, RIGHT_EDGE = FRAME_WIDTH - 8;
+  if (x >= EDGE && end <= RIGHT_EDGE) return layers(x, end, false);  // the common run
+  layers(x, std::min(end, EDGE), true);
+  layers(std::max(x, EDGE), std::min(end, RIGHT_EDGE), false);
+  layers(std::max(x, RIGHT_EDGE), end, true);
+}
+}  // namespace
+
+void ppu_flush_pixels() {
+  PpuDerived& d = ppu_derived;
+  const int32_t end = ppu.dot < FRAME_WIDTH ? ppu.dot : FRAME_WIDTH;
+  if (d.pixel_line != ppu.scanline) {  // moved from outside: nothing of this line is owed
+    d.pixel_line = ppu.scanline;
+    d.pixels_drawn = end;
+    return;
+  }
+  if (d.pixels_drawn < end && ppu.scanline >= 0 && ppu.scanline < FRAME_HEIGHT && frame_buffer)
+    draw_pixels(static_cast<uint32_t>(d.pixels_drawn), static_cast<uint32_t>(end));
+  d.pixels_drawn = end;
+}
+
+void ppu_rebuild_derived() {
+  ppu_derived.colours_stale = true;
+  ppu_derived.pixel_line = ppu.scanline;
+  ppu_derived.pixels_drawn = ppu.dot < FRAME_WIDTH ? ppu.dot : FRAME_WIDTH;
+  ppu_derived.sprite_row_stale = true;
+}
+
+void render_pixel() {
+  ppu_derived.sprite_row_stale = true;
+  ppu_derived.colours_stale = true;
+  const auto dot = static_cast<uint32_t>(ppu.dot);
+  draw_pixels(dot, dot + 1);
 }

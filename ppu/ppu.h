@@ -6,6 +6,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "cpu/cpu.h"
+
 // One decoded sprite of the current or the next scanline.
 struct SpriteEntry {
   uint8_t sprite_number = 0;  // index 0-63 in oam
@@ -78,17 +80,79 @@ inline uint16_t address_field(uint32_t word) { return static_cast<uint16_t>(word
 // Dots for which the open-bus latch holds a value after its last refresh.
 constexpr int32_t OPEN_BUS_HOLD_DOTS = 77777;
 
+// Working data derived from the saved fields above, not part of the machine's state:
+// ppu_rebuild_derived() recomputes it, and must be called after the Ppu record is replaced (a loaded
+// snapshot, a fresh power-on) or its position moved by hand.
+//  - Pixels are drawn late, in runs: the dots of a visible line are only counted as they pass, and
+//    the pixels are drawn when something they depend on is about to change (a reload of the
+//    background shift registers every eight dots, any CPU access to a PPU register, dot 256 and the
+//    end of the line). `pixel_line` and `pixels_drawn` say how far the drawing has got.
+//  - The line's sprites do not change during its visible dots (they are loaded at dots 256-340 of
+//    the line before), so their pixels are laid out once per line in `sprite_row`: per dot, the
+//    frontmost opaque sprite pixel (bits 0-1), its palette (bits 2-3), behind-background (bit 4),
+//    sprite 0 (bit 5); 0 where no sprite is opaque.
+//  - The 32 palette entries' colours, under PPUMASK's greyscale and emphasis bits, are looked up
+//    again only after a palette or PPUMASK write.
+struct PpuDerived {
+  int32_t pixel_line = -2;       // scanline whose pixels are being drawn
+  int32_t pixels_drawn = 0;      // its pixels 0 to pixels_drawn - 1 are in frame_buffer
+  bool sprite_row_stale = true;  // line_sprites changed since sprite_row was laid out
+  uint8_t sprite_row[256] = {};
+  uint32_t sprite_groups = 0;    // bit g: some sprite pixel in dots 8g to 8g + 7
+  bool colours_stale = true;     // palette or PPUMASK written since `colours` was filled
+  uint32_t colours[32] = {};     // frame_buffer colour of each palette entry
+};
+extern PpuDerived ppu_derived;
+void ppu_rebuild_derived();
+
 // A CPU access to register `index` (0-7). Returns the byte a read gives.
 uint8_t ppu_access(uint16_t index, uint8_t value, bool write);
 // Advances the PPU by one dot.
 void ppu_tick();
+// Three ppu_tick calls: ppu_cycle's path through the vertical-blank events and the line's end.
+void ppu_cycle_by_dots();
 // One dot of fetches, scroll updates and sprite evaluation; runs while rendering is enabled.
 void rendering_tick();
-// The pixel of the current visible dot.
+// Three such dots, the position advancing after each.
+void rendering_cycle();
+// Draws the pixels of the dots of the current line that have passed and are not drawn yet.
+void ppu_flush_pixels();
+// The pixel of the current visible dot, drawn at once (the sprite layout is redone first).
 void render_pixel();
 // Stores the colour of PPU pixel value `pixel` (palette colour in bits 0-5, emphasis in bits 6-8)
 // at (x, y) of frame_buffer.
 void put_pixel(uint32_t x, uint32_t y, uint32_t pixel);
+
+// The CPU looks at the PPU only between its cycles: at its register accesses (ppu_access) and at
+// the NMI line before an opcode fetch. So within a cycle's three dots, what only those see can be
+// done once:
+//  - the NMI line: between the vertical-blank events it is recomputed every dot from flags that
+//    only a register access changes, so the first dot's value holds for the other two. Three dots
+//    that start inside the event schedule take the dot-by-dot path.
+//  - the open-bus decay: three decrements at once; the latch clears if the count reaches 0.
+// Lines 240-260 do nothing else, nor do the others with rendering off (their pixels are drawn in
+// runs). Three dots that could reach the end of the line take the dot-by-dot path.
+//
+// Batches of three dots that start at or before this dot stay within the line: the line ends at
+// dot 340 at the earliest, and the shortened pre-render line is decided at dot 337.
+constexpr int32_t PPU_LAST_BATCH_START = 333;
+// Advances the PPU by three dots (one CPU cycle), with the same result as three ppu_tick calls.
+// Inline and free of calls on its common path, so that the bus cycle pays for no call frame; the
+// rarer paths are tail calls.
+inline void ppu_cycle() {
+  if (ppu.vblank_countdown != 0 || ppu.dot > PPU_LAST_BATCH_START) [[unlikely]]
+    return ppu_cycle_by_dots();
+  nmi_line = (ppustatus() & STATUS_VBLANK) && (ppuctrl() & CTRL_NMI_ENABLE);
+  if (ppu.open_bus_timer != 0) {
+    ppu.open_bus_timer -= 3;
+    if (ppu.open_bus_timer <= 0) {
+      ppu.open_bus_timer = 0;
+      ppu.open_bus = 0;
+    }
+  }
+  if (ppu.scanline < 240 && rendering_enabled()) return rendering_cycle();
+  ppu.dot += 3;
+}
 
 // The 32-bit colour 0x00RRGGBB of every 9-bit PPU pixel value, from the composite signal model.
 constexpr uint32_t PIXEL_VALUES = 512;

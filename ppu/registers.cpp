@@ -50,6 +50,7 @@ uint8_t data_access(uint8_t value, bool write) {
   if (write) {
     *p = value;
     result = value;
+    if ((a & 0x3F00) == 0x3F00) ppu_derived.colours_stale = true;
   } else {
     if ((a & 0x3F00) == 0x3F00) result = static_cast<uint8_t>((ppu.open_bus & 0xC0) | (*p & 0x3F));
     ppu.read_buffer = *p;
@@ -62,6 +63,7 @@ uint8_t data_access(uint8_t value, bool write) {
 }  // namespace
 
 uint8_t ppu_access(uint16_t index, uint8_t value, bool write) {
+  ppu_flush_pixels();  // the pixels drawn so far must see the registers as they were
   const uint8_t open = ppu.open_bus;
   if (write) refresh_open_bus(value);
   switch (index) {
@@ -72,7 +74,10 @@ uint8_t ppu_access(uint16_t index, uint8_t value, bool write) {
       }
       return open;
     case 1:
-      if (write) set_ppumask(value);
+      if (write) {
+        set_ppumask(value);
+        ppu_derived.colours_stale = true;
+      }
       return open;
     case 2: return write ? open : status_read();
     case 3:

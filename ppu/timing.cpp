@@ -19,7 +19,8 @@ void vblank_schedule_step() {
 }
 
 // The dot after the last of a line: the next scanline and its frame events.
-void next_scanline() {
+[[gnu::noinline]] void next_scanline() {
+  ppu_flush_pixels();  // the rest of the line, before the position moves on
   ppu.scanline_length = DOTS_PER_LINE;
   ppu.dot = 0;
   switch (++ppu.scanline) {
@@ -32,7 +33,11 @@ void next_scanline() {
       break;
     default: break;
   }
+  ppu_derived.pixel_line = ppu.scanline;
+  ppu_derived.pixels_drawn = 0;
+  ppu_derived.sprite_row_stale = true;
 }
+
 }  // namespace
 
 void ppu_tick() {
@@ -40,9 +45,13 @@ void ppu_tick() {
   if (ppu.vblank_countdown == 0) nmi_line = (ppustatus() & STATUS_VBLANK) && (ppuctrl() & CTRL_NMI_ENABLE);
   else vblank_schedule_step();
   if (ppu.open_bus_timer != 0 && --ppu.open_bus_timer == 0) ppu.open_bus = 0;
-  if (ppu.scanline < POST_RENDER_LINE) {
-    if (rendering_enabled()) rendering_tick();
-    if (ppu.scanline >= 0 && ppu.dot < FRAME_WIDTH) render_pixel();
-  }
+  // The pixel of a visible dot is drawn later, in a run (ppu_flush_pixels).
+  if (ppu.scanline < POST_RENDER_LINE && rendering_enabled()) rendering_tick();
   if (++ppu.dot >= ppu.scanline_length) next_scanline();
+}
+
+void ppu_cycle_by_dots() {
+  ppu_tick();
+  ppu_tick();
+  ppu_tick();
 }
