@@ -19,6 +19,7 @@ void machine_power_on() {
   ppu = Ppu{};
   apu = Apu{};
   audio_open();  // frame buffer and sample buffers
+  ppu_rebuild_derived();
 }
 
 void machine_reset() {

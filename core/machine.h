@@ -12,8 +12,9 @@
 //   sample_stream  positions in the two sample buffers (their old contents are not state)  apu/apu.h
 //   cartridge.chr_rom  when the cartridge has character RAM                 core/cartridge.h
 //
-// Outside it: the cartridge's ROM and header (loaded once, never changed), the bank map's pointer
-// slots (mapper_update_banks), and the host's plumbing: frame_buffer, audio_sink, pace_hook,
+// Outside it: the cartridge's ROM and header (loaded once, never changed), what is derived from the
+// state to save work (the bank map's pointer slots: mapper_update_banks; the picture unit's drawing
+// caches: ppu_rebuild_derived), and the host's plumbing: frame_buffer, audio_sink, pace_hook,
 // sleep_interval, button_state, cartridge_ram_changed.
 #pragma once
 #include "apu/apu.h"

@@ -225,9 +225,11 @@ bool snapshot_load(const uint8_t* data, size_t size, std::string& error) {
     Reader undo{before.data() + SNAPSHOT_HEADER_SIZE};
     visit_state(undo);
     mapper_update_banks();
+    ppu_rebuild_derived();
     error = std::string("save state holds an impossible value (") + impossible + ")";
     return false;
   }
   mapper_update_banks();
+  ppu_rebuild_derived();
   return true;
 }
