@@ -77,7 +77,7 @@ awk -v p="$mean" 'BEGIN { exit !(p > 0 && p <= 60.6) }' && pass "paced to real t
   || fail "not paced to real time: $mean frames/s"
 # "F frames/s; sound latency median M ms, max X ms; queue ...": the median in every second; the
 # maximum in the seconds when the emulation kept real time (on a machine too loaded for that, a
-# piece takes longer to make than to play, and no pace can hide it).
+# block takes longer to make than to play, and no pace can hide it).
 read -r worst_median full_speed worst_max count <<<"$(awk '{for (i = 1; i < NF; i++) { if ($i == "median") m = $(i+1); if ($i == "max") x = $(i+1) }
   n++; if (m > wm) wm = m; if ($2 >= 59) { f++; if (x > wx) wx = x } } END {print wm + 0, f + 0, wx + 0, n + 0}' <<<"$reports")"
 [ "$count" -ge 3 ] && awk -v m="$worst_median" 'BEGIN { exit !(m < 40) }' \
