@@ -5,6 +5,9 @@ set -euo pipefail
 
 packages=(build-essential cmake ninja-build pkg-config libgtest-dev libbenchmark-dev
           libpng-dev libsdl2-dev cc65 xvfb xdotool x11-utils imagemagick openbox)
+# Extra packages one script needs beyond these (scripts/fuzz.sh: clang), space separated.
+read -r -a extra <<<"${NES_EXTRA_PACKAGES:-}"
+packages+=("${extra[@]}")
 
 missing=()
 for p in "${packages[@]}"; do
