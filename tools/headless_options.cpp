@@ -26,8 +26,6 @@ bool parse_unsigned(const std::string& text, bool hex, uint64_t max, uint64_t& v
 
 namespace {
 struct Parser {
-  int argc;
-  const char* const* argv;
   std::string& error;
 
   bool fail(const std::string& message) {
@@ -50,7 +48,7 @@ struct Parser {
 
 ParseStatus parse_headless_options(int argc, const char* const* argv, HeadlessOptions& o, std::string& error) {
   o = HeadlessOptions{};
-  Parser p{argc, argv, error};
+  Parser p{error};
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i] ? argv[i] : "";
     const char* value = nullptr;

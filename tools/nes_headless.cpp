@@ -234,7 +234,8 @@ int main(int argc, char** argv) {
                                              {"--frame-log", options.frame_log, false},
                                              {"--wav", options.wav, false},
                                              {"--save-state", options.save_state, true},
-                                             {"--battery", options.battery, true}});
+                                             {"--battery", options.battery, true}},
+                             options.load_state, "--save-state");
   if (error.empty() && options.battery) check_battery_file(options.battery, error);
   if (!error.empty()) {
     report(error);

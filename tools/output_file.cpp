@@ -13,6 +13,10 @@
 namespace fs = std::filesystem;
 
 namespace {
+// /dev/stdout, /proc/self/fd/N and the like: written where they point, never replaced by a rename
+// (even when they lead to a regular file, as /dev/stdout does when it is redirected to one).
+bool system_path(const std::string& path) { return path.rfind("/dev/", 0) == 0 || path.rfind("/proc/", 0) == 0; }
+
 std::string folder_of(const std::string& path) {
   const fs::path parent = fs::path(path).parent_path();
   return parent.empty() ? std::string(".") : parent.string();
@@ -30,8 +34,8 @@ bool OutputFile::open(const std::string& path, std::string& error, const char* o
   struct stat st {};
   const bool exists = ::stat(path.c_str(), &st) == 0;
   int fd;
-  if (exists && (S_ISCHR(st.st_mode) || S_ISFIFO(st.st_mode))) {
-    fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+  if (exists && (S_ISCHR(st.st_mode) || S_ISFIFO(st.st_mode) || system_path(path))) {
+    fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | (S_ISREG(st.st_mode) ? O_TRUNC : 0));
     if (fd < 0) {
       error = name_ + ": cannot write: " + std::strerror(errno);
       return false;
@@ -141,7 +145,7 @@ bool identify(const char* path, Identity& id, bool regular_only, std::string& er
       return false;
     }
     const bool stream = S_ISCHR(st.st_mode) || S_ISFIFO(st.st_mode);
-    if (!S_ISREG(st.st_mode) && (!stream || regular_only)) {
+    if ((!S_ISREG(st.st_mode) && (!stream || regular_only)) || (regular_only && system_path(path))) {
       error = std::string(path) + ": not a regular file";
       return false;
     }
@@ -163,9 +167,11 @@ bool identify(const char* path, Identity& id, bool regular_only, std::string& er
 }
 }  // namespace
 
-std::string check_output_paths(const char* image, const std::vector<OutputPath>& outputs) {
-  struct stat image_stat {};
+std::string check_output_paths(const char* image, const std::vector<OutputPath>& outputs,
+                               const char* state_input, const char* state_output_option) {
+  struct stat image_stat {}, state_stat {};
   const bool image_known = ::stat(image, &image_stat) == 0;
+  const bool state_known = state_input && ::stat(state_input, &state_stat) == 0 && S_ISREG(state_stat.st_mode);
   std::vector<std::pair<const OutputPath*, Identity>> seen;
   for (const OutputPath& out : outputs) {
     if (!out.path) continue;
@@ -174,6 +180,9 @@ std::string check_output_paths(const char* image, const std::vector<OutputPath>&
     if (!identify(out.path, id, out.regular_only, error)) return std::string(out.option) + " " + error;
     if (image_known && id.name.empty() && id.dev == image_stat.st_dev && id.ino == image_stat.st_ino)
       return std::string(out.option) + " " + out.path + ": is the image " + image + "; it would be overwritten";
+    if (state_known && id.name.empty() && id.dev == state_stat.st_dev && id.ino == state_stat.st_ino &&
+        !(state_output_option && std::strcmp(out.option, state_output_option) == 0))
+      return std::string(out.option) + " " + out.path + ": is the save state read at the start; it would be overwritten";
     for (const auto& [other, other_id] : seen)
       if (id == other_id && !id.character_device)
         return std::string(out.option) + " " + out.path + ": is the same file as " + other->option + " " +

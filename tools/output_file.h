@@ -47,8 +47,10 @@ struct OutputPath {
   bool regular_only;   // replaced by rename, or read too: a device or pipe is refused
 };
 
-// Checks the outputs before anything is written: none may be a folder, the image (or, given,
-// `input`s), nor the same file as another; a path that does not exist needs an existing folder.
+// Checks the outputs before anything is written: none may be a folder, the image, nor the same file
+// as another; a path that does not exist needs an existing folder. `state_input` (the save state
+// read at the start, or null) may be replaced only by the output named `state_output_option`.
 // Files are compared by device and inode, so symbolic and hard links are seen through. Returns
 // an empty string when all is well, else a one-line message.
-std::string check_output_paths(const char* image, const std::vector<OutputPath>& outputs);
+std::string check_output_paths(const char* image, const std::vector<OutputPath>& outputs,
+                               const char* state_input = nullptr, const char* state_output_option = nullptr);
