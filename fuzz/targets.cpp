@@ -93,9 +93,10 @@ int fuzz_machine(const uint8_t* data, size_t size) {
   return 0;
 }
 
-// Byte 0 chooses the cartridge (bits 0-1) and which parts of the snapshot are made right before it
-// is loaded, so that the value checks behind the header and checksum are reached: bit 2 the tag,
-// version and cartridge checksum, bit 3 the checksum at the end. The rest is the snapshot.
+// Byte 0 chooses the cartridge (bits 0-1) and which parts of the snapshot are left as they are;
+// the others are made right before it is loaded, so that most mutations reach the value checks
+// behind the header and checksum: bit 2 keeps the tag, version and cartridge checksum, bit 3 the
+// checksum at the end. The rest is the snapshot.
 int fuzz_snapshot(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
   cartridge = snapshot_cartridge(data[0] & 3);
@@ -103,12 +104,12 @@ int fuzz_snapshot(const uint8_t* data, size_t size) {
   run_cycles(3000);
   std::vector<uint8_t> snap(data + 1, data + size);
   constexpr size_t HEAD = 20, TAIL = 8;
-  if ((data[0] & 4) && snap.size() >= HEAD) {
+  if (!(data[0] & 4) && snap.size() >= HEAD) {
     std::copy_n("NES-SNAP", 8, snap.begin());
     put_le(snap.data() + 8, SNAPSHOT_VERSION, 4);
     put_le(snap.data() + 12, cartridge.checksum, 8);
   }
-  if ((data[0] & 8) && snap.size() >= HEAD + TAIL) {
+  if (!(data[0] & 8) && snap.size() >= HEAD + TAIL) {
     Fnv1a h;
     h.add(snap.data(), snap.size() - TAIL);
     put_le(snap.data() + snap.size() - TAIL, h.hash, 8);
