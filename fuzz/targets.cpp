@@ -82,10 +82,13 @@ int fuzz_loader(const uint8_t* data, size_t size) {
   return 0;
 }
 
+// Controller 1 holds the image's last byte, controller 2 the one before, for the whole run.
 int fuzz_machine(const uint8_t* data, size_t size) {
   std::string error;
   if (!load_cartridge_bytes(data, size, "image", error)) return 0;
   machine_power_on();
+  button_state[0].store(data[size - 1], std::memory_order_relaxed);
+  button_state[1].store(data[size - 2], std::memory_order_relaxed);
   run_cycles(MACHINE_CYCLES);
   // Whatever the program did, the state it left is one a save state can hold and bring back.
   const std::vector<uint8_t> state = snapshot_save();
