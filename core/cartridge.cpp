@@ -2,10 +2,14 @@
 // A file shorter than its header announces is accepted; what it lacks reads as zero.
 #include "core/cartridge.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <utility>
 
 #include "core/snapshot.h"
@@ -20,51 +24,86 @@ uint32_t mapper_number_from_header(uint8_t ctrlbyte, uint8_t control2) {
 }
 
 namespace {
-struct FileCloser {
-  void operator()(FILE* f) const { std::fclose(f); }
-};
+std::string describe(const char* name, const std::string& problem) { return std::string(name) + ": " + problem; }
 
-std::string describe(const char* path, const char* problem) {
-  return std::string(path) + ": " + problem;
+// Reads at most `limit` bytes of the regular file at `path`. Anything else (a folder, a FIFO, a
+// device) is refused without waiting on it: the file is opened non-blocking and checked first.
+bool read_image_file(const char* path, size_t limit, std::vector<uint8_t>& out, std::string& error) {
+  const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    error = describe(path, std::string("cannot open: ") + std::strerror(errno));
+    return false;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    error = describe(path, S_ISDIR(st.st_mode) ? "cannot read: Is a directory"
+                                               : "cannot read: not a regular file");
+    ::close(fd);
+    return false;
+  }
+  out.resize(std::min<uint64_t>(static_cast<uint64_t>(st.st_size), limit));
+  size_t done = 0;
+  while (done < out.size()) {
+    const ssize_t n = ::read(fd, out.data() + done, out.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      error = describe(path, std::string("cannot read: ") + std::strerror(errno));
+      ::close(fd);
+      return false;
+    }
+    if (n == 0) break;  // shrank while read: what is there is the image
+    done += static_cast<size_t>(n);
+  }
+  out.resize(done);
+  ::close(fd);
+  return true;
 }
 }  // namespace
 
 bool load_cartridge(const char* path, std::string& error) {
-  std::unique_ptr<FILE, FileCloser> file(std::fopen(path, "rb"));
-  if (!file) {
-    error = describe(path, (std::string("cannot open: ") + std::strerror(errno)).c_str());
-    return false;
-  }
-  FILE* fp = file.get();
+  // The largest image the header can describe: trainer, 255 program units, 255 character units.
+  constexpr size_t MAX_IMAGE = HEADER_SIZE + TRAINER_SIZE + 255 * PRG_UNIT + 255 * CHR_UNIT;
+  std::vector<uint8_t> bytes;
+  if (!read_image_file(path, MAX_IMAGE, bytes, error)) return false;
+  return load_cartridge_bytes(bytes.data(), bytes.size(), path, error);
+}
+
+bool load_cartridge_bytes(const uint8_t* data, size_t size, const char* name, std::string& error) {
+  size_t pos = 0;
+  // Copies up to `count` bytes from the image; what the image lacks stays zero.
+  auto take = [&](uint8_t* to, size_t count) {
+    const size_t n = std::min(count, size - pos);
+    if (n) std::memcpy(to, data + pos, n);
+    pos += n;
+    return n;
+  };
   // The magic check stops at the first byte that differs.
-  if (!(std::fgetc(fp) == 'N' && std::fgetc(fp) == 'E' && std::fgetc(fp) == 'S' &&
-        std::fgetc(fp) == '\32')) {
-    if (std::ferror(fp)) {  // a directory, say: opening worked, reading did not
-      error = describe(path, (std::string("cannot read: ") + std::strerror(errno)).c_str());
+  static constexpr uint8_t MAGIC[4] = {'N', 'E', 'S', 0x1A};
+  for (uint8_t expected : MAGIC) {
+    if (pos >= size || data[pos] != expected) {
+      error = describe(name,
+                       "not an iNES image: Assertion failed: fgetc(fp) == 'N' && fgetc(fp) == 'E' "
+                       "&& fgetc(fp) == 'S' && fgetc(fp) == '\\32', file main");
       return false;
     }
-    error = describe(path,
-                     "not an iNES image: Assertion failed: fgetc(fp) == 'N' && fgetc(fp) == 'E' "
-                     "&& fgetc(fp) == 'S' && fgetc(fp) == '\\32', file main");
-    return false;
+    ++pos;
   }
   uint8_t header[HEADER_SIZE - 4] = {};
-  size_t got = std::fread(header, 1, sizeof header, fp);
-  if (got < 4) {
-    error = describe(path, "header is truncated");
+  if (take(header, sizeof header) < 4) {
+    error = describe(name, "header is truncated");
     return false;
   }
   const uint8_t prg_units = header[0], chr_units = header[1];
   const uint8_t ctrlbyte = header[2], control2 = header[3];
   if (prg_units == 0) {
-    error = describe(path, "PRG ROM size is 0");
+    error = describe(name, "PRG ROM size is 0");
     return false;
   }
 
   Cartridge loaded;
   if (ctrlbyte & CTRL_TRAINER) {
     loaded.trainer.assign(TRAINER_SIZE, 0);
-    (void)std::fread(loaded.trainer.data(), 1, TRAINER_SIZE, fp);
+    take(loaded.trainer.data(), TRAINER_SIZE);
   }
   loaded.prg_units = prg_units;
   loaded.chr_units = chr_units;
@@ -72,8 +111,8 @@ bool load_cartridge(const char* path, std::string& error) {
   loaded.mapper_number = mapper_number_from_header(ctrlbyte, control2);
   loaded.prg_rom.assign(prg_units * PRG_UNIT, 0);
   loaded.chr_rom.assign(chr_units != 0 ? chr_units * CHR_UNIT : CHR_UNIT, 0);  // none: 8 KiB of RAM
-  (void)std::fread(loaded.prg_rom.data(), 1, loaded.prg_rom.size(), fp);
-  if (chr_units != 0) (void)std::fread(loaded.chr_rom.data(), 1, loaded.chr_rom.size(), fp);
+  take(loaded.prg_rom.data(), loaded.prg_rom.size());
+  if (chr_units != 0) take(loaded.chr_rom.data(), loaded.chr_rom.size());
   cartridge = std::move(loaded);
   cartridge.checksum = cartridge_checksum();
   return true;

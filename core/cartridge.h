@@ -34,7 +34,10 @@ uint32_t mapper_number_from_header(uint8_t ctrlbyte, uint8_t control2);
 
 // Loads an iNES image into `cartridge`. On failure returns false and sets `error` to a one-line
 // message naming the file and the problem; `cartridge` is then untouched.
+// Only a regular file is read (a folder, FIFO or device is refused at once).
 bool load_cartridge(const char* path, std::string& error);
+// The same from an image already in memory; `name` is what the error message calls it.
+bool load_cartridge_bytes(const uint8_t* data, size_t size, const char* name, std::string& error);
 
 // The summary line printed after loading.
 std::string cartridge_summary();

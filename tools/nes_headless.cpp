@@ -1,14 +1,14 @@
 // nes-headless: runs the machine from power-on on the calling thread, without window, sound device or
 // sleeps, and reports what it did: CPU trace, memory dump, test-cartridge verdict, screenshot,
 // per-frame hashes and the sample stream as a WAV file.
+//
+// Every output is checked before the run starts and written completely or not at all; SIGINT and
+// SIGTERM end the run at the next instruction boundary with the outputs complete.
 #include <algorithm>
-#include <cerrno>
 #include <cinttypes>
+#include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <map>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -24,112 +24,35 @@
 #include "host/save_files.h"
 #include "cpu/cpu.h"
 #include "ppu/ppu.h"
-#ifdef NES_SCREENSHOTS
+#include "tools/headless_options.h"
+#include "tools/output_file.h"
 #include "tools/png_writer.h"
-#endif
 
 namespace {
 
 enum Exit { EXIT_OK = 0, EXIT_TEST_FAILED = 1, EXIT_USAGE = 2, EXIT_OUT_OF_TIME = 3 };
 
-constexpr const char* USAGE =
-    "usage: nes-headless IMAGE [--frames N] [--steps N] [--entry HEX] [--buttons F:MASK]...\n"
-    "                          [--trace FILE] [--dump FILE] [--result] [--screenshot FILE]\n"
-    "                          [--frame-log FILE] [--wav FILE] [--save-state FILE]\n"
-    "                          [--load-state FILE] [--battery FILE]\n";
+void report(const std::string& message) { std::fprintf(stderr, "nes-headless: %s\n", message.c_str()); }
 
-struct Options {
-  const char* image = nullptr;
-  uint64_t frames = 60;
-  uint64_t steps = UINT64_MAX;
-  long entry = -1;
-  std::map<uint64_t, uint8_t> buttons;  // frame -> controller 1 byte from the end of that frame
-  const char* trace = nullptr;
-  const char* dump = nullptr;
-  const char* screenshot = nullptr;
-  const char* frame_log = nullptr;
-  const char* wav = nullptr;
-  const char* save_state = nullptr;
-  const char* load_state = nullptr;
-  const char* battery = nullptr;
-  bool result = false;
-};
+// The signal that asked the run to stop (SIGINT, SIGTERM), or 0; read at instruction boundaries.
+volatile std::sig_atomic_t stop_signal = 0;
+extern "C" void on_stop_signal(int signal_number) { stop_signal = signal_number; }
 
-[[noreturn]] void usage_error(const std::string& message) {
-  std::fprintf(stderr, "nes-headless: %s\n%s", message.c_str(), USAGE);
-  std::exit(EXIT_USAGE);
+void catch_stop_signals() {
+  struct sigaction action {};
+  action.sa_handler = on_stop_signal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;  // writes in progress finish rather than fail
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
 }
 
-uint64_t parse_number(const char* text, int base, const char* option, uint64_t max) {
-  char* end = nullptr;
-  errno = 0;
-  const unsigned long long v = std::strtoull(text, &end, base);
-  if (*text == '\0' || *text == '-' || *end != '\0' || errno != 0 || v > max)
-    usage_error(std::string("bad value for ") + option + ": '" + text + "'");
-  return v;
-}
-
-Options parse_options(int argc, char** argv) {
-  Options o;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    auto value = [&]() -> const char* {
-      if (i + 1 >= argc) usage_error(arg + " needs a value");
-      return argv[++i];
-    };
-    if (arg == "--frames") o.frames = parse_number(value(), 10, "--frames", UINT64_MAX);
-    else if (arg == "--steps") o.steps = parse_number(value(), 10, "--steps", UINT64_MAX);
-    else if (arg == "--entry") o.entry = static_cast<long>(parse_number(value(), 16, "--entry", 0xFFFF));
-    else if (arg == "--buttons") {
-      const std::string v = value();
-      const size_t colon = v.find(':');
-      if (colon == std::string::npos) usage_error("--buttons takes F:MASK, got '" + v + "'");
-      const uint64_t frame = parse_number(v.substr(0, colon).c_str(), 10, "--buttons", UINT64_MAX);
-      o.buttons[frame] = static_cast<uint8_t>(parse_number(v.substr(colon + 1).c_str(), 16, "--buttons", 0xFF));
-    } else if (arg == "--trace") o.trace = value();
-    else if (arg == "--dump") o.dump = value();
-    else if (arg == "--screenshot") {
-#ifdef NES_SCREENSHOTS
-      o.screenshot = value();
-#else
-      usage_error("--screenshot is not available in this build: it has no PNG library");
-#endif
-    }
-    else if (arg == "--frame-log") o.frame_log = value();
-    else if (arg == "--wav") o.wav = value();
-    else if (arg == "--save-state") o.save_state = value();
-    else if (arg == "--load-state") o.load_state = value();
-    else if (arg == "--battery") o.battery = value();
-    else if (arg == "--result") o.result = true;
-    else if (arg == "--help" || arg == "-h") {
-      std::fputs(USAGE, stdout);
-      std::exit(EXIT_OK);
-    } else if (arg.size() > 1 && arg[0] == '-') usage_error("unknown option " + arg);
-    else if (!o.image) o.image = argv[i];
-    else usage_error("more than one image given");
-  }
-  if (!o.image) usage_error("no image given");
-  return o;
-}
-
-using File = std::unique_ptr<FILE, int (*)(FILE*)>;
-
-File open_output(const char* path) {
-  if (!path) return File(nullptr, std::fclose);
-  FILE* f = std::fopen(path, "wb");
-  if (!f) {
-    std::fprintf(stderr, "nes-headless: %s: cannot write: %s\n", path, std::strerror(errno));
-    std::exit(EXIT_USAGE);
-  }
-  return File(f, std::fclose);
-}
-
-// Mono 16-bit PCM at the CPU clock rate; the sizes in the header are patched when the file closes.
-// A stream too long for the 32-bit RIFF sizes keeps the largest size that fits.
+// Mono 16-bit PCM at the CPU clock rate; the sizes in the header are written again when the file
+// is finished. A stream too long for the 32-bit RIFF sizes keeps the largest size that fits.
 class WavWriter {
  public:
-  explicit WavWriter(const char* path) : file_(open_output(path)) {
-    if (file_) write_header();
+  explicit WavWriter(OutputFile* file) : file_(file) {
+    if (file_) write_header(false);
   }
   void append(const int16_t* samples, size_t count) {
     if (!file_) return;
@@ -139,42 +62,38 @@ class WavWriter {
       bytes_[2 * i] = static_cast<uint8_t>(v);
       bytes_[2 * i + 1] = static_cast<uint8_t>(v >> 8);
     }
-    std::fwrite(bytes_.data(), 1, bytes_.size(), file_.get());
+    file_->write(bytes_.data(), bytes_.size());
     data_bytes_ += 2 * static_cast<uint64_t>(count);
   }
-  bool finish() {
-    if (!file_) return true;
-    std::fseek(file_.get(), 0, SEEK_SET);
-    write_header();
-    return std::fflush(file_.get()) == 0 && !std::ferror(file_.get());
+  void finish() {
+    if (file_) write_header(true);
   }
 
  private:
-  void put32(uint32_t v) {
-    const uint8_t b[4] = {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
-    std::fwrite(b, 1, 4, file_.get());
+  static void put32(uint8_t* p, uint32_t v) {
+    for (int k = 0; k < 4; ++k) p[k] = static_cast<uint8_t>(v >> (8 * k));
   }
-  void put16(uint16_t v) {
-    const uint8_t b[2] = {uint8_t(v), uint8_t(v >> 8)};
-    std::fwrite(b, 1, 2, file_.get());
-  }
-  void write_header() {
+  static void put16(uint8_t* p, uint16_t v) { p[0] = static_cast<uint8_t>(v), p[1] = static_cast<uint8_t>(v >> 8); }
+  void write_header(bool again) {
     constexpr uint64_t MAX_DATA = 0xFFFFFFFFull - 36 - 1;
     const uint32_t data = static_cast<uint32_t>(std::min(data_bytes_, MAX_DATA) & ~1ull);
-    std::fwrite("RIFF", 1, 4, file_.get());
-    put32(36 + data);
-    std::fwrite("WAVEfmt ", 1, 8, file_.get());
-    put32(16);
-    put16(1);                 // PCM
-    put16(1);                 // mono
-    put32(SAMPLE_RATE);
-    put32(SAMPLE_RATE * 2);   // bytes per second
-    put16(2);                 // block align
-    put16(16);                // bits per sample
-    std::fwrite("data", 1, 4, file_.get());
-    put32(data);
+    uint8_t h[44];
+    std::memcpy(h, "RIFF", 4);
+    put32(h + 4, 36 + data);
+    std::memcpy(h + 8, "WAVEfmt ", 8);
+    put32(h + 16, 16);
+    put16(h + 20, 1);                // PCM
+    put16(h + 22, 1);                // mono
+    put32(h + 24, SAMPLE_RATE);
+    put32(h + 28, SAMPLE_RATE * 2);  // bytes per second
+    put16(h + 32, 2);                // block align
+    put16(h + 34, 16);               // bits per sample
+    std::memcpy(h + 36, "data", 4);
+    put32(h + 40, data);
+    if (again) file_->overwrite_start(h, sizeof h);
+    else file_->write(h, sizeof h);
   }
-  File file_;
+  OutputFile* file_;
   uint64_t data_bytes_ = 0;
   std::vector<uint8_t> bytes_;  // the samples of one append, little-endian
 };
@@ -218,19 +137,17 @@ uint64_t frame_hash() {
   return h.hash;
 }
 
-void write_trace_line(FILE* f) {
-  std::fprintf(f, "%04X A:%02X X:%02X Y:%02X P:%02X SP:%02X CYC:%" PRIu64 "\n", cpu.PC, cpu.A, cpu.X,
-               cpu.Y, cpu.P | FLAG_U, cpu.S, bus.cycles);
+bool write_trace_line(OutputFile& f) {
+  return f.print("%04X A:%02X X:%02X Y:%02X P:%02X SP:%02X CYC:%" PRIu64 "\n", cpu.PC, cpu.A, cpu.X, cpu.Y,
+                 cpu.P | FLAG_U, cpu.S, bus.cycles);
 }
 
-bool write_dump(const char* path) {
-  File f = open_output(path);
-  bool ok = std::fwrite(bus.work_ram, 1, sizeof bus.work_ram, f.get()) == sizeof bus.work_ram;
-  ok = ok && std::fwrite(bus.cartridge_ram, 1, sizeof bus.cartridge_ram, f.get()) == sizeof bus.cartridge_ram;
-  ok = ok && std::fwrite(banks.nametable_ram, 1, sizeof banks.nametable_ram, f.get()) == sizeof banks.nametable_ram;
-  ok = ok && std::fwrite(banks.palette_ram, 1, sizeof banks.palette_ram, f.get()) == sizeof banks.palette_ram;
-  ok = ok && std::fwrite(ppu.oam, 1, sizeof ppu.oam, f.get()) == sizeof ppu.oam;
-  return ok && std::fflush(f.get()) == 0;
+void write_dump(OutputFile& f) {
+  f.write(bus.work_ram, sizeof bus.work_ram);
+  f.write(bus.cartridge_ram, sizeof bus.cartridge_ram);
+  f.write(banks.nametable_ram, sizeof banks.nametable_ram);
+  f.write(banks.palette_ram, sizeof banks.palette_ram);
+  f.write(ppu.oam, sizeof ppu.oam);
 }
 
 // The result protocol of test cartridges: $6001-$6003 = DE B0 61 marks $6000 and the text at $6004
@@ -245,23 +162,55 @@ std::string result_text() {
   return std::string(text, strnlen(text, sizeof bus.cartridge_ram - 4));
 }
 
-// Reads a save state file and loads it into the machine; exits with a message when it cannot.
-void load_state_file(const char* path) {
+// Reads a save state file and loads it into the machine; false with a message when it cannot.
+bool load_state_file(const char* path, std::string& error) {
   std::vector<uint8_t> data;
-  std::string error;
   constexpr size_t MAX_STATE_SIZE = 1 << 20;
   switch (read_file(path, MAX_STATE_SIZE, false, data, error)) {
     case ReadResult::ok: break;
-    case ReadResult::missing: error = std::string(path) + ": cannot open: No such file or directory"; [[fallthrough]];
-    case ReadResult::refused:
-      std::fprintf(stderr, "nes-headless: %s\n", error.c_str());
-      std::exit(EXIT_USAGE);
+    case ReadResult::missing: error = std::string(path) + ": cannot open: No such file or directory"; return false;
+    case ReadResult::refused: return false;
   }
   if (!snapshot_load(data, error)) {
-    std::fprintf(stderr, "nes-headless: %s: %s\n", path, error.c_str());
-    std::exit(EXIT_USAGE);
+    error = std::string(path) + ": " + error;
+    return false;
   }
+  return true;
 }
+
+// The battery file as the run will use it: absent, or readable and exactly the cartridge RAM's size.
+// (The window program starts with empty RAM when it is not; a script is told instead.)
+bool check_battery_file(const char* path, std::string& error) {
+  std::vector<uint8_t> data;
+  return read_file(path, sizeof bus.cartridge_ram, true, data, error) != ReadResult::refused;
+}
+
+// The outputs of one run, each opened (created beside its target) before the run starts.
+struct Outputs {
+  OutputFile trace, frame_log, wav, dump, screenshot, save_state;
+  std::string failure;  // the first failure's message
+
+  bool open(const HeadlessOptions& o, std::string& error) {
+    const struct { OutputFile* file; const char* path; const char* option; } files[] = {
+        {&trace, o.trace, "--trace"},      {&frame_log, o.frame_log, "--frame-log"},
+        {&wav, o.wav, "--wav"},            {&dump, o.dump, "--dump"},
+        {&screenshot, o.screenshot, "--screenshot"}, {&save_state, o.save_state, "--save-state"}};
+    for (const auto& f : files)
+      if (f.path && !f.file->open(f.path, error, f.option)) return false;
+    if (o.battery) {  // written later by the battery saver, beside itself: the folder must take a file
+      OutputFile probe;
+      if (!probe.open(o.battery, error, "--battery")) return false;
+    }
+    return true;
+  }
+  bool any_failed() const {
+    return trace.failed() || frame_log.failed() || wav.failed();
+  }
+  void commit(OutputFile& file) {
+    std::string error;
+    if (file.is_open() && !file.commit(error) && failure.empty()) failure = error;
+  }
+};
 
 // A cartridge that sets $6000 to $81 asks for the reset button: it is pressed this many frames later.
 constexpr uint64_t RESET_DELAY_FRAMES = 6;
@@ -269,23 +218,50 @@ constexpr uint64_t RESET_DELAY_FRAMES = 6;
 }  // namespace
 
 int main(int argc, char** argv) {
-  const Options options = parse_options(argc, argv);
-  File trace = open_output(options.trace);
-  File frame_log = open_output(options.frame_log);
-  WavWriter wav(options.wav);
+  HeadlessOptions options;
+  std::string error;
+  switch (parse_headless_options(argc, argv, options, error)) {
+    case ParseStatus::run: break;
+    case ParseStatus::help: std::fputs(HEADLESS_USAGE, stdout); return EXIT_OK;
+    case ParseStatus::error: std::fprintf(stderr, "nes-headless: %s\n%s", error.c_str(), HEADLESS_USAGE); return EXIT_USAGE;
+  }
+  catch_stop_signals();
+
+  // Everything that can be refused is refused before the run: outputs, battery file, image, state.
+  error = check_output_paths(options.image, {{"--trace", options.trace, false},
+                                             {"--dump", options.dump, false},
+                                             {"--screenshot", options.screenshot, false},
+                                             {"--frame-log", options.frame_log, false},
+                                             {"--wav", options.wav, false},
+                                             {"--save-state", options.save_state, true},
+                                             {"--battery", options.battery, true}},
+                             options.load_state, "--save-state");
+  if (error.empty() && options.battery) check_battery_file(options.battery, error);
+  if (!error.empty()) {
+    report(error);
+    return EXIT_USAGE;
+  }
+  Outputs outputs;
+  if (!outputs.open(options, error)) {
+    report(error);
+    return EXIT_USAGE;
+  }
+  WavWriter wav(options.wav ? &outputs.wav : nullptr);
   if (options.wav) audio_tap.wav = &wav;
   audio_tap.hashing = options.frame_log != nullptr;
   if (audio_tap.wav || audio_tap.hashing)
     audio_sink = [](const int16_t* samples, size_t count) { audio_tap.on_full_buffer(samples, count); };
 
-  std::string error;
   if (!machine_power_on(options.image, error)) {
-    std::fprintf(stderr, "nes-headless: %s\n", error.c_str());
+    report(error);
     return EXIT_USAGE;
   }
-  BatterySave battery([](const std::string& message) { std::fprintf(stderr, "nes-headless: %s\n", message.c_str()); });
+  BatterySave battery(report);
   if (options.battery) battery.open(options.battery);
-  if (options.load_state) load_state_file(options.load_state);
+  if (options.load_state && !load_state_file(options.load_state, error)) {
+    report(error);
+    return EXIT_USAGE;
+  }
   audio_tap.taken = sample_stream.sample_pos;
 
   // Buttons follow the machine's own frame count, so that a run continued from a save state takes
@@ -302,63 +278,75 @@ int main(int argc, char** argv) {
   uint64_t frames_seen = ppu.frames;
   uint64_t reset_frame = 0;          // when the requested reset is due; 0: none pending
   bool reset_request_seen = false;   // $6000 still holds the request that was answered
-  for (uint64_t steps = 1;; ++steps) {
-    if (trace) write_trace_line(trace.get());
-    cpu_step();
-    if (steps == 1 && options.entry >= 0) cpu.PC = static_cast<uint16_t>(options.entry);
-    if (ppu.frames != frames_seen) {
-      frames_seen = ppu.frames;
-      apply_buttons(frames_seen);
-      battery.frame_end(frames_seen);
-      if (frame_log)
-        std::fprintf(frame_log.get(), "%" PRIu64 " %016" PRIx64 " %016" PRIx64 "\n", frames_seen,
-                     frame_hash(), audio_tap.take_hash());
-      if (reset_frame != 0 && frames_seen >= reset_frame) {
-        machine_reset();
-        reset_frame = 0;
+  if (options.frames == 0 || options.steps == 0)
+    report(std::string(options.frames == 0 ? "--frames 0" : "--steps 0") + ": nothing run");
+  else
+    for (uint64_t steps = 1; stop_signal == 0; ++steps) {
+      if (outputs.trace.is_open() && !write_trace_line(outputs.trace)) break;
+      cpu_step();
+      if (steps == 1 && options.entry >= 0) cpu.PC = static_cast<uint16_t>(options.entry);
+      if (ppu.frames != frames_seen) {
+        frames_seen = ppu.frames;
+        apply_buttons(frames_seen);
+        battery.frame_end(frames_seen);
+        if (outputs.frame_log.is_open())
+          outputs.frame_log.print("%" PRIu64 " %016" PRIx64 " %016" PRIx64 "\n", frames_seen, frame_hash(),
+                                  audio_tap.take_hash());
+        if (reset_frame != 0 && frames_seen >= reset_frame) {
+          machine_reset();
+          reset_frame = 0;
+        }
+        if (outputs.any_failed()) break;
       }
+      if (options.result && result_valid()) {
+        const uint8_t result = bus.cartridge_ram[0];
+        if (result < RESULT_RUNNING) {
+          std::printf("%s", result_text().c_str());
+          exit_code = result == 0 ? EXIT_OK : EXIT_TEST_FAILED;
+          break;
+        }
+        if (result != RESULT_RESET_REQUESTED) {
+          reset_request_seen = false;
+        } else if (!reset_request_seen) {
+          reset_request_seen = true;
+          reset_frame = frames_seen + RESET_DELAY_FRAMES;
+        }
+      }
+      if (frames_seen - first_frame >= options.frames || steps >= options.steps) break;
     }
-    if (options.result && result_valid()) {
-      const uint8_t result = bus.cartridge_ram[0];
-      if (result < RESULT_RUNNING) {
-        std::printf("%s", result_text().c_str());
-        exit_code = result == 0 ? EXIT_OK : EXIT_TEST_FAILED;
-        break;
-      }
-      if (result != RESULT_RESET_REQUESTED) {
-        reset_request_seen = false;
-      } else if (!reset_request_seen) {
-        reset_request_seen = true;
-        reset_frame = frames_seen + RESET_DELAY_FRAMES;
-      }
-    }
-    if (frames_seen - first_frame >= options.frames || steps >= options.steps) break;
-  }
-  if (exit_code == EXIT_OUT_OF_TIME)
+  const int signal_number = stop_signal;
+  if (exit_code == EXIT_OUT_OF_TIME && signal_number == 0)
     std::printf("no result after %" PRIu64 " frames\n%s\n", frames_seen - first_frame, result_text().c_str());
 
+  // The outputs are finished whatever ended the run: a stopped run's outputs hold what it did.
   audio_tap.take_current();
-  bool ok = wav.finish();
-  if (options.dump) ok = write_dump(options.dump) && ok;
-#ifdef NES_SCREENSHOTS
-  if (options.screenshot) {
-    if (!write_frame_png(options.screenshot, error)) {
-      std::fprintf(stderr, "nes-headless: %s\n", error.c_str());
-      ok = false;
+  wav.finish();
+  outputs.commit(outputs.trace);
+  outputs.commit(outputs.frame_log);
+  outputs.commit(outputs.wav);
+  if (outputs.dump.is_open()) {
+    write_dump(outputs.dump);
+    outputs.commit(outputs.dump);
+  }
+  if (outputs.screenshot.is_open()) {
+    std::vector<uint8_t> png;
+    if (encode_frame_png(png, error)) {
+      outputs.screenshot.write(png.data(), png.size());
+      outputs.commit(outputs.screenshot);
+    } else if (outputs.failure.empty()) {
+      outputs.failure = std::string("--screenshot ") + options.screenshot + ": " + error;
     }
   }
-#endif
-  if (options.save_state) {
+  if (outputs.save_state.is_open()) {
     const std::vector<uint8_t> state = snapshot_save();
-    if (!write_file_atomically(options.save_state, state.data(), state.size(), error)) {
-      std::fprintf(stderr, "nes-headless: %s\n", error.c_str());
-      ok = false;
-    }
+    outputs.save_state.write(state.data(), state.size());
+    outputs.commit(outputs.save_state);
   }
-  ok = battery.flush() && ok;
-  if (!ok) {
-    std::fprintf(stderr, "nes-headless: writing the output files failed\n");
-    return EXIT_USAGE;
-  }
+  const bool battery_ok = battery.flush();  // a failed battery write has reported itself
+  if (outputs.failure.empty() && (std::fflush(stdout) != 0 || std::ferror(stdout)))
+    outputs.failure = "standard output: cannot write";
+  if (!outputs.failure.empty()) report(outputs.failure);
+  if (!outputs.failure.empty() || !battery_ok) return EXIT_USAGE;
+  if (signal_number != 0) return 128 + signal_number;
   return exit_code;
 }

@@ -1,6 +1,8 @@
-// Writes the frame buffer as a 256x240 8-bit RGB PNG.
+// Encodes the frame buffer as a 256x240 8-bit RGB PNG.
 #pragma once
+#include <cstdint>
 #include <string>
+#include <vector>
 
-// Returns false with a message in `error` when the file cannot be written.
-bool write_frame_png(const char* path, std::string& error);
+// The whole PNG file in `out`. Returns false with a message in `error` when encoding fails.
+bool encode_frame_png(std::vector<uint8_t>& out, std::string& error);

@@ -5,7 +5,6 @@
 // waveform of their channel; and ten emulated minutes of scripted play without a stall.
 #include <gtest/gtest.h>
 #include <png.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,6 +18,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "tests/headless_launch.h"
 
 namespace fs = std::filesystem;
 
@@ -48,16 +49,15 @@ fs::path scratch(const std::string& name) {
 }
 
 // Runs the demo for `frames` frames with the button script and extra options; returns the exit code.
-int run_demo(int frames, const Script& script, const std::string& options) {
-  std::string command = std::string(NES_HEADLESS) + " '" + DEMO_IMAGE + "' --frames " + std::to_string(frames);
+int run_demo(int frames, const Script& script, const std::vector<std::string>& options) {
+  std::vector<std::string> args{DEMO_IMAGE, "--frames", std::to_string(frames)};
   for (const Press& p : script) {
     char buttons[32];
-    std::snprintf(buttons, sizeof buttons, " --buttons %d:%02x", p.frame, p.buttons);
-    command += buttons;
+    std::snprintf(buttons, sizeof buttons, "%d:%02x", p.frame, p.buttons);
+    args.insert(args.end(), {"--buttons", buttons});
   }
-  command += " " + options + " > /dev/null 2>&1";
-  const int status = std::system(command.c_str());
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  args.insert(args.end(), options.begin(), options.end());
+  return headless::run(args).exit_code;
 }
 
 // The demo's variables, by name, from the labels file of the build and a RAM dump.
@@ -91,7 +91,7 @@ class DemoRam {
 
 DemoRam run_and_dump(int frames, const Script& script) {
   const fs::path dump = scratch("ram.bin");
-  EXPECT_EQ(run_demo(frames, script, "--dump '" + dump.string() + "'"), 0);
+  EXPECT_EQ(run_demo(frames, script, {"--dump", dump.string()}), 0);
   DemoRam ram(dump);
   fs::remove(dump);
   return ram;
@@ -226,7 +226,7 @@ std::string frame_hash(const std::vector<uint32_t>& pixels) {
 Screen capture(int frame, const Script& script) {
   const fs::path png = scratch(std::to_string(frame) + ".png"), log = scratch("frames.log");
   Screen screen;
-  if (run_demo(frame, script, "--screenshot '" + png.string() + "' --frame-log '" + log.string() + "'") != 0)
+  if (run_demo(frame, script, {"--screenshot", png.string(), "--frame-log", log.string()}) != 0)
     return screen;
   screen.pixels = read_png(png);
   screen.png = png;
@@ -382,7 +382,7 @@ TEST(DemoSound, EachChannelSoundsAloneWithItsOwnWaveformInTheSoundCheck) {
   const Script script = {{PRESS, SELECT}, {PRESS + 2, 0}};
   const int frames = PRESS + CHECK_CHANNELS * CHECK_FRAMES + 20;
   const fs::path wav = scratch("check.wav");
-  ASSERT_EQ(run_demo(frames, script, "--wav '" + wav.string() + "' --dump '" + scratch("check.bin").string() + "'"), 0);
+  ASSERT_EQ(run_demo(frames, script, {"--wav", wav.string(), "--dump", scratch("check.bin").string()}), 0);
   const std::vector<int16_t> samples = read_wav(wav);
   fs::remove(wav);
   const DemoRam ram(scratch("check.bin"));

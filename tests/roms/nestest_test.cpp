@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/headless_launch.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -45,9 +47,8 @@ TEST(Nestest, TraceMatchesTheReferenceLog) {
   const fs::path log = fs::path(SHARED_TEST_ROMS) / "other" / "nestest.log";
   if (!fs::exists(rom) || !fs::exists(log)) GTEST_SKIP() << "no nestest at " << rom.parent_path();
   const fs::path trace = fs::temp_directory_path() / ("nestest_" + std::to_string(getpid()) + ".trace");
-  const std::string command = std::string(NES_HEADLESS) + " '" + rom.string() +
-                              "' --entry C000 --steps 8992 --trace '" + trace.string() + "' > /dev/null";
-  ASSERT_EQ(std::system(command.c_str()), 0) << command;
+  const headless::Run run = headless::run({rom.string(), "--entry", "C000", "--steps", "8992", "--trace", trace.string()});
+  ASSERT_EQ(run.exit_code, 0) << run.describe();
 
   const std::regex log_line(
       R"(^([0-9A-F]{4}) .*A:([0-9A-F]{2}) X:([0-9A-F]{2}) Y:([0-9A-F]{2}) P:([0-9A-F]{2}) SP:([0-9A-F]{2}).*CYC:(\d+))");

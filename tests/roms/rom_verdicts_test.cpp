@@ -3,7 +3,6 @@
 // reset_cartridges.tsv for the ones that need the reset button) and our own cartridges
 // (own_cartridges.tsv).
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -11,6 +10,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "tests/headless_launch.h"
 
 namespace fs = std::filesystem;
 
@@ -35,38 +36,30 @@ struct Row {
   std::string reason;    // why a failure is expected
 };
 
-std::string shell_quote(const std::string& s) {
-  std::string out = "'";
-  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
-
 struct Run {
   int exit_code;
   std::string output;
 };
 
-Run run_headless(const std::string& args) {
-  const std::string command = std::string(NES_HEADLESS) + " " + args + " 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return {-1, "popen failed"};
-  std::string output;
-  char buffer[512];
-  while (size_t n = fread(buffer, 1, sizeof buffer, pipe)) output.append(buffer, n);
-  const int status = pclose(pipe);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+// The runner on `image` with `options` and the row's extra options.
+Run run_headless(const std::string& image, const std::vector<std::string>& options, const std::string& extra) {
+  std::vector<std::string> args{image};
+  args.insert(args.end(), options.begin(), options.end());
+  for (const std::string& w : headless::words(extra)) args.push_back(w);
+  const headless::Run run = headless::run(args);
+  return {run.exit_code, run.out + run.err};
 }
 
 // The verdict of one cartridge: the exit code of --result, or the byte the old protocols leave
 // in work RAM.
 void check_row(const Row& row, const std::string& image) {
   if (row.protocol == "result") {
-    const Run run = run_headless(shell_quote(image) + " --result --frames 3000 " + row.options);
+    const Run run = run_headless(image, {"--result", "--frames", "3000"}, row.options);
     EXPECT_EQ(run.exit_code, row.expect) << row.path << "\n" << run.output << "expected because: " << row.reason;
     return;
   }
   const fs::path dump = fs::temp_directory_path() / ("verdict_" + std::to_string(getpid()) + ".bin");
-  const Run run = run_headless(shell_quote(image) + " --frames 1200 --dump " + shell_quote(dump.string()) + " " + row.options);
+  const Run run = run_headless(image, {"--frames", "1200", "--dump", dump.string()}, row.options);
   ASSERT_EQ(run.exit_code, 0) << run.output;
   std::ifstream in(dump, std::ios::binary);
   std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());

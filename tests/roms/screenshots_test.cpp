@@ -2,7 +2,6 @@
 // one recorded in screenshots.tsv (each recorded only after the picture was looked at). A mismatch
 // leaves the screenshot in the temporary folder for a look.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -11,6 +10,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "tests/headless_launch.h"
 
 namespace fs = std::filesystem;
 
@@ -64,11 +65,9 @@ TEST(Screenshots, OwnPicturesMatchTheirRecordedHashes) {
     const std::string stem = fs::path(p.cartridge).stem().string() + "_" + std::to_string(getpid());
     const fs::path log = temp / (stem + ".log");
     const fs::path png = temp / (stem + ".png");
-    const std::string command = std::string(NES_HEADLESS) + " '" + image.string() + "' --frames " +
-                                std::to_string(p.frames) + " --frame-log '" + log.string() +
-                                "' --screenshot '" + png.string() + "' > /dev/null 2>&1";
-    const int status = std::system(command.c_str());
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << command;
+    const headless::Run run = headless::run({image.string(), "--frames", std::to_string(p.frames), "--frame-log",
+                                             log.string(), "--screenshot", png.string()});
+    ASSERT_EQ(run.exit_code, 0) << run.describe();
     const std::string hash = frame_hash_from_log(log, p.frames);
     fs::remove(log);
     EXPECT_EQ(hash, p.frame_hash) << "frame " << p.frames << " differs; its picture: " << png;

@@ -1,7 +1,6 @@
 // A DMC sample fetch is bus work of its own: it stalls the CPU for four cycles (one while the period
 // is still 0), wherever it falls, also inside a sprite DMA, and the PPU runs on through them.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -11,6 +10,7 @@
 #include <vector>
 
 #include "apu_machine.h"
+#include "tests/headless_launch.h"
 
 namespace {
 
@@ -80,10 +80,8 @@ struct TraceLine {
 
 std::vector<TraceLine> trace_of(const std::string& image) {
   const auto trace = std::filesystem::temp_directory_path() / ("apu_trace_" + std::to_string(getpid()) + ".txt");
-  const std::string command = std::string(NES_HEADLESS) + " '" + image + "' --result --frames 300 --trace '" +
-                              trace.string() + "' > /dev/null 2>&1";
-  const int status = std::system(command.c_str());
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << command;
+  const headless::Run run = headless::run({image, "--result", "--frames", "300", "--trace", trace.string()});
+  EXPECT_EQ(run.exit_code, 0) << run.describe();
   std::vector<TraceLine> lines;
   std::ifstream in(trace);
   std::string line;

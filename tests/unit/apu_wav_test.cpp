@@ -2,7 +2,6 @@
 // header, and in its samples each note's exact levels, its period, sweeps, envelope, linear
 // counter, noise modes and the DMC's looped and interrupting samples.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -13,6 +12,7 @@
 #include <vector>
 
 #include "apu/apu.h"
+#include "tests/headless_launch.h"
 
 namespace {
 
@@ -40,10 +40,8 @@ const std::vector<int16_t>& samples_of(const std::string& name) {
   const fs::path image = fs::path(OWN_ROM_DIR) / (name + ".nes");
   if (!fs::exists(image)) return samples;
   const fs::path wav = fs::temp_directory_path() / ("apu_" + name + "_" + std::to_string(getpid()) + ".wav");
-  const std::string command = std::string(NES_HEADLESS) + " '" + image.string() + "' --result --frames 400 --wav '" +
-                              wav.string() + "' > /dev/null 2>&1";
-  const int status = std::system(command.c_str());
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << command;
+  const headless::Run run = headless::run({image.string(), "--result", "--frames", "400", "--wav", wav.string()});
+  EXPECT_EQ(run.exit_code, 0) << run.describe();
   std::ifstream in(wav, std::ios::binary);
   const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   fs::remove(wav);

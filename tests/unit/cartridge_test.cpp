@@ -160,7 +160,7 @@ class HeadlessImages : public ::testing::Test {
  protected:
   // Expects the runner to refuse `file`: exit code 2, one line on stderr naming the file, no summary.
   void expect_refused(const fs::path& file, const std::string& problem) {
-    const HeadlessRun run = run_headless(dir, file, "--frames 1");
+    const HeadlessRun run = run_headless(file, "--frames 1");
     EXPECT_EQ(run.exit_code, 2) << run.err;
     EXPECT_EQ(run.error_lines(), 1u) << run.err;
     EXPECT_NE(run.err.find(file.string()), std::string::npos) << run.err;
@@ -172,7 +172,7 @@ class HeadlessImages : public ::testing::Test {
 
 TEST_F(HeadlessImages, PrintsExactlyTheSummaryLine) {
   const fs::path file = dir.write("ok.nes", make_image(1, 1, 0x01).bytes());
-  const HeadlessRun run = run_headless(dir, file, "--frames 1");
+  const HeadlessRun run = run_headless(file, "--frames 1");
   EXPECT_EQ(run.exit_code, 0) << run.err;
   EXPECT_EQ(run.out, "1 * 16kB ROM, 1 * 8kB VROM, mapper 0, ctrlbyte 01\n");
   EXPECT_EQ(run.err, "");
@@ -201,12 +201,12 @@ TEST_F(HeadlessImages, RefusesAFileWithoutReadPermission) {
 TEST_F(HeadlessImages, RunsImagesShorterThanTheirHeader) {
   Image image = make_image(2, 1);
   image.body.resize(5000);
-  HeadlessRun run = run_headless(dir, dir.write("short.nes", image.bytes()), "--frames 2");
+  HeadlessRun run = run_headless(dir.write("short.nes", image.bytes()), "--frames 2");
   EXPECT_EQ(run.exit_code, 0) << run.err;
   EXPECT_EQ(run.out, "2 * 16kB ROM, 1 * 8kB VROM, mapper 0, ctrlbyte 00\n");
   image = make_image(255, 255, 0x10);  // about 6 MiB announced, 100 bytes present
   image.body.resize(100);
-  run = run_headless(dir, dir.write("huge.nes", image.bytes()), "--frames 2");
+  run = run_headless(dir.write("huge.nes", image.bytes()), "--frames 2");
   EXPECT_EQ(run.exit_code, 0) << run.err;
   EXPECT_EQ(run.out, "255 * 16kB ROM, 255 * 8kB VROM, mapper 1, ctrlbyte 10\n");
 }
@@ -220,7 +220,7 @@ TEST_F(HeadlessImages, RandomBytesRunOrAreRefused) {
     if (seed % 2 == 0) std::copy_n("NES\x1A", 4, bytes.begin());
     if (seed % 4 == 0) bytes[4] = static_cast<uint8_t>(1 + bytes[4] % 4);  // a small PRG size
     const fs::path file = dir.write("random" + std::to_string(seed) + ".nes", bytes);
-    const HeadlessRun run = run_headless(dir, file, "--frames 2");
+    const HeadlessRun run = run_headless(file, "--frames 2");
     SCOPED_TRACE("seed " + std::to_string(seed));
     if (run.exit_code == 0) {
       ++ran;

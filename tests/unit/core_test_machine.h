@@ -2,7 +2,6 @@
 // started on them with its stdout, stderr and exit code kept apart, and a machine powered on with
 // a cartridge of pseudo-random contents for bus, mapper and controller tests.
 #pragma once
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -15,6 +14,7 @@
 #include <vector>
 
 #include "core/cartridge.h"
+#include "tests/headless_launch.h"
 #include "tests/unit/test_machine.h"
 
 namespace core_test {
@@ -91,36 +91,13 @@ class TempDir {
   fs::path path_;
 };
 
-inline std::string shell_quote(const std::string& s) {
-  std::string out = "'";
-  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
+using HeadlessRun = headless::Run;
 
-struct HeadlessRun {
-  int exit_code = -1;  // -1: the runner did not exit normally (a signal, a crash)
-  std::string out, err;
-  // Lines of stderr (the last one need not end in a newline).
-  size_t error_lines() const {
-    size_t lines = 0;
-    for (size_t i = 0; i < err.size(); ++i)
-      if (err[i] == '\n' || i + 1 == err.size()) ++lines;
-    return lines;
-  }
-};
-
-// Runs nes-headless on `image` with `options`, stdout and stderr captured in `dir`.
-inline HeadlessRun run_headless(const TempDir& dir, const fs::path& image, const std::string& options) {
-  const std::string command = shell_quote(NES_HEADLESS) + " " + shell_quote(image.string()) + " " + options +
-                              " >" + shell_quote((dir.path() / "stdout").string()) + " 2>" +
-                              shell_quote((dir.path() / "stderr").string());
-  const int status = std::system(command.c_str());
-  HeadlessRun run;
-  if (status != -1 && WIFEXITED(status)) run.exit_code = WEXITSTATUS(status);
-  if (run.exit_code >= 128) run.exit_code = -1;  // the shell reports a signal as 128 + n
-  run.out = dir.read("stdout");
-  run.err = dir.read("stderr");
-  return run;
+// Runs nes-headless on `image` with `options` (words separated by spaces).
+inline HeadlessRun run_headless(const fs::path& image, const std::string& options) {
+  std::vector<std::string> args{image.string()};
+  for (const std::string& w : headless::words(options)) args.push_back(w);
+  return headless::run(args);
 }
 
 // The machine just after power-on with `prg_units` x 16 KiB of pseudo-random program ROM and

@@ -2,11 +2,8 @@
 // ends where a fresh process does), a save state continues a run exactly (picture and sound, over
 // cartridges of every mapper, the demo with scripted input and public cartridges mid-run), bad
 // snapshots are refused without touching the game, and battery RAM survives restarts and kills.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <iterator>
@@ -44,7 +41,7 @@ TEST(PowerOn, ASecondImageAndTheFirstAgainEndWhereAFreshProcessDoes) {
   TempDir dir;
   const fs::path a = own_rom("mapper1.nes"), b = own_rom("demo.nes");
   const fs::path reference = dir.path() / "fresh.state";
-  ASSERT_EQ(run_headless(dir, a, "--frames 40 --save-state " + shell_quote(reference.string())).exit_code, 0);
+  ASSERT_EQ(run_headless(a, "--frames 40 --save-state " + reference.string()).exit_code, 0);
 
   load_image(a);
   run_frames_to(40);
@@ -88,13 +85,13 @@ TEST(SaveStates, ARunContinuedFromASaveStateIsTheRunItself) {
   for (const Continuation& row : table) {
     SCOPED_TRACE(row.image.filename().string());
     TempDir dir;
-    auto path = [&](const char* name) { return shell_quote((dir.path() / name).string()); };
+    auto path = [&](const char* name) { return (dir.path() / name).string(); };
     const std::string whole = "--frames " + std::to_string(row.n + row.m) + " --frame-log " + path("whole") + " " + row.options;
     const std::string first = "--frames " + std::to_string(row.n) + " --save-state " + path("state") + " " + row.options;
     const std::string rest = "--frames " + std::to_string(row.m) + " --load-state " + path("state") + " --frame-log " +
                              path("rest") + " " + row.options;
     for (const std::string& options : {whole, first, rest}) {
-      const HeadlessRun run = run_headless(dir, row.image, options);
+      const HeadlessRun run = run_headless(row.image, options);
       ASSERT_EQ(run.exit_code, 0) << options << "\n" << run.err;
     }
     std::istringstream whole_log(dir.read("whole"));
@@ -174,17 +171,17 @@ std::vector<uint8_t> cartridge_ram_of_dump(const std::string& dump) {
 
 TEST(BatterySaves, CartridgeRamSurvivesARestart) {
   TempDir dir;
-  const std::string save = shell_quote((dir.path() / "game.sav").string());
-  const std::string dump = shell_quote((dir.path() / "dump").string());
-  ASSERT_EQ(run_headless(dir, own_rom("battery_ram.nes"), "--frames 100 --battery " + save + " --dump " + dump).exit_code, 0);
+  const std::string save = (dir.path() / "game.sav").string();
+  const std::string dump = (dir.path() / "dump").string();
+  ASSERT_EQ(run_headless(own_rom("battery_ram.nes"), "--frames 100 --battery " + save + " --dump " + dump).exit_code, 0);
   const std::string saved = dir.read("game.sav");
   ASSERT_EQ(saved.size(), 8192u);
   EXPECT_EQ(bytes_of(saved), cartridge_ram_of_dump(dir.read("dump")));
   // The next run starts with it: after a single step the RAM is the file.
-  ASSERT_EQ(run_headless(dir, own_rom("battery_ram.nes"), "--steps 1 --battery " + save + " --dump " + dump).exit_code, 0);
+  ASSERT_EQ(run_headless(own_rom("battery_ram.nes"), "--steps 1 --battery " + save + " --dump " + dump).exit_code, 0);
   EXPECT_EQ(cartridge_ram_of_dump(dir.read("dump")), bytes_of(saved));
   // Without the battery bit nothing is written.
-  ASSERT_EQ(run_headless(dir, own_rom("cartridge_ram.nes"), "--frames 10 --battery " + shell_quote((dir.path() / "none.sav").string())).exit_code, 0);
+  ASSERT_EQ(run_headless(own_rom("cartridge_ram.nes"), "--frames 10 --battery " + (dir.path() / "none.sav").string()).exit_code, 0);
   EXPECT_FALSE(fs::exists(dir.path() / "none.sav"));
 }
 
@@ -208,16 +205,8 @@ TEST(BatterySaves, AKillAtAnyMomentLeavesNoSaveOrAWholeOne) {
   int saved = 0;
   for (int run = 0; run < RUNS; ++run) {
     fs::remove(save);
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      const int null = ::open("/dev/null", O_WRONLY);
-      dup2(null, 1);
-      dup2(null, 2);
-      execl(NES_HEADLESS, NES_HEADLESS, image.c_str(), "--frames", "100000000", "--battery", save.c_str(),
-            static_cast<char*>(nullptr));
-      _exit(127);
-    }
+    headless::Process child({image, "--frames", "100000000", "--battery", save.string()});
+    ASSERT_TRUE(child.running());
     // Every other run first waits until the game has saved once (however loaded the machine is), so
     // that its kill lands among the later rewrites of an existing file.
     if (run % 2 == 1) {
@@ -227,10 +216,9 @@ TEST(BatterySaves, AKillAtAnyMomentLeavesNoSaveOrAWholeOne) {
       ASSERT_TRUE(fs::exists(save)) << "run " << run << " wrote no save in 30 s";
     }
     std::this_thread::sleep_for(std::chrono::microseconds(delay_us(random)));
-    kill(child, SIGKILL);
-    int status = 0;
-    waitpid(child, &status, 0);
-    ASSERT_TRUE(WIFSIGNALED(status)) << "run " << run << " ended before it was killed";
+    child.send(SIGKILL);
+    const HeadlessRun ended = child.wait();
+    ASSERT_EQ(ended.signal, SIGKILL) << "run " << run << " ended before it was killed: " << ended.describe();
     if (!fs::exists(save)) continue;
     ++saved;
     std::ifstream in(save, std::ios::binary);

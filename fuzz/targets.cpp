@@ -1,0 +1,179 @@
+// What each fuzz target does with its bytes. The machine's state is global and power-on sets all of
+// it, so one process can load and run image after image.
+#include "fuzz/targets.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "core/fnv1a.h"
+#include "core/machine.h"
+#include "core/snapshot.h"
+#include "tools/headless_options.h"
+
+namespace {
+
+[[noreturn]] void fault(const char* what, const std::string& detail = {}) {
+  std::fprintf(stderr, "fuzz target fault: %s %s\n", what, detail.c_str());
+  std::abort();
+}
+
+// About one frame: the reset code, the first NMI and a few mapper writes.
+constexpr uint64_t MACHINE_CYCLES = 30000;
+// A step is at most a few hundred cycles (sprite DMA); this bound only guards against a CPU that
+// stops advancing the clock.
+constexpr uint64_t MACHINE_STEPS = MACHINE_CYCLES;
+
+void run_cycles(uint64_t cycles) {
+  const uint64_t end = bus.cycles + cycles;
+  for (uint64_t steps = 0; bus.cycles < end; ++steps) {
+    if (steps >= MACHINE_STEPS) fault("the CPU stopped advancing the clock");
+    cpu_step();
+  }
+}
+
+// The cartridges save states are loaded against: program ROM of pseudo-random bytes whose vectors
+// point into it, for mappers 0, 1, 3 (character ROM) and 7 (character RAM).
+const Cartridge& snapshot_cartridge(unsigned which) {
+  static std::vector<Cartridge> made;
+  if (made.empty()) {
+    const struct { uint8_t prg, chr, mapper, ctrl; } kinds[4] = {
+        {2, 0, 0, 0x01}, {8, 2, 1, 0x12}, {2, 4, 3, 0x30}, {8, 0, 7, 0x70}};
+    for (const auto& k : kinds) {
+      std::vector<uint8_t> image(HEADER_SIZE + k.prg * PRG_UNIT + k.chr * CHR_UNIT);
+      const uint8_t header[8] = {'N', 'E', 'S', 0x1A, k.prg, k.chr, k.ctrl, 0};
+      std::copy(header, header + 8, image.begin());
+      uint32_t x = 0x12345678u + k.mapper;
+      for (size_t i = HEADER_SIZE; i < image.size(); ++i) {
+        x = x * 1664525u + 1013904223u;
+        image[i] = static_cast<uint8_t>(x >> 24);
+      }
+      // Every program bank's vectors point to $8000-$80FF.
+      for (size_t bank = 0; bank < k.prg; ++bank) {
+        uint8_t* end = image.data() + HEADER_SIZE + (bank + 1) * PRG_UNIT;
+        end[-6] = 0x00, end[-5] = 0x80, end[-4] = 0x10, end[-3] = 0x80, end[-2] = 0x20, end[-1] = 0x80;
+      }
+      std::string error;
+      if (!load_cartridge_bytes(image.data(), image.size(), "fuzz cartridge", error)) fault("cartridge", error);
+      made.push_back(cartridge);
+    }
+  }
+  return made[which % made.size()];
+}
+
+void put_le(uint8_t* p, uint64_t v, int bytes) {
+  for (int k = 0; k < bytes; ++k) p[k] = static_cast<uint8_t>(v >> (8 * k));
+}
+
+}  // namespace
+
+int fuzz_loader(const uint8_t* data, size_t size) {
+  std::string error;
+  if (load_cartridge_bytes(data, size, "image", error)) {
+    if (cartridge.prg_rom.size() != cartridge.prg_units * PRG_UNIT || cartridge.prg_units == 0)
+      fault("loaded program ROM of the wrong size");
+    if (cartridge.chr_rom.size() != (cartridge.chr_units ? cartridge.chr_units * CHR_UNIT : CHR_UNIT))
+      fault("loaded character memory of the wrong size");
+  } else if (error.empty() || error.find('\n') != std::string::npos) {
+    fault("refusal without a one-line message", error);
+  }
+  return 0;
+}
+
+// Controller 1 holds the image's last byte, controller 2 the one before, for the whole run.
+int fuzz_machine(const uint8_t* data, size_t size) {
+  std::string error;
+  if (!load_cartridge_bytes(data, size, "image", error)) return 0;
+  machine_power_on();
+  button_state[0].store(data[size - 1], std::memory_order_relaxed);
+  button_state[1].store(data[size - 2], std::memory_order_relaxed);
+  run_cycles(MACHINE_CYCLES);
+  // Whatever the program did, the state it left is one a save state can hold and bring back.
+  const std::vector<uint8_t> state = snapshot_save();
+  if (!snapshot_load(state, error)) fault("the machine's own state was refused:", error);
+  return 0;
+}
+
+// Byte 0 chooses the cartridge (bits 0-1) and which parts of the snapshot are left as they are;
+// the others are made right before it is loaded, so that most mutations reach the value checks
+// behind the header and checksum: bit 2 keeps the tag, version and cartridge checksum, bit 3 the
+// checksum at the end. The rest is the snapshot.
+int fuzz_snapshot(const uint8_t* data, size_t size) {
+  if (size < 1) return 0;
+  cartridge = snapshot_cartridge(data[0] & 3);
+  machine_power_on();
+  run_cycles(3000);
+  std::vector<uint8_t> snap(data + 1, data + size);
+  constexpr size_t HEAD = 20, TAIL = 8;
+  if (!(data[0] & 4) && snap.size() >= HEAD) {
+    std::copy_n("NES-SNAP", 8, snap.begin());
+    put_le(snap.data() + 8, SNAPSHOT_VERSION, 4);
+    put_le(snap.data() + 12, cartridge.checksum, 8);
+  }
+  if (!(data[0] & 8) && snap.size() >= HEAD + TAIL) {
+    Fnv1a h;
+    h.add(snap.data(), snap.size() - TAIL);
+    put_le(snap.data() + snap.size() - TAIL, h.hash, 8);
+  }
+  const std::vector<uint8_t> before = snapshot_save();
+  std::string error;
+  if (!snapshot_load(snap, error)) {
+    if (snapshot_save() != before) fault("a refused save state changed the machine:", error);
+    return 0;
+  }
+  if (snapshot_save() != snap) fault("a loaded save state does not save back the same");
+  run_cycles(MACHINE_CYCLES / 2);
+  const std::vector<uint8_t> after = snapshot_save();
+  if (!snapshot_load(after, error)) fault("the state run from a loaded save state was refused:", error);
+  return 0;
+}
+
+std::vector<uint8_t> fuzz_snapshot_seed(unsigned kind, uint64_t cycles) {
+  cartridge = snapshot_cartridge(kind);
+  machine_power_on();
+  run_cycles(cycles);
+  std::vector<uint8_t> seed{static_cast<uint8_t>(kind & 3)};
+  const std::vector<uint8_t> state = snapshot_save();
+  seed.insert(seed.end(), state.begin(), state.end());
+  return seed;
+}
+
+// The bytes are the arguments, separated by zero bytes.
+int fuzz_options(const uint8_t* data, size_t size) {
+  std::vector<std::string> args{"nes-headless"};
+  std::string current;
+  for (size_t i = 0; i < size && args.size() < 64; ++i) {
+    if (data[i] == 0) {
+      args.push_back(current);
+      current.clear();
+    } else {
+      current += static_cast<char>(data[i]);
+    }
+  }
+  if (args.size() < 64) args.push_back(current);
+  std::vector<const char*> argv;
+  for (const std::string& a : args) argv.push_back(a.c_str());
+  HeadlessOptions options;
+  std::string error;
+  switch (parse_headless_options(static_cast<int>(argv.size()), argv.data(), options, error)) {
+    case ParseStatus::run:
+      if (!options.image || !*options.image) fault("a run without an image");
+      if (options.entry > 0xFFFF) fault("an entry address past $FFFF");
+      break;
+    case ParseStatus::help: break;
+    case ParseStatus::error:
+      if (error.empty() || error.find('\n') != std::string::npos) fault("an error without a one-line message", error);
+      break;
+  }
+  return 0;
+}
+
+FuzzEntry fuzz_entry(std::string_view name) {
+  if (name == "loader") return fuzz_loader;
+  if (name == "machine") return fuzz_machine;
+  if (name == "snapshot") return fuzz_snapshot;
+  if (name == "options") return fuzz_options;
+  return nullptr;
+}
