@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <utility>
 
 #include "core/snapshot.h"
@@ -28,6 +29,38 @@ std::string describe(const char* name, const std::string& problem) { return std:
 
 // Reads at most `limit` bytes of the regular file at `path`. Anything else (a folder, a FIFO, a
 // device) is refused without waiting on it: the file is opened non-blocking and checked first.
+#ifdef _WIN32
+// Windows has no FIFOs among files (pipes live under \\.\pipe\), so checking the kind before
+// opening is enough there.
+bool read_image_file(const char* path, size_t limit, std::vector<uint8_t>& out, std::string& error) {
+  std::error_code ec;
+  const std::filesystem::file_status status = std::filesystem::status(path, ec);
+  if (status.type() == std::filesystem::file_type::not_found) {
+    error = describe(path, "cannot open: No such file or directory");
+    return false;
+  }
+  if (status.type() != std::filesystem::file_type::regular) {
+    error = describe(path, status.type() == std::filesystem::file_type::directory ? "cannot read: Is a directory"
+                                                                                 : "cannot read: not a regular file");
+    return false;
+  }
+  FILE* f = std::fopen(path, "rb");
+  if (!f) {
+    error = describe(path, std::string("cannot open: ") + std::strerror(errno));
+    return false;
+  }
+  out.resize(limit);
+  const size_t got = std::fread(out.data(), 1, limit, f);
+  const bool failed = std::ferror(f) != 0;
+  std::fclose(f);
+  if (failed) {
+    error = describe(path, "cannot read: read error");
+    return false;
+  }
+  out.resize(got);
+  return true;
+}
+#else
 bool read_image_file(const char* path, size_t limit, std::vector<uint8_t>& out, std::string& error) {
   const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
@@ -58,6 +91,7 @@ bool read_image_file(const char* path, size_t limit, std::vector<uint8_t>& out, 
   ::close(fd);
   return true;
 }
+#endif
 }  // namespace
 
 bool load_cartridge(const char* path, std::string& error) {

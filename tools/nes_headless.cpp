@@ -26,7 +26,9 @@
 #include "ppu/ppu.h"
 #include "tools/headless_options.h"
 #include "tools/output_file.h"
+#ifdef NES_SCREENSHOTS
 #include "tools/png_writer.h"
+#endif
 
 namespace {
 
@@ -39,12 +41,17 @@ volatile std::sig_atomic_t stop_signal = 0;
 extern "C" void on_stop_signal(int signal_number) { stop_signal = signal_number; }
 
 void catch_stop_signals() {
+#ifdef _WIN32
+  std::signal(SIGINT, on_stop_signal);  // Ctrl+C and Ctrl+Break in the console
+  std::signal(SIGTERM, on_stop_signal);
+#else
   struct sigaction action {};
   action.sa_handler = on_stop_signal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;  // writes in progress finish rather than fail
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+#endif
 }
 
 // Mono 16-bit PCM at the CPU clock rate; the sizes in the header are written again when the file
@@ -225,6 +232,12 @@ int main(int argc, char** argv) {
     case ParseStatus::help: std::fputs(HEADLESS_USAGE, stdout); return EXIT_OK;
     case ParseStatus::error: std::fprintf(stderr, "nes-headless: %s\n%s", error.c_str(), HEADLESS_USAGE); return EXIT_USAGE;
   }
+#ifndef NES_SCREENSHOTS
+  if (options.screenshot) {
+    report("--screenshot is not available in this build: it has no PNG library");
+    return EXIT_USAGE;
+  }
+#endif
   catch_stop_signals();
 
   // Everything that can be refused is refused before the run: outputs, battery file, image, state.
@@ -328,6 +341,7 @@ int main(int argc, char** argv) {
     write_dump(outputs.dump);
     outputs.commit(outputs.dump);
   }
+#ifdef NES_SCREENSHOTS
   if (outputs.screenshot.is_open()) {
     std::vector<uint8_t> png;
     if (encode_frame_png(png, error)) {
@@ -337,6 +351,8 @@ int main(int argc, char** argv) {
       outputs.failure = std::string("--screenshot ") + options.screenshot + ": " + error;
     }
   }
+#endif
+
   if (outputs.save_state.is_open()) {
     const std::vector<uint8_t> state = snapshot_save();
     outputs.save_state.write(state.data(), state.size());
