@@ -7,6 +7,21 @@ const char* const HEADLESS_USAGE =
     "                          [--frame-log FILE] [--wav FILE] [--save-state FILE]\n"
     "                          [--load-state FILE] [--battery FILE]\n";
 
+std::string printable(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    if (c == '\n') out += "\\n";
+    else if (c == '\t') out += "\\t";
+    else if (u < 0x20 || u == 0x7F) {
+      out += "\\x";
+      out += "0123456789ABCDEF"[u >> 4];
+      out += "0123456789ABCDEF"[u & 15];
+    } else out += c;
+  }
+  return out;
+}
+
 bool parse_unsigned(const std::string& text, bool hex, uint64_t max, uint64_t& value) {
   if (text.empty()) return false;
   const uint64_t base = hex ? 16 : 10;
@@ -29,7 +44,7 @@ struct Parser {
   std::string& error;
 
   bool fail(const std::string& message) {
-    error = message;
+    error = printable(message);
     return false;
   }
   bool number(const std::string& text, bool hex, uint64_t max, const std::string& option, uint64_t& out) {

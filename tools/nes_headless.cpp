@@ -34,7 +34,7 @@ namespace {
 
 enum Exit { EXIT_OK = 0, EXIT_TEST_FAILED = 1, EXIT_USAGE = 2, EXIT_OUT_OF_TIME = 3 };
 
-void report(const std::string& message) { std::fprintf(stderr, "nes-headless: %s\n", message.c_str()); }
+void report(const std::string& message) { std::fprintf(stderr, "nes-headless: %s\n", printable(message).c_str()); }
 
 // The signal that asked the run to stop (SIGINT, SIGTERM), or 0; read at instruction boundaries.
 volatile std::sig_atomic_t stop_signal = 0;

@@ -191,6 +191,8 @@ TEST(HeadlessRobustness, HostileCommandLines) {
       {"image is a FIFO", {"{dir}/pipe.nes", "--frames", "1"}, 2, "{dir}/pipe.nes: cannot read: not a regular file",
        [](const TempDir& d) { ASSERT_EQ(mkfifo((d.path() / "pipe.nes").c_str(), 0644), 0); }},
       {"image is a folder", {"{dir}/folder.nes", "--frames", "1"}, 2, "{dir}/folder.nes: cannot read", folder("folder.nes")},
+      {"image name with a newline", {"{dir}/new\nline.nes", "--frames", "1"}, 2, "{dir}/new\\nline.nes: cannot open"},
+      {"option with a newline", {"{dir}/game.nes", "--fr\names", "1"}, 2, "unknown option --fr\\names"},
       {"image is a device", {"/dev/zero", "--frames", "1"}, 2, "/dev/zero: cannot read: not a regular file"},
       {"image unreadable", {"{dir}/locked.nes", "--frames", "1"}, 2, "{dir}/locked.nes: cannot open",
        [](const TempDir& d) { d.write("locked.nes", endless_image()); fs::permissions(d.path() / "locked.nes", fs::perms::none); },
