@@ -242,9 +242,18 @@ bool window_open(std::string& error) {
 
   RECT r{0, 0, w.client_width, w.client_height};
   AdjustWindowRect(&r, WS_OVERLAPPEDWINDOW, FALSE);
-  // WM_CREATE, inside this call, starts the timer and the emulation thread.
-  HWND hwnd = CreateWindowW(CLASS_NAME, TITLE, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
-                            r.right - r.left, r.bottom - r.top, nullptr, nullptr, instance, nullptr);
+  // WM_CREATE, inside this call, starts the timer and the emulation thread. A display driver under
+  // load (Wine's, here) has been seen to refuse a process's first window for a moment, failing with
+  // no error code before WM_CREATE; asking again a little later then succeeds. Once WM_CREATE has
+  // run (w.hwnd is set) a failure is final, so the emulation thread never starts twice.
+  HWND hwnd = nullptr;
+  constexpr int CREATE_ATTEMPTS = 5;
+  constexpr DWORD CREATE_RETRY_MS = 200;
+  for (int attempt = 0; attempt < CREATE_ATTEMPTS && !hwnd && !w.hwnd; ++attempt) {
+    if (attempt > 0) Sleep(CREATE_RETRY_MS);
+    hwnd = CreateWindowW(CLASS_NAME, TITLE, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
+                         r.right - r.left, r.bottom - r.top, nullptr, nullptr, instance, nullptr);
+  }
   if (!hwnd) {
     error = "cannot open the window: error " + std::to_string(GetLastError());
     return false;

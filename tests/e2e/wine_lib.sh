@@ -27,6 +27,12 @@ wine_start_or_skip() {
     echo "SKIP: Wine cannot start a program here"
     exit $SKIP
   fi
+  # The probe's desktop process stays with the server and keeps the display it started with (none,
+  # before a test has made one), where windows of later programs could not open: start afresh, so
+  # that the first program that needs the desktop brings it up on the test's display.
+  "$WINESERVER" -k 2>/dev/null
+  "$WINESERVER" -w 2>/dev/null
+  "$WINESERVER" -p 2>/dev/null
 }
 
 # Runs a Windows program under Wine with the given arguments.
