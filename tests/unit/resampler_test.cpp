@@ -303,15 +303,16 @@ TEST_P(ResamplerAtRate, PulseToneFoldsBackAtLeast60dBBelowTheToneWhileTheRateMov
     for (size_t at = 0; at < total; at += piece) {
       adjustment = -0.005 + 0.01 * static_cast<double>(at) / static_cast<double>(total);
       r.set_rate_adjustment(adjustment);
-      chunk.resize(r.max_output(piece));
-      chunk.resize(r.process(in.data() + at, piece, chunk.data()));
+      const size_t n = std::min(piece, total - at);  // the last piece is shorter
+      chunk.resize(r.max_output(n));
+      chunk.resize(r.process(in.data() + at, n, chunk.data()));
       if (at >= 6 * BUFFER && analysed_from == 0) analysed_from = out.size();
       if (analysed_from != 0 && out.size() < analysed_from + static_cast<size_t>(rate * TENTH)) {
         sum += adjustment * static_cast<double>(chunk.size());
         counted += chunk.size();
       }
       out.insert(out.end(), chunk.begin(), chunk.end());
-      for (; position < static_cast<double>(at + piece); position += CPU_RATE / (rate * (1.0 + adjustment)))
+      for (; position < static_cast<double>(at + n); position += CPU_RATE / (rate * (1.0 + adjustment)))
         picked.push_back(in[static_cast<size_t>(position)]);
     }
     const double heard_hz = tone.hz / (1.0 + sum / static_cast<double>(counted));
