@@ -58,6 +58,7 @@ void cpu_write(uint16_t address, uint8_t value) {
       bus.cartridge_ram[address & 0x1FFF] = value;
       cartridge_ram_changed = true;
     }
+    if (address >= 0x8000) ppu_catch_up();  // the fetches so far read the banks as they were
     (void)mapper_write(address, value, true);
   } else {
     switch (address & 0x1F) {

@@ -23,6 +23,8 @@ void machine_power_on() {
 }
 
 void machine_reset() {
+  ppu_catch_up();
+  ppu_derived.catch_up_at = 1;  // the NMI line follows the cleared PPUCTRL on the next cycle
   reset_active = true;
   set_ppuctrl(0);
   set_ppumask(0);

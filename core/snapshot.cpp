@@ -179,6 +179,7 @@ size_t state_size() {
 }
 
 void snapshot_save(std::vector<uint8_t>& out) {
+  ppu_catch_up();  // the dots the CPU has passed belong to the state
   out.resize(SNAPSHOT_HEADER_SIZE + state_size() + SNAPSHOT_TRAILER_SIZE);
   uint8_t* p = out.data();
   std::memcpy(p, MAGIC, sizeof MAGIC);

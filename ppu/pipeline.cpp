@@ -257,24 +257,78 @@ template <bool latch_every_dot>
 
 // Dots 64-255: the evaluation window, where the latch read at an even dot feeds the next odd dot.
 constexpr int32_t LATCH_FEEDS_EVALUATION_FIRST = EVALUATION_FIRST_DOT - 1;
+constexpr int32_t GROUP_DOTS = 8, SPRITE_FETCH_FIRST_DOT = 256, SPRITE_FETCH_END_DOT = 320,
+                  LATE_TILES_END_DOT = 336;
+
+// The OAM latch and sprite evaluation of the eight dots from `dot` (a multiple of 8). The fetches
+// never touch what evaluation reads or writes, so a group can do its fetches first and its
+// evaluation after. Outside the evaluation window every dot refreshes the latch from the same
+// OAMADDR (dot 0's reset comes before its refresh), and only the last refresh can be seen.
+[[gnu::always_inline]] inline void group_evaluation(int32_t dot, uint8_t ctrl) {
+  if (dot >= LATCH_FEEDS_EVALUATION_FIRST && dot <= EVALUATION_LAST_DOT) {
+    const uint32_t sprite_height = (ctrl & CTRL_SPRITE_8X16) ? 16 : 8;
+    for (int32_t pair = 0; pair < GROUP_DOTS / 2; ++pair) {
+      ppu.oam_latch = ppu.oam[oamaddr()];
+      evaluation_step(sprite_height);
+    }
+  } else {
+    ppu.oam_latch = ppu.oam[oamaddr()];
+  }
+}
+
+// Dots dot to dot + 7 of a background tile group (dots 0-255 and 320-335), as the plan orders them.
+void tile_group(int32_t dot, uint8_t ctrl, uint8_t mask) {
+  nametable_address();
+  if (dot == 0) group_start(0, mask);
+  tile_fetch(ctrl);
+  ppu.dot = dot + 1;  // the pixels before the reload show the registers before it
+  ppu_flush_pixels();
+  ppu.bg_pattern_shift = (ppu.bg_pattern_shift >> 16) + (uint32_t{ppu.tile_pattern} << 16);
+  ppu.bg_attribute_shift = (ppu.bg_attribute_shift >> 16) + ppu.tile_attribute * ATTRIBUTE_REPEAT_HIGH;
+  const uint32_t v = ppu.vram_address;
+  ppu.fetch_address = static_cast<uint16_t>(ATTRIBUTE_BASE + 0x400 * ((v >> 13) & 3) + 8 * (coarse_y(v) >> 2) +
+                                            (coarse_x(v) >> 2));
+  const uint32_t a = *vram_map(ppu.fetch_address);
+  ppu.tile_attribute = static_cast<uint16_t>((a >> ((coarse_x(v) & 2) + 2 * (coarse_y(v) & 2))) & 3);
+  coarse_x_step();
+  if (dot + 3 == VERTICAL_STEP_DOT) vertical_step();
+  ppu.tile_pattern = *vram_map(ppu.pattern_address);
+  ppu.tile_pattern = interleave_planes(ppu.tile_pattern, *vram_map(ppu.pattern_address | HIGH_PLANE));
+  group_evaluation(dot, ctrl);
+}
+
+// Dots dot to dot + 7 of a sprite group (dots 256-319): two nametable fetches whose bytes go
+// unused, then the row of the next line sprite.
+void sprite_group(int32_t dot, uint8_t ctrl, uint8_t mask) {
+  nametable_address();
+  if (dot == HORIZONTAL_COPY_DOT || dot == VERTICAL_COPY_DOT) group_start(dot, mask);
+  tile_fetch(ctrl);
+  nametable_address();
+  sprite_address(ctrl);
+  ppu.tile_pattern = *vram_map(ppu.pattern_address);
+  ppu.tile_pattern = interleave_planes(ppu.tile_pattern, *vram_map(ppu.pattern_address | HIGH_PLANE));
+  if (ppu.line_sprite_count < ppu.eval_found) ppu.line_sprites[ppu.line_sprite_count++].pattern = ppu.tile_pattern;
+  ppu.oam_latch = ppu.oam[oamaddr()];
+}
 }  // namespace
 
 void rendering_tick() { rendering_dot<true>(ppu.dot, ppuctrl(), ppumask()); }
 
-void rendering_cycle() {
-  const int32_t dot = ppu.dot;
+void rendering_run(int32_t end) {
+  // PPUCTRL and PPUMASK change only through the CPU, which waits for the run to finish.
   const uint8_t ctrl = ppuctrl(), mask = ppumask();
-  if (dot + 2 < LATCH_FEEDS_EVALUATION_FIRST || dot > EVALUATION_LAST_DOT) {
-    // Outside the evaluation window every dot refreshes the OAM latch from the same OAMADDR, or
-    // from the one that dot 0 resets; only the last refresh can be seen, so it is done once.
-    rendering_dot<false>(dot, ctrl, mask);
-    rendering_dot<false>(dot + 1, ctrl, mask);
-    rendering_dot<false>(dot + 2, ctrl, mask);
-    ppu.oam_latch = ppu.oam[oamaddr()];
-  } else {
-    rendering_dot<true>(dot, ctrl, mask);
-    rendering_dot<true>(dot + 1, ctrl, mask);
-    rendering_dot<true>(dot + 2, ctrl, mask);
+  int32_t dot = ppu.dot;
+  while (dot < end) {
+    if ((dot & (GROUP_DOTS - 1)) == 0 && dot + GROUP_DOTS <= end) {
+      if (dot < SPRITE_FETCH_FIRST_DOT || (dot >= SPRITE_FETCH_END_DOT && dot < LATE_TILES_END_DOT))
+        tile_group(dot, ctrl, mask);
+      else
+        sprite_group(dot, ctrl, mask);
+      dot += GROUP_DOTS;
+    } else {
+      rendering_dot<true>(dot, ctrl, mask);
+      ++dot;
+    }
   }
-  ppu.dot = dot + 3;
+  ppu.dot = end;
 }

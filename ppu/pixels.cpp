@@ -202,6 +202,8 @@ void ppu_flush_pixels() {
 }
 
 void ppu_rebuild_derived() {
+  ppu_derived.dots_owed = 0;
+  ppu_derived.catch_up_at = 0;  // the first cycle catches up and plans the next
   ppu_derived.colours_stale = true;
   ppu_derived.pixel_line = ppu.scanline;
   ppu_derived.pixels_drawn = ppu.dot < FRAME_WIDTH ? ppu.dot : FRAME_WIDTH;

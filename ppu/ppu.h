@@ -93,7 +93,13 @@ constexpr int32_t OPEN_BUS_HOLD_DOTS = 77777;
 //    sprite 0 (bit 5); 0 where no sprite is opaque.
 //  - The 32 palette entries' colours, under PPUMASK's greyscale and emphasis bits, are looked up
 //    again only after a palette or PPUMASK write.
+//  - The PPU runs behind the CPU: a CPU cycle only adds its three dots to `dots_owed`, and the dots
+//    are run later, in one go (ppu_catch_up), before anything that could see the difference. See
+//    ppu_cycle.
 struct PpuDerived {
+  int32_t dots_owed = 0;         // dots the CPU's cycles have passed that the PPU has not run
+  int32_t catch_up_at = 0;       // dots_owed at which the next catch-up is due
+
   int32_t pixel_line = -2;       // scanline whose pixels are being drawn
   int32_t pixels_drawn = 0;      // its pixels 0 to pixels_drawn - 1 are in frame_buffer
   bool sprite_row_stale = true;  // line_sprites changed since sprite_row was laid out
@@ -107,14 +113,13 @@ void ppu_rebuild_derived();
 
 // A CPU access to register `index` (0-7). Returns the byte a read gives.
 uint8_t ppu_access(uint16_t index, uint8_t value, bool write);
-// Advances the PPU by one dot.
+// Advances the PPU by one dot, at once.
 void ppu_tick();
-// Three ppu_tick calls: ppu_cycle's path through the vertical-blank events and the line's end.
-void ppu_cycle_by_dots();
 // One dot of fetches, scroll updates and sprite evaluation; runs while rendering is enabled.
 void rendering_tick();
-// Three such dots, the position advancing after each.
-void rendering_cycle();
+// The dots from ppu.dot up to `end` (exclusive, at most the line's dot 336) of a line with rendering
+// enabled, with the same result as rendering_tick for each; ppu.dot is `end` afterwards.
+void rendering_run(int32_t end);
 // Draws the pixels of the dots of the current line that have passed and are not drawn yet.
 void ppu_flush_pixels();
 // The pixel of the current visible dot, drawn at once (the sprite layout is redone first).
@@ -123,35 +128,31 @@ void render_pixel();
 // at (x, y) of frame_buffer.
 void put_pixel(uint32_t x, uint32_t y, uint32_t pixel);
 
-// The CPU looks at the PPU only between its cycles: at its register accesses (ppu_access) and at
-// the NMI line before an opcode fetch. So within a cycle's three dots, what only those see can be
-// done once:
-//  - the NMI line: between the vertical-blank events it is recomputed every dot from flags that
-//    only a register access changes, so the first dot's value holds for the other two. Three dots
-//    that start inside the event schedule take the dot-by-dot path.
-//  - the open-bus decay: three decrements at once; the latch clears if the count reaches 0.
-// Lines 240-260 do nothing else, nor do the others with rendering off (their pixels are drawn in
-// runs). Three dots that could reach the end of the line take the dot-by-dot path.
-//
-// Batches of three dots that start at or before this dot stay within the line: the line ends at
-// dot 340 at the earliest, and the shortened pre-render line is decided at dot 337.
-constexpr int32_t PPU_LAST_BATCH_START = 333;
-// Advances the PPU by three dots (one CPU cycle), with the same result as three ppu_tick calls.
-// Inline and free of calls on its common path, so that the bus cycle pays for no call frame; the
-// rarer paths are tail calls.
+// The CPU sees the PPU only at a few moments: its register accesses (ppu_access), the NMI line it
+// samples before each opcode fetch, and the frame count the host reads after each step. Between
+// them the dots can run late, in long stretches that cost far less per dot than one call per
+// cycle (a whole line's tile fetches in eight-dot groups, its idle dots in one addition):
+//  - ppu_cycle only counts the cycle's three dots; when `dots_owed` reaches `catch_up_at`,
+//    ppu_catch_up runs them.
+//  - After a catch-up, the next one is due at the cycle that reaches the start of line 240 (the
+//    frame count), line 241 (the vertical-blank flag and NMI) or the pre-render line (their end),
+//    whichever comes first. Between those points the NMI line stays what it was: it follows only
+//    PPUSTATUS and PPUCTRL. While the vertical-blank schedule runs, and while the NMI line has not
+//    yet followed those flags (the dot after the schedule or an access sets it), the catch-up is
+//    due every cycle.
+//  - Everything else that looks at or changes the PPU from outside catches up first: a register
+//    access (which also makes the next cycle catch up, so that the NMI line follows a changed
+//    PPUCTRL or PPUSTATUS one cycle later, as it does when every dot runs on time), a mapper write
+//    (it moves the banks the fetches read), the reset button, and saving a snapshot.
+// ppu_tick stays the one-dot reference that tests and the catch-up's rare dots use.
+void ppu_catch_up();
+// Runs `dots` dots, with the same result as that many ppu_tick calls.
+void ppu_run_dots(int32_t dots);
+// Advances the PPU by three dots (one CPU cycle). Inline and free of calls on its common path, so
+// that the bus cycle pays for no call frame.
 inline void ppu_cycle() {
-  if (ppu.vblank_countdown != 0 || ppu.dot > PPU_LAST_BATCH_START) [[unlikely]]
-    return ppu_cycle_by_dots();
-  nmi_line = (ppustatus() & STATUS_VBLANK) && (ppuctrl() & CTRL_NMI_ENABLE);
-  if (ppu.open_bus_timer != 0) {
-    ppu.open_bus_timer -= 3;
-    if (ppu.open_bus_timer <= 0) {
-      ppu.open_bus_timer = 0;
-      ppu.open_bus = 0;
-    }
-  }
-  if (ppu.scanline < 240 && rendering_enabled()) return rendering_cycle();
-  ppu.dot += 3;
+  ppu_derived.dots_owed += 3;
+  if (ppu_derived.dots_owed >= ppu_derived.catch_up_at) [[unlikely]] ppu_catch_up();
 }
 
 // The 32-bit colour 0x00RRGGBB of every 9-bit PPU pixel value, from the composite signal model.

@@ -63,7 +63,9 @@ uint8_t data_access(uint8_t value, bool write) {
 }  // namespace
 
 uint8_t ppu_access(uint16_t index, uint8_t value, bool write) {
+  ppu_catch_up();
   ppu_flush_pixels();  // the pixels drawn so far must see the registers as they were
+  ppu_derived.catch_up_at = 1;  // the next cycle's dots run on time: the NMI line may follow this access
   const uint8_t open = ppu.open_bus;
   if (write) refresh_open_bus(value);
   switch (index) {

@@ -50,8 +50,54 @@ void ppu_tick() {
   if (++ppu.dot >= ppu.scanline_length) next_scanline();
 }
 
-void ppu_cycle_by_dots() {
-  ppu_tick();
-  ppu_tick();
-  ppu_tick();
+namespace {
+// Dots 336-340 of a line take the one-dot path: the shortened pre-render line is decided at dot 337,
+// and the line's last dot moves on to the next.
+constexpr int32_t RUN_END_DOT = 336;
+
+// Dots until the start of the next line where something the CPU sees happens (240, 241 or the
+// pre-render line). A pre-render line counted at its full length may end a dot sooner, which only
+// makes the catch-up one cycle early.
+int32_t dots_to_next_event_line() {
+  int32_t next_event_line;
+  if (ppu.scanline < POST_RENDER_LINE) next_event_line = POST_RENDER_LINE;
+  else if (ppu.scanline == POST_RENDER_LINE) next_event_line = FIRST_VBLANK_LINE;
+  else next_event_line = LINES_END;
+  const int32_t line_length = ppu.scanline == PRE_RENDER_LINE ? DOTS_PER_LINE - 1 : ppu.scanline_length;
+  return line_length - ppu.dot + DOTS_PER_LINE * (next_event_line - ppu.scanline - 1);
+}
+}  // namespace
+
+void ppu_run_dots(int32_t dots) {
+  while (dots > 0) {
+    if (ppu.vblank_countdown != 0 || ppu.dot >= RUN_END_DOT) {
+      ppu_tick();
+      --dots;
+      continue;
+    }
+    // A stretch within the line and outside the vertical-blank schedule: the NMI line holds its
+    // value, the open-bus latch counts down in one subtraction, and the fetches run as a group.
+    const int32_t run = dots < RUN_END_DOT - ppu.dot ? dots : RUN_END_DOT - ppu.dot;
+    nmi_line = (ppustatus() & STATUS_VBLANK) && (ppuctrl() & CTRL_NMI_ENABLE);
+    if (ppu.open_bus_timer != 0) {
+      ppu.open_bus_timer -= run;
+      if (ppu.open_bus_timer <= 0) {
+        ppu.open_bus_timer = 0;
+        ppu.open_bus = 0;
+      }
+    }
+    if (ppu.scanline < POST_RENDER_LINE && rendering_enabled()) rendering_run(ppu.dot + run);
+    else ppu.dot += run;
+    dots -= run;
+  }
+}
+
+void ppu_catch_up() {
+  const int32_t dots = ppu_derived.dots_owed;
+  ppu_derived.dots_owed = 0;
+  ppu_run_dots(dots);
+  // The next cycle runs on time while the schedule runs, and once more after it (or after an
+  // access) when the NMI line has yet to follow the flags: the next dot sets it.
+  const bool nmi_settled = nmi_line == ((ppustatus() & STATUS_VBLANK) && (ppuctrl() & CTRL_NMI_ENABLE));
+  ppu_derived.catch_up_at = ppu.vblank_countdown == 0 && nmi_settled ? dots_to_next_event_line() : 1;
 }

@@ -332,6 +332,7 @@ int main(int argc, char** argv) {
     std::printf("no result after %" PRIu64 " frames\n%s\n", frames_seen - first_frame, result_text().c_str());
 
   // The outputs are finished whatever ended the run: a stopped run's outputs hold what it did.
+  ppu_catch_up();
   audio_tap.take_current();
   wav.finish();
   outputs.commit(outputs.trace);

@@ -32,6 +32,10 @@ inline void ppu_ticks(int n) {
 
 // Position of the PPU counted in dots from scanline -1, dot 0 (rendering off: 341 dots a line);
 // the difference of two positions within a frame is the number of dots run between them.
-inline int64_t ppu_position() { return int64_t{ppu.scanline + 1} * 341 + ppu.dot; }
+// The PPU's position once it has run the dots the CPU has passed.
+inline int64_t ppu_position() {
+  ppu_catch_up();
+  return int64_t{ppu.scanline + 1} * 341 + ppu.dot;
+}
 
 }  // namespace test_machine
