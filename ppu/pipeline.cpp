@@ -68,47 +68,84 @@ void nametable_address() {
   ppu.fetch_address = static_cast<uint16_t>(NAMETABLE_BASE + (address_field(ppu.vram_address) & 0x0FFF));
 }
 
-// One byte step of the search for the next line's sprites (odd dots 65-255).
-void evaluation_step(uint32_t sprite_height) {
-  const uint8_t address = oamaddr();
-  const uint32_t k = address & 3;
-  uint8_t next = static_cast<uint8_t>(address + 1);
-  const uint8_t byte = ppu.oam_latch;
-  const bool room = ppu.eval_found < SPRITES_PER_LINE;
-  SpriteEntry& entry = ppu.eval_sprites[room ? ppu.eval_found : 0];
-  switch (k) {
-    case 0: {
-      if (ppu.eval_scanned >= OAM_SPRITES) {
-        next = 0;
+// The search for the next line's sprites: one byte of sprite memory per odd dot 65-255, read
+// into the latch at the dot before. Its working values are kept in locals over a run of steps and
+// stored back once.
+struct Evaluation {
+  uint8_t address = oamaddr();
+  uint32_t scanned = ppu.eval_scanned;
+  uint32_t found = ppu.eval_found;
+  bool overflow = false;
+
+  // One step on the byte `byte`.
+  [[gnu::always_inline]] void step(uint8_t byte, uint32_t sprite_height) {
+    const uint32_t k = address & 3;
+    auto next = static_cast<uint8_t>(address + 1);
+    const bool room = found < SPRITES_PER_LINE;
+    SpriteEntry& entry = ppu.eval_sprites[room ? found : 0];
+    switch (k) {
+      case 0: {
+        if (scanned >= OAM_SPRITES) {
+          next = 0;
+          break;
+        }
+        ++scanned;
+        if (room) {
+          entry.y = byte;
+          entry.sprite_number = static_cast<uint8_t>(next >> 2);
+        }
+        const int32_t line = ppu.scanline, top = byte;
+        if (!(line >= top && line < top + static_cast<int32_t>(sprite_height)))
+          next = scanned == 2 ? uint8_t{8} : static_cast<uint8_t>(next + 3);
         break;
       }
-      ++ppu.eval_scanned;
-      if (room) {
-        entry.y = byte;
-        entry.sprite_number = static_cast<uint8_t>(next >> 2);
-      }
-      const int32_t line = ppu.scanline, top = byte;
-      if (!(line >= top && line < top + static_cast<int32_t>(sprite_height)))
-        next = ppu.eval_scanned == 2 ? uint8_t{8} : static_cast<uint8_t>(next + 3);
-      break;
+      case 1:
+        if (room) entry.tile = byte;
+        break;
+      case 2:
+        if (room) entry.attributes = byte;
+        break;
+      default:
+        if (room) {
+          entry.x = byte;
+          ++found;
+        } else {
+          overflow = true;
+        }
+        if (scanned == 2) next = 8;
+        break;
     }
-    case 1:
-      if (room) entry.tile = byte;
-      break;
-    case 2:
-      if (room) entry.attributes = byte;
-      break;
-    default:
-      if (room) {
-        entry.x = byte;
-        ++ppu.eval_found;
-      } else {
-        set_ppustatus(ppustatus() | STATUS_OVERFLOW);
-      }
-      if (ppu.eval_scanned == 2) next = 8;
-      break;
+    address = next;
   }
-  set_oamaddr(next);
+
+  // All 64 sprites examined and the address back at 0: every further step leaves it there.
+  bool finished() const { return address == 0 && scanned >= OAM_SPRITES; }
+
+  void store() const {
+    set_oamaddr(address);
+    ppu.eval_scanned = scanned;
+    ppu.eval_found = found;
+    if (overflow) set_ppustatus(ppustatus() | STATUS_OVERFLOW);
+  }
+};
+
+// The step of one odd dot, on the byte its even dot latched.
+void evaluation_step(uint32_t sprite_height) {
+  Evaluation e;
+  e.step(ppu.oam_latch, sprite_height);
+  e.store();
+}
+
+// `pairs` times: the even dot's latch read, then the odd dot's step.
+void evaluation_pairs(int32_t pairs, uint32_t sprite_height) {
+  Evaluation e;
+  for (; pairs > 0; --pairs) {
+    if (e.finished()) break;  // the remaining reads latch sprite memory's byte 0 again
+    ppu.oam_latch = ppu.oam[e.address];
+    e.step(ppu.oam_latch, sprite_height);
+  }
+  if (pairs > 0) ppu.oam_latch = ppu.oam[0];
+  e.store();
 }
 
 // The lines' fixed plan: what each dot 0-340 of a rendering line does is decided by the dot alone,
@@ -259,6 +296,9 @@ template <bool latch_every_dot>
 constexpr int32_t LATCH_FEEDS_EVALUATION_FIRST = EVALUATION_FIRST_DOT - 1;
 constexpr int32_t GROUP_DOTS = 8, SPRITE_FETCH_FIRST_DOT = 256, SPRITE_FETCH_END_DOT = 320,
                   LATE_TILES_END_DOT = 336;
+// The groups whose reload ends a run of pixels that lies wholly in columns 8-247: the run of the
+// group at dot d ends at pixel d and starts after the previous group's.
+constexpr int32_t FIRST_INNER_GROUP_DOT = 16, LAST_INNER_GROUP_DOT = 240;
 
 // The OAM latch and sprite evaluation of the eight dots from `dot` (a multiple of 8). The fetches
 // never touch what evaluation reads or writes, so a group can do its fetches first and its
@@ -266,23 +306,25 @@ constexpr int32_t GROUP_DOTS = 8, SPRITE_FETCH_FIRST_DOT = 256, SPRITE_FETCH_END
 // OAMADDR (dot 0's reset comes before its refresh), and only the last refresh can be seen.
 [[gnu::always_inline]] inline void group_evaluation(int32_t dot, uint8_t ctrl) {
   if (dot >= LATCH_FEEDS_EVALUATION_FIRST && dot <= EVALUATION_LAST_DOT) {
-    const uint32_t sprite_height = (ctrl & CTRL_SPRITE_8X16) ? 16 : 8;
-    for (int32_t pair = 0; pair < GROUP_DOTS / 2; ++pair) {
-      ppu.oam_latch = ppu.oam[oamaddr()];
-      evaluation_step(sprite_height);
-    }
+    evaluation_pairs(GROUP_DOTS / 2, (ctrl & CTRL_SPRITE_8X16) ? 16 : 8);
   } else {
     ppu.oam_latch = ppu.oam[oamaddr()];
   }
 }
 
 // Dots dot to dot + 7 of a background tile group (dots 0-255 and 320-335), as the plan orders them.
-void tile_group(int32_t dot, uint8_t ctrl, uint8_t mask) {
+// The pixels before the reload (dot + 1) show the registers before it; `runs` is null where the
+// stretch draws through ppu_flush_pixels.
+void tile_group(int32_t dot, uint8_t ctrl, uint8_t mask, const PixelRuns* runs) {
   nametable_address();
   if (dot == 0) group_start(0, mask);
   tile_fetch(ctrl);
-  ppu.dot = dot + 1;  // the pixels before the reload show the registers before it
-  ppu_flush_pixels();
+  if (runs && dot >= FIRST_INNER_GROUP_DOT && dot <= LAST_INNER_GROUP_DOT) {
+    draw_inner_pixels(*runs, dot + 1);
+  } else {
+    ppu.dot = dot + 1;
+    ppu_flush_pixels();
+  }
   ppu.bg_pattern_shift = (ppu.bg_pattern_shift >> 16) + (uint32_t{ppu.tile_pattern} << 16);
   ppu.bg_attribute_shift = (ppu.bg_attribute_shift >> 16) + ppu.tile_attribute * ATTRIBUTE_REPEAT_HIGH;
   const uint32_t v = ppu.vram_address;
@@ -318,10 +360,12 @@ void rendering_run(int32_t end) {
   // PPUCTRL and PPUMASK change only through the CPU, which waits for the run to finish.
   const uint8_t ctrl = ppuctrl(), mask = ppumask();
   int32_t dot = ppu.dot;
+  PixelRuns runs;
+  const bool prepared = dot <= LAST_INNER_GROUP_DOT && end > FIRST_INNER_GROUP_DOT && prepare_pixel_runs(runs);
   while (dot < end) {
     if ((dot & (GROUP_DOTS - 1)) == 0 && dot + GROUP_DOTS <= end) {
       if (dot < SPRITE_FETCH_FIRST_DOT || (dot >= SPRITE_FETCH_END_DOT && dot < LATE_TILES_END_DOT))
-        tile_group(dot, ctrl, mask);
+        tile_group(dot, ctrl, mask, prepared ? &runs : nullptr);
       else
         sprite_group(dot, ctrl, mask);
       dot += GROUP_DOTS;

@@ -201,6 +201,37 @@ void ppu_flush_pixels() {
   d.pixels_drawn = end;
 }
 
+bool prepare_pixel_runs(PixelRuns& runs) {
+  PpuDerived& d = ppu_derived;
+  const uint8_t mask = ppumask();
+  if (d.pixel_line != ppu.scanline || ppu.scanline < 0 || ppu.scanline >= FRAME_HEIGHT || !frame_buffer ||
+      !(mask & (MASK_BACKGROUND | MASK_SPRITES)))
+    return false;
+  if (d.colours_stale) refresh_colours(mask);
+  if ((mask & MASK_SPRITES) && d.sprite_row_stale) lay_out_sprite_row();
+  runs.row = frame_buffer + static_cast<uint32_t>(ppu.scanline) * FRAME_WIDTH;
+  runs.colours = d.colours;
+  runs.background = mask & MASK_BACKGROUND;
+  runs.sprites = mask & MASK_SPRITES;
+  return true;
+}
+
+void draw_inner_pixels(const PixelRuns& runs, int32_t end) {
+  PpuDerived& d = ppu_derived;
+  const auto from = static_cast<uint32_t>(d.pixels_drawn), to = static_cast<uint32_t>(end);
+  d.pixels_drawn = end;
+  if (from >= to) return;
+  // Sprites only where the row has any, as in draw_pixels.
+  const bool sprites = runs.sprites && ((d.sprite_groups & ((uint64_t{2} << ((to - 1) >> 3)) - 1)) >> (from >> 3));
+  if (runs.background) {
+    if (sprites) draw_run<true, true>(runs.row, from, to, runs.colours);
+    else draw_run<true, false>(runs.row, from, to, runs.colours);
+  } else {
+    if (sprites) draw_run<false, true>(runs.row, from, to, runs.colours);
+    else draw_run<false, false>(runs.row, from, to, runs.colours);
+  }
+}
+
 void ppu_rebuild_derived() {
   ppu_derived.dots_owed = 0;
   ppu_derived.catch_up_at = 0;  // the first cycle catches up and plans the next

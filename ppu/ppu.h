@@ -122,6 +122,18 @@ void rendering_tick();
 void rendering_run(int32_t end);
 // Draws the pixels of the dots of the current line that have passed and are not drawn yet.
 void ppu_flush_pixels();
+// The same for the runs of a catch-up's stretch of a visible line, whose drawing conditions hold
+// throughout it (no register access can come between): prepared once, then each run pays only for
+// its pixels. prepare_pixel_runs returns false where the stretch must use ppu_flush_pixels.
+struct PixelRuns {
+  std::atomic<uint32_t>* row = nullptr;
+  const uint32_t* colours = nullptr;
+  bool background = false, sprites = false;
+};
+bool prepare_pixel_runs(PixelRuns& runs);
+// Draws the line's pixels from the last drawn up to `end`, all outside the edge columns 0-7 and
+// 248-255.
+void draw_inner_pixels(const PixelRuns& runs, int32_t end);
 // The pixel of the current visible dot, drawn at once (the sprite layout is redone first).
 void render_pixel();
 // Stores the colour of PPU pixel value `pixel` (palette colour in bits 0-5, emphasis in bits 6-8)
