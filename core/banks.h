@@ -31,3 +31,7 @@ inline uint8_t* vram_map(uint32_t a) {
   if (a < 0x2000) return banks.chr_slots[(a >> 10) & 7] + (a & 0x3FF);
   return banks.nametable_slots[(a >> 10) & 3] + (a & 0x3FF);
 }
+// The same for an address known to lie in the pattern tables ($0000-$1FFF) or in the nametables
+// ($2000-$2FFF and its mirrors below $3F00): the PPU's tile fetches, which skip the tests.
+inline uint8_t pattern_byte(uint32_t a) { return banks.chr_slots[(a >> 10) & 7][a & 0x3FF]; }
+inline uint8_t nametable_byte(uint32_t a) { return banks.nametable_slots[(a >> 10) & 3][a & 0x3FF]; }

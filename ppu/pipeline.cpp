@@ -316,9 +316,12 @@ constexpr int32_t FIRST_INNER_GROUP_DOT = 16, LAST_INNER_GROUP_DOT = 240;
 // The pixels before the reload (dot + 1) show the registers before it; `runs` is null where the
 // stretch draws through ppu_flush_pixels.
 void tile_group(int32_t dot, uint8_t ctrl, uint8_t mask, const PixelRuns* runs) {
-  nametable_address();
   if (dot == 0) group_start(0, mask);
-  tile_fetch(ctrl);
+  // Every address below is made within the group: the reads can go straight to their area.
+  const uint32_t v = ppu.vram_address;
+  const uint32_t tile = nametable_byte(NAMETABLE_BASE + (address_field(v) & 0x0FFF));
+  const uint32_t pattern_address =
+      ((ctrl & CTRL_BACKGROUND_TABLE) ? PATTERN_TABLE_SIZE : 0) + 16 * tile + fine_y(v);
   if (runs && dot >= FIRST_INNER_GROUP_DOT && dot <= LAST_INNER_GROUP_DOT) {
     draw_inner_pixels(*runs, dot + 1);
   } else {
@@ -327,15 +330,16 @@ void tile_group(int32_t dot, uint8_t ctrl, uint8_t mask, const PixelRuns* runs) 
   }
   ppu.bg_pattern_shift = (ppu.bg_pattern_shift >> 16) + (uint32_t{ppu.tile_pattern} << 16);
   ppu.bg_attribute_shift = (ppu.bg_attribute_shift >> 16) + ppu.tile_attribute * ATTRIBUTE_REPEAT_HIGH;
-  const uint32_t v = ppu.vram_address;
-  ppu.fetch_address = static_cast<uint16_t>(ATTRIBUTE_BASE + 0x400 * ((v >> 13) & 3) + 8 * (coarse_y(v) >> 2) +
-                                            (coarse_x(v) >> 2));
-  const uint32_t a = *vram_map(ppu.fetch_address);
+  const auto attribute_address = static_cast<uint16_t>(ATTRIBUTE_BASE + 0x400 * ((v >> 13) & 3) +
+                                                       8 * (coarse_y(v) >> 2) + (coarse_x(v) >> 2));
+  const uint32_t a = nametable_byte(attribute_address);
   ppu.tile_attribute = static_cast<uint16_t>((a >> ((coarse_x(v) & 2) + 2 * (coarse_y(v) & 2))) & 3);
+  ppu.fetch_address = attribute_address;
+  ppu.pattern_address = pattern_address;
   coarse_x_step();
   if (dot + 3 == VERTICAL_STEP_DOT) vertical_step();
-  ppu.tile_pattern = *vram_map(ppu.pattern_address);
-  ppu.tile_pattern = interleave_planes(ppu.tile_pattern, *vram_map(ppu.pattern_address | HIGH_PLANE));
+  ppu.tile_pattern = static_cast<uint16_t>(spread_bits[pattern_byte(pattern_address)] |
+                                           spread_bits[pattern_byte(pattern_address | HIGH_PLANE)] << 1);
   group_evaluation(dot, ctrl);
 }
 

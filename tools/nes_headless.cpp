@@ -298,6 +298,13 @@ int main(int argc, char** argv) {
       if (outputs.trace.is_open() && !write_trace_line(outputs.trace)) break;
       cpu_step();
       if (steps == 1 && options.entry >= 0) cpu.PC = static_cast<uint16_t>(options.entry);
+      if (!outputs.trace.is_open() && !options.result) {
+        // Until the frame ends or the step limit comes, nothing else is due after a step.
+        while (ppu.frames == frames_seen && steps < options.steps && stop_signal == 0) {
+          ++steps;
+          cpu_step();
+        }
+      }
       if (ppu.frames != frames_seen) {
         frames_seen = ppu.frames;
         apply_buttons(frames_seen);
