@@ -2,6 +2,7 @@
 // hit, the palette lookup with greyscale and colour emphasis, and the colours of the 512 PPU pixel
 // values, computed from a model of the composite video signal (square-wave chroma, YIQ decoding).
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <iterator>
 #include <numbers>
@@ -213,8 +214,34 @@ bool prepare_pixel_runs(PixelRuns& runs) {
   runs.colours = d.colours;
   runs.background = mask & MASK_BACKGROUND;
   runs.sprites = mask & MASK_SPRITES;
+  // The eight pixels of a group's run, dots d - 7 to d, show positions f + 9 to f + 16 (mod 16) of
+  // the two tiles in the shift registers, f the fine X scroll (see shift_offsets): one rotation
+  // brings them to the low 16 bits, leftmost in the top bits, as a pattern row.
+  const uint32_t first_bit = 2 * (15 - (((ppu.temp_address & 7) + 9) & 15));
+  runs.group_rotation = (first_bit - 14) & 31;
+  for (uint32_t n = 0; n < 16; ++n) runs.background_colours[n] = d.colours[(n & 3) ? n : 0];
   return true;
 }
+
+namespace {
+// Each 2-bit field k of a 16-bit row moved to bits 4k and 4k + 1.
+uint32_t spread_fields(uint32_t row) {
+  row = (row | row << 8) & 0x00FF00FFu;
+  row = (row | row << 4) & 0x0F0F0F0Fu;
+  return (row | row << 2) & 0x33333333u;
+}
+
+// The eight pixels from `x` of a group whose run shows the background alone: their pixel values
+// and palettes are gathered into one nibble each, then looked up.
+void draw_background_group(const PixelRuns& runs, uint32_t x) {
+  const uint32_t patterns = std::rotr(ppu.bg_pattern_shift, static_cast<int>(runs.group_rotation)) & 0xFFFF;
+  const uint32_t attributes = std::rotr(ppu.bg_attribute_shift, static_cast<int>(runs.group_rotation)) & 0xFFFF;
+  const uint32_t nibbles = spread_fields(patterns) | spread_fields(attributes) << 2;
+  std::atomic<uint32_t>* out = runs.row + x;
+  for (uint32_t i = 0; i < 8; ++i)
+    out[i].store(runs.background_colours[(nibbles >> (28 - 4 * i)) & 15], std::memory_order_relaxed);
+}
+}  // namespace
 
 void draw_inner_pixels(const PixelRuns& runs, int32_t end) {
   PpuDerived& d = ppu_derived;
@@ -225,6 +252,7 @@ void draw_inner_pixels(const PixelRuns& runs, int32_t end) {
   const bool sprites = runs.sprites && ((d.sprite_groups & ((uint64_t{2} << ((to - 1) >> 3)) - 1)) >> (from >> 3));
   if (runs.background) {
     if (sprites) draw_run<true, true>(runs.row, from, to, runs.colours);
+    else if (to - from == 8 && (from & 7) == 1) draw_background_group(runs, from);
     else draw_run<true, false>(runs.row, from, to, runs.colours);
   } else {
     if (sprites) draw_run<false, true>(runs.row, from, to, runs.colours);

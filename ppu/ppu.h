@@ -129,6 +129,8 @@ struct PixelRuns {
   std::atomic<uint32_t>* row = nullptr;
   const uint32_t* colours = nullptr;
   bool background = false, sprites = false;
+  uint32_t group_rotation = 0;      // see draw_inner_pixels
+  uint32_t background_colours[16];  // colour of pixel value (bits 0-1) with palette (bits 2-3)
 };
 bool prepare_pixel_runs(PixelRuns& runs);
 // Draws the line's pixels from the last drawn up to `end`, all outside the edge columns 0-7 and
