@@ -139,10 +139,23 @@ void evaluation_step(uint32_t sprite_height) {
 // `pairs` times: the even dot's latch read, then the odd dot's step.
 void evaluation_pairs(int32_t pairs, uint32_t sprite_height) {
   Evaluation e;
+  const int32_t line = ppu.scanline;
   for (; pairs > 0; --pairs) {
     if (e.finished()) break;  // the remaining reads latch sprite memory's byte 0 again
-    ppu.oam_latch = ppu.oam[e.address];
-    e.step(ppu.oam_latch, sprite_height);
+    const uint8_t byte = ppu.oam[e.address];
+    ppu.oam_latch = byte;
+    // The most common step, taken here in short: the Y byte of a sprite that is not on the line,
+    // with room left. The entry being filled takes its Y and number, and the search moves on.
+    if ((e.address & 3) == 0 && e.scanned < OAM_SPRITES && e.found < SPRITES_PER_LINE &&
+        static_cast<uint32_t>(line - byte) >= sprite_height) {
+      SpriteEntry& entry = ppu.eval_sprites[e.found];
+      entry.y = byte;
+      entry.sprite_number = static_cast<uint8_t>(e.address >> 2);
+      ++e.scanned;
+      e.address = e.scanned == 2 ? uint8_t{8} : static_cast<uint8_t>(e.address + 4);
+      continue;
+    }
+    e.step(byte, sprite_height);
   }
   if (pairs > 0) ppu.oam_latch = ppu.oam[0];
   e.store();

@@ -238,6 +238,7 @@ void draw_background_group(const PixelRuns& runs, uint32_t x) {
   const uint32_t attributes = std::rotr(ppu.bg_attribute_shift, static_cast<int>(runs.group_rotation)) & 0xFFFF;
   const uint32_t nibbles = spread_fields(patterns) | spread_fields(attributes) << 2;
   std::atomic<uint32_t>* out = runs.row + x;
+#pragma GCC unroll 8
   for (uint32_t i = 0; i < 8; ++i)
     out[i].store(runs.background_colours[(nibbles >> (28 - 4 * i)) & 15], std::memory_order_relaxed);
 }
