@@ -106,6 +106,61 @@ TEST(SaveStates, ARunContinuedFromASaveStateIsTheRunItself) {
   }
 }
 
+// The picture unit runs late, in stretches: whole groups of eight dots at a time, sprite evaluation
+// in short steps, background pixels eight at a time. From states taken mid-game, any stretch must
+// end exactly where the same dots run one at a time end: the whole state and every pixel.
+TEST(LatePpu, DotsRunInOneGoEndWhereDotsRunOneByOneEnd) {
+  struct Start {
+    fs::path image;
+    uint64_t frame;
+    uint8_t buttons;  // held from power-on
+  };
+  std::vector<Start> table = {
+      {own_rom("demo.nes"), 200, BUTTON_START},   // title, then play: scrolling and sprites
+      {own_rom("bench_sprites.nes"), 30, 0},      // 8x16 sprites, eight and more on a line
+      {own_rom("ppu_scroll_split.nes"), 12, 0},
+  };
+  if (fs::exists(SHARED_TEST_ROMS))
+    table.push_back({fs::path(SHARED_TEST_ROMS) / "other/RasterDemo.NES", 45, 0});
+  // Dots to run one at a time to the stretch's start, and the stretch's length.
+  const std::pair<int32_t, int32_t> stretches[] = {{0, 1},          {3, 8},           {100, 341},
+                                                   {341 * 5 + 17, 2000}, {341 * 20 + 300, 341 * 7 + 5},
+                                                   {341 * 239 + 330, 400}, {7, 341 * 262 + 9}};
+  const size_t pixels = FRAME_WIDTH * FRAME_HEIGHT;
+  auto picture = [&] {
+    std::vector<uint32_t> out(pixels);
+    for (size_t i = 0; i < pixels; ++i) out[i] = frame_buffer[i].load(std::memory_order_relaxed);
+    return out;
+  };
+  for (const Start& start : table) {
+    SCOPED_TRACE(start.image.filename().string());
+    load_image(start.image);
+    button_state[0] = start.buttons;
+    run_frames_to(start.frame);
+    for (int32_t extra = 0; extra < 5; ++extra) cpu_step();  // mid-frame
+    const std::vector<uint8_t> state = snapshot_save();
+    const std::vector<uint32_t> picture_at_start = picture();
+    for (const auto& [lead, length] : stretches) {
+      SCOPED_TRACE("start +" + std::to_string(lead) + ", " + std::to_string(length) + " dots");
+      std::vector<uint8_t> ends[2];
+      std::vector<uint32_t> pictures[2];
+      for (int in_one_go = 0; in_one_go < 2; ++in_one_go) {
+        std::string error;
+        ASSERT_TRUE(snapshot_load(state, error)) << error;
+        for (size_t i = 0; i < pixels; ++i) frame_buffer[i].store(picture_at_start[i], std::memory_order_relaxed);
+        ppu_ticks(lead);
+        if (in_one_go) ppu_run_dots(length);
+        else ppu_ticks(length);
+        ppu_flush_pixels();
+        ends[in_one_go] = snapshot_save();
+        pictures[in_one_go] = picture();
+      }
+      EXPECT_EQ(ends[1], ends[0]);
+      EXPECT_TRUE(pictures[1] == pictures[0]);
+    }
+  }
+}
+
 // A snapshot that is refused leaves the running game exactly as it was, and says why.
 TEST(SaveStates, RefusedSnapshotsLeaveTheGameUntouched) {
   load_image(own_rom("demo.nes"));
