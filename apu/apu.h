@@ -4,6 +4,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 
 // One channel. Fields that a channel does not use stay 0.
 struct ApuChannel {
@@ -70,19 +71,31 @@ inline bool countdown(int32_t& counter, int32_t reload) {
   counter = reload;
   return true;
 }
-// One CPU cycle of the APU: frame sequencer, generators, mixer and one stored sample.
-void apu_tick();
 // One step of the frame sequencer, due when frame_divider reaches FRAME_STEP_HALF_CYCLES: length
 // counters and sweeps (half frames), envelopes and the triangle's linear counter (quarter frames),
 // and the frame interrupt.
 void frame_sequencer_step();
 
 // The channel generators: each advances its channel by one CPU cycle and returns its level (0-15,
-// DMC 0-127, or the fixed level of a disabled channel). apu_tick calls each once per cycle.
+// DMC 0-127, or the fixed level of a disabled channel). Each full cycle calls each once.
 int32_t pulse_tick(int n);
 int32_t triangle_tick();
 int32_t noise_tick();
 int32_t dmc_tick();  // may fetch a sample byte through cpu_read, which re-enters apu_tick
+
+// How many of enabled channel n's next timer expiries leave its level as it is, before the next
+// frame sequencer step or register write: STEADY_FOREVER for a pulse too high to play or with volume
+// 0, a triangle held still and a noise channel with volume 0, each at the level its expiries give;
+// for a sounding pulse, triangle or noise channel, those up to the next change of its waveform;
+// none for the DMC.
+constexpr int32_t STEADY_FOREVER = std::numeric_limits<int32_t>::max();
+int32_t steady_expiries(int n);
+// What channel n's timer is reloaded with at each expiry: it expires every timer_reload(n) + 1
+// cycles (the generators above reload it so).
+int32_t timer_reload(int n);
+// Runs `cycles` cycles of enabled channel n at once, when none of its expiries among them changes
+// its level: its timer, and the duty step, sequence step or feedback register as they move them.
+void advance_steady(int n, int32_t cycles);
 
 // The mixer: the console's non-linear sum of the five levels as one signed 16-bit sample
 // (-15000 to 14999). `pulse_sum` is the two pulse levels added as integers (0-30).
@@ -106,3 +119,52 @@ extern SampleStream sample_stream;
 
 // Allocates the zero-filled frame buffer and prepares the sample buffers. Called once at power-on.
 void audio_open();
+
+// Most cycles change nothing that is heard. Each enabled channel's timer goes down by 1 and the
+// frame sequencer's divider up by 2; every level stays the one of the channel's last timer expiry
+// (a disabled channel's is fixed), so the same sample is stored. Only a cycle in which the frame
+// sequencer steps or a level may change at a timer's expiry (an event) has other work: many
+// expiries leave the level as it is (steady_expiries) and move only the channel's own phase. So
+// the cycles between events run "quiet": they store the cached sample and move on, and owe their
+// countdowns and phases to the saved fields, which apu_sync() pays all at once (advance_steady).
+// The event's own cycle (apu_event_cycle) pays them first and then runs the whole per-cycle work,
+// exactly as every cycle would; afterwards the next event is looked for again.
+//
+// ApuDerived is that run: working data derived from the saved fields (apu, sample_stream), not part
+// of the machine's state. The run is the range of sample positions [quiet_start, quiet_end) of the
+// current buffer, so the stream's own position counts its cycles; the cycle that would store at
+// quiet_end runs in full. Runs never reach the buffer's last sample, so the hand-off to the sink
+// stays on the full path, and an empty run (0, 0) sends every cycle down it.
+//  - apu_sync() brings the saved fields up to date; whatever reads the timers or the frame divider,
+//    or saves the record, calls it first. The quiet run goes on afterwards.
+//  - apu_rebuild_derived() finds the next event again and caches its sample; whatever changes the
+//    record (a register write, a loaded snapshot, power-on) or moves the stream by hand calls it
+//    after, having called apu_sync() before if the record is kept: cycles owed and not yet paid
+//    are dropped.
+struct ApuDerived {
+  uint32_t quiet_start = 0;    // sample_pos up to which the countdowns are paid
+  uint32_t quiet_end = 0;      // sample_pos of the next cycle that runs in full
+  int16_t sample = 0;          // the sample of every quiet cycle
+  uint8_t steady = 0;          // bit n: enabled channel n's timer may expire, unheard, in the run
+  int16_t* buffer = nullptr;   // the buffer being filled, sample_stream.buffers[current_buffer]
+};
+extern ApuDerived apu_derived;
+void apu_sync();
+void apu_rebuild_derived();
+
+// The cycle that ends a quiet run: pays what the run owes, runs the whole per-cycle work (frame
+// sequencer, generators, mixer and one stored sample) and looks for the next event. The cycles
+// that a DMC fetch nests inside it run in full too, and only the outermost looks for the next event.
+[[gnu::noinline]] void apu_event_cycle();
+
+// One CPU cycle of the APU. Inline and free of calls on the quiet path, so that the bus cycle pays
+// for no call frame; only an event's cycle calls out.
+inline void apu_tick() {
+#ifndef NES_WITHOUT_APU_WORK  // defined only by the benchmark that measures what sound costs
+  const uint32_t pos = sample_stream.sample_pos;
+  if (pos >= apu_derived.quiet_end) [[unlikely]]
+    return apu_event_cycle();
+  apu_derived.buffer[pos] = apu_derived.sample;
+  sample_stream.sample_pos = pos + 1;
+#endif
+}

@@ -1,6 +1,9 @@
 // The five channel generators, one CPU cycle each: pulse duty sequencers, the triangle's 32-step
 // sequence, the noise channel's feedback shift register and the DMC's 1-bit delta playback with its
 // sample fetches over the CPU bus. Between timer expiries each returns its cached level.
+#include <algorithm>
+#include <bit>
+
 #include "apu/apu.h"
 #include "core/bus.h"
 #include "cpu/cpu.h"
@@ -17,6 +20,29 @@ int32_t volume(const ApuChannel& c) {
   if (c.length_counter == 0) return 0;
   if (c.regs & CONSTANT_VOLUME) return static_cast<int32_t>(c.regs & 0x0F);
   return c.envelope_volume;
+}
+
+// A pulse period this short is above what the channel plays: its expiries hold the disabled level.
+bool pulse_too_high(int32_t period) { return 2 * period + 2 < 8; }
+
+// Whether the triangle's expiries move its sequence: not while a counter holds it at 0, nor at the
+// ultrasonic periods 0 and 1.
+bool triangle_moves(const ApuChannel& c, int32_t period) {
+  return c.length_counter != 0 && c.linear_counter != 0 && period >= 2;
+}
+
+// The triangle's level at a step of its sequence: 0-15 up, then 15-0 down.
+int32_t triangle_level(int32_t step) {
+  const int32_t phase = step & 15;
+  return (step & 16) ? 15 - phase : phase;
+}
+
+// One shift of the noise channel's feedback register, which restarts at 1 if it is 0.
+void noise_shift(ApuChannel& c) {
+  if (c.shift_register == 0) c.shift_register = 1;
+  const int tap = (c.regs & NOISE_SHORT_MODE) ? 6 : 1;
+  const int32_t feedback = (c.shift_register ^ (c.shift_register >> tap)) & 1;
+  c.shift_register = (c.shift_register >> 1) | (feedback << 14);
 }
 
 // Plays one bit of the DMC's current byte, from bit 0 up: the level goes up 2 for a 1, down 2 for a 0,
@@ -56,9 +82,9 @@ void dmc_next_byte(ApuChannel& c) {
 }
 
 // The work of each generator at its timer's expiry, kept out of line so that the per-cycle part
-// (enable test, countdown, cached level) stays small enough to be inlined into apu_tick.
+// (enable test, countdown, cached level) stays small enough to be inlined into apu_full_cycle.
 [[gnu::noinline]] int32_t pulse_step(ApuChannel& c, int32_t period) {
-  if (2 * period + 2 < 8) return c.last_output = DISABLED_TONE_LEVEL;  // too high to play
+  if (pulse_too_high(period)) return c.last_output = DISABLED_TONE_LEVEL;
   c.step = (c.step + 1) & 7;  // only the step within the duty cycle matters
   const uint32_t duty = (c.regs >> 6) & 3;
   const bool high = (DUTY_PATTERNS >> (8 * duty + static_cast<uint32_t>(c.step))) & 1;
@@ -66,17 +92,12 @@ void dmc_next_byte(ApuChannel& c) {
 }
 
 [[gnu::noinline]] int32_t triangle_step(ApuChannel& c, int32_t period) {
-  if (c.length_counter != 0 && c.linear_counter != 0 && period >= 2)
-    c.step = (c.step + 1) & 31;  // only the position within the 32-step sequence matters
-  const int32_t phase = c.step & 15;
-  return c.last_output = (c.step & 16) ? 15 - phase : phase;
+  if (triangle_moves(c, period)) c.step = (c.step + 1) & 31;  // only the place in the sequence matters
+  return c.last_output = triangle_level(c.step);
 }
 
 [[gnu::noinline]] int32_t noise_step(ApuChannel& c) {
-  if (c.shift_register == 0) c.shift_register = 1;
-  const int tap = (c.regs & NOISE_SHORT_MODE) ? 6 : 1;
-  const int32_t feedback = (c.shift_register ^ (c.shift_register >> tap)) & 1;
-  c.shift_register = (c.shift_register >> 1) | (feedback << 14);
+  noise_shift(c);
   return c.last_output = (c.shift_register & 1) ? 0 : volume(c);
 }
 
@@ -116,4 +137,80 @@ int32_t dmc_tick() {
   ApuChannel& c = apu.channels[DMC];
   if (!countdown(c.timer, timer_period(c) + 1)) return c.last_output;
   return dmc_step(c);
+}
+
+int32_t timer_reload(int n) {
+  const ApuChannel& c = apu.channels[n];
+  switch (n) {
+    case PULSE1:
+    case PULSE2: return 2 * timer_period(c) + 2;
+    case NOISE: return noise_period_table[(c.regs >> 16) & 0x0F];
+    default: return timer_period(c) + 1;  // triangle, DMC
+  }
+}
+
+int32_t steady_expiries(int n) {
+  const ApuChannel& c = apu.channels[n];
+  const int32_t period = timer_period(c);
+  switch (n) {
+    case PULSE1:
+    case PULSE2: {
+      if (pulse_too_high(period)) return c.last_output == DISABLED_TONE_LEVEL ? STEADY_FOREVER : 0;
+      const int32_t level = volume(c);
+      if (level == 0) return c.last_output == 0 ? STEADY_FOREVER : 0;  // the duty step moves unheard
+      if (c.last_output != 0 && c.last_output != level) return 0;
+      // Bit j - 1 of `ahead`: the duty pattern is high at the jth expiry from now.
+      const uint32_t duty = (DUTY_PATTERNS >> (8 * ((c.regs >> 6) & 3))) & 0xFF;
+      const auto from = static_cast<uint32_t>(c.step + 1) & 7;
+      const uint32_t ahead = ((duty >> from) | (duty << (8 - from))) & 0xFF;
+      return std::countr_one(c.last_output == 0 ? ~ahead & 0xFF : ahead);
+    }
+    case TRIANGLE: {
+      if (!triangle_moves(c, period)) return c.last_output == triangle_level(c.step) ? STEADY_FOREVER : 0;
+      int32_t expiries = 0;  // no level comes more than twice in a row
+      while (expiries < 2 && triangle_level((c.step + expiries + 1) & 31) == c.last_output) ++expiries;
+      return expiries;
+    }
+    case NOISE: {
+      const int32_t level = volume(c);
+      if (level == 0) return c.last_output == 0 ? STEADY_FOREVER : 0;  // the register shifts unheard
+      if (c.shift_register == 0 || (c.last_output != 0 && c.last_output != level)) return 0;
+      // Bit j - 1 of `ahead`, for j up to 14: bit 0 of the register after j shifts, which silences
+      // the channel. The feedback reaches bit 0 only at the 15th shift.
+      const auto ahead = static_cast<uint32_t>(c.shift_register) >> 1;
+      return std::countr_one((c.last_output == 0 ? ahead : ~ahead) & 0x3FFF);
+    }
+    default: return 0;  // the DMC's expiries play bits, fetch bytes and end samples
+  }
+}
+
+void advance_steady(int n, int32_t cycles) {
+  ApuChannel& c = apu.channels[n];
+  const int32_t first = std::max(c.timer, 0) + 1;  // the cycle of the first expiry
+  if (cycles < first) {
+    c.timer -= cycles;
+    return;
+  }
+  // After the first expiry the timer counts down from `reload` and expires every reload + 1 cycles.
+  const int32_t reload = timer_reload(n);
+  int32_t expiries = 1, since = cycles - first;
+  if (since > reload) {
+    expiries += since / (reload + 1);
+    since %= reload + 1;
+  }
+  c.timer = reload - since;
+  const int32_t period = timer_period(c);
+  switch (n) {
+    case PULSE1:
+    case PULSE2:
+      if (!pulse_too_high(period)) c.step = (c.step + expiries) & 7;
+      break;
+    case TRIANGLE:
+      if (triangle_moves(c, period)) c.step = (c.step + expiries) & 31;
+      break;
+    case NOISE:
+      for (int32_t k = 0; k < expiries; ++k) noise_shift(c);
+      break;
+    default: break;
+  }
 }

@@ -9,6 +9,7 @@
 
 SampleSink audio_sink = nullptr;
 SampleStream sample_stream;
+ApuDerived apu_derived;
 
 namespace {
 
@@ -86,6 +87,9 @@ constexpr MixTables build_mix_tables() {
 }
 constexpr MixTables mix_tables = build_mix_tables();
 
+// Full cycles in progress: a DMC fetch runs bus cycles inside one.
+int full_cycle_depth = 0;
+
 // A full buffer goes to the sink; the other one is filled next.
 void hand_off_buffer() {
   SampleStream& s = sample_stream;
@@ -127,10 +131,9 @@ void frame_sequencer_step() {
   }
 }
 
-void apu_tick() {
-#ifdef NES_WITHOUT_APU_WORK  // defined only by the benchmark that measures what sound costs
-  return;
-#endif
+namespace {
+// The whole work of one CPU cycle: frame sequencer, generators, mixer and one stored sample.
+void apu_full_cycle() {
   apu.frame_divider = static_cast<int16_t>(apu.frame_divider + 2);
   if (apu.frame_divider >= FRAME_STEP_HALF_CYCLES) frame_sequencer_step();
   const int32_t pulse2 = pulse_tick(PULSE2);
@@ -143,6 +146,62 @@ void apu_tick() {
   SampleStream& s = sample_stream;
   s.buffers[s.current_buffer][s.sample_pos] = mix_sample(pulse1 + pulse2, triangle, noise, dmc);
   if (++s.sample_pos == SAMPLES_PER_BUFFER) hand_off_buffer();
+}
+}  // namespace
+
+void apu_event_cycle() {
+  apu_sync();  // nested in a full cycle there is no run, so nothing is owed
+  apu_derived.quiet_start = apu_derived.quiet_end = 0;  // the cycles a DMC fetch nests run in full
+  ++full_cycle_depth;
+  apu_full_cycle();
+  --full_cycle_depth;
+  apu_rebuild_derived();
+}
+
+void apu_sync() {
+  ApuDerived& d = apu_derived;
+  const uint32_t reached = std::min(sample_stream.sample_pos, d.quiet_end);
+  if (reached <= d.quiet_start) return;
+  const auto cycles = static_cast<int32_t>(reached - d.quiet_start);
+  d.quiet_start = reached;
+  for (int n = 0; n < 5; ++n) {
+    if (!apu.channel_enabled[n]) continue;
+    if (d.steady & (1u << n)) advance_steady(n, cycles);
+    else apu.channels[n].timer -= cycles;
+  }
+  apu.frame_divider = static_cast<int16_t>(apu.frame_divider + 2 * cycles);
+}
+
+void apu_rebuild_derived() {
+  ApuDerived& d = apu_derived;
+  const uint32_t pos = sample_stream.sample_pos;
+  d.quiet_start = d.quiet_end = 0;
+  d.steady = 0;
+  if (full_cycle_depth > 0) return;  // inside a full cycle: the outermost one rebuilds at its end
+  // Quiet cycles before the frame sequencer's step: those that leave frame_divider below
+  // FRAME_STEP_HALF_CYCLES (none from a divider already that high).
+  const int32_t divider = apu.frame_divider;
+  int32_t quiet = divider < FRAME_STEP_HALF_CYCLES - 1 ? (FRAME_STEP_HALF_CYCLES - 1 - divider) / 2 : 0;
+  int32_t level[5];
+  for (int n = 0; n < 5; ++n) {
+    if (!apu.channel_enabled[n]) {
+      level[n] = n == DMC ? DISABLED_DMC_LEVEL : DISABLED_TONE_LEVEL;
+      continue;
+    }
+    level[n] = apu.channels[n].last_output;
+    // A timer at t >= 0 expires on the (t + 1)th cycle from now, a negative one on the next, and
+    // then every timer_reload + 1 cycles: the quiet run ends before the first that is heard.
+    const int32_t steady = steady_expiries(n);
+    if (steady > 0) d.steady = static_cast<uint8_t>(d.steady | (1u << n));
+    if (steady != STEADY_FOREVER)
+      quiet = std::min(quiet, std::max(apu.channels[n].timer, 0) + steady * (timer_reload(n) + 1));
+  }
+  d.sample = mix_sample(level[PULSE1] + level[PULSE2], level[TRIANGLE], level[NOISE], level[DMC]);
+  // The run stops short of the buffer's last sample, whose cycle hands the buffer over.
+  if (pos >= SAMPLES_PER_BUFFER - 1) return;
+  d.buffer = sample_stream.buffers[sample_stream.current_buffer & 1];
+  d.quiet_start = pos;
+  d.quiet_end = pos + std::min(static_cast<uint32_t>(quiet), SAMPLES_PER_BUFFER - 1 - pos);
 }
 
 void audio_open() {

@@ -68,6 +68,7 @@ void write_frame_counter(uint8_t value) {
 }  // namespace
 
 void apu_write(uint8_t index, uint8_t value) {
+  apu_sync();
   ApuChannel& dmc = apu.channels[DMC];
   switch (index) {
     case 0x10:  // rate, loop and IRQ enable; the rate's period lands in P
@@ -89,8 +90,12 @@ void apu_write(uint8_t index, uint8_t value) {
       if (index < 0x10) write_tone_register(index, value);
       break;
   }
+  // Period, volume, length and enable writes all bear on the next event or the cached sample.
+  apu_rebuild_derived();
 }
 
+// Reads and clears only what quiet cycles leave alone (length counters, interrupt flags), so the
+// quiet run needs neither paying nor rebuilding.
 uint8_t apu_read_status() {
   uint8_t status = 0;
   for (int n = 0; n < 5; ++n)

@@ -20,6 +20,7 @@ void machine_power_on() {
   apu = Apu{};
   audio_open();  // frame buffer and sample buffers
   ppu_rebuild_derived();
+  apu_rebuild_derived();
 }
 
 void machine_reset() {

@@ -14,8 +14,9 @@
 //
 // Outside it: the cartridge's ROM and header (loaded once, never changed), what is derived from the
 // state to save work (the bank map's pointer slots: mapper_update_banks; the picture unit's drawing
-// caches: ppu_rebuild_derived), and the host's plumbing: frame_buffer, audio_sink, pace_hook,
-// sleep_interval, button_state, cartridge_ram_changed.
+// caches: ppu_rebuild_derived; the sound unit's quiet run: apu_sync and apu_rebuild_derived), and
+// the host's plumbing: frame_buffer, audio_sink, pace_hook, sleep_interval, button_state,
+// cartridge_ram_changed.
 #pragma once
 #include "apu/apu.h"
 #include "core/banks.h"

@@ -185,6 +185,7 @@ void snapshot_save(std::vector<uint8_t>& out) {
   std::memcpy(p, MAGIC, sizeof MAGIC);
   put_le(p + sizeof MAGIC, SNAPSHOT_VERSION, 4);
   put_le(p + sizeof MAGIC + 4, cartridge.checksum, 8);
+  apu_sync();  // the countdowns that quiet APU cycles owe
   Writer writer{p + SNAPSHOT_HEADER_SIZE};
   visit_state(writer);
   const size_t body = out.size() - SNAPSHOT_TRAILER_SIZE;
@@ -227,10 +228,12 @@ bool snapshot_load(const uint8_t* data, size_t size, std::string& error) {
     visit_state(undo);
     mapper_update_banks();
     ppu_rebuild_derived();
+    apu_rebuild_derived();
     error = std::string("save state holds an impossible value (") + impossible + ")";
     return false;
   }
   mapper_update_banks();
   ppu_rebuild_derived();
+  apu_rebuild_derived();
   return true;
 }

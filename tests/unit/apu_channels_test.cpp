@@ -241,7 +241,7 @@ class ApuDmc : public ::testing::Test {
   int32_t next_bit() {
     for (int i = 0; i < 1000; ++i) {
       const bool expires = dmc.timer == 0;
-      const int32_t level = dmc_tick();
+      const int32_t level = apu_test::generator_cycle(dmc_tick);
       if (expires) return level;
     }
     return -1;
@@ -281,6 +281,7 @@ TEST_F(ApuDmc, FetchPastFFFFContinuesAt8000) {
   dmc.sample_address = 0xFFFF;
   dmc.length_counter = 2;
   apu.channel_enabled[DMC] = true;
+  apu_rebuild_derived();
   next_bit();
   EXPECT_EQ(dmc.shift_register, 0x3C);
   for (int i = 0; i < 8; ++i) next_bit();
@@ -341,7 +342,7 @@ TEST_F(ApuDmc, TimerReloadsWithPeriodPlusOneAndFetchCyclesCountItDown) {
   std::vector<int> changes;
   int32_t previous = 0x40;
   for (int call = 0; call < 56 * 10; ++call) {
-    const int32_t level = dmc_tick();
+    const int32_t level = apu_test::generator_cycle(dmc_tick);
     if (level != previous) changes.push_back(call);
     previous = level;
   }

@@ -26,6 +26,7 @@ void start_one_byte_sample(int rate, int32_t delay) {
   apu_write(0x13, 0x00);
   apu_write(0x15, 0x10);
   apu.channels[DMC].timer = delay;
+  apu_rebuild_derived();
 }
 
 TEST(DmcFetchCycles, FourExtraCyclesAtEveryRateWhereverTheFetchFalls) {

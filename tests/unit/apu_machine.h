@@ -16,6 +16,18 @@ inline void reset_apu() {
   audio_sink = nullptr;
   sample_stream.current_buffer = 0;
   sample_stream.sample_pos = 0;
+  apu_rebuild_derived();
+}
+
+// A generator called by the test itself rather than by apu_tick: a DMC fetch's bus cycles inside it
+// may run quiet, so their countdowns are paid before the test looks, and the next event is found
+// again from the generator's new state.
+template <typename Generator>
+int32_t generator_cycle(Generator tick) {
+  const int32_t level = tick();
+  apu_sync();
+  apu_rebuild_derived();
+  return level;
 }
 
 // Program ROM at $8000-$FFFF: `fill` everywhere, `program` from `origin`, every vector at `origin`.

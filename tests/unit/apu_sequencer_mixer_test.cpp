@@ -3,11 +3,15 @@
 // buffers, including the samples of the bus cycles that a DMC fetch nests inside apu_tick.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <map>
+#include <random>
+#include <set>
 #include <vector>
 
 #include "apu_machine.h"
+#include "core/snapshot.h"
 
 namespace {
 
@@ -233,6 +237,14 @@ void collect_buffer(const int16_t* samples, size_t count) {
   handed_buffers.emplace_back(samples, samples + count);
   handed_addresses.push_back(samples);
 }
+// The whole stream: the buffers handed over, then the one being filled.
+std::vector<int16_t> whole_stream() {
+  std::vector<int16_t> all;
+  for (const auto& b : handed_buffers) all.insert(all.end(), b.begin(), b.end());
+  const int16_t* current = sample_stream.buffers[sample_stream.current_buffer];
+  all.insert(all.end(), current, current + sample_stream.sample_pos);
+  return all;
+}
 
 class SampleStreamTest : public ::testing::Test {
  protected:
@@ -302,16 +314,9 @@ class NestedSamples : public ::testing::Test {
     apu_write(0x13, 0x00);
     apu_write(0x15, 0x10);
     apu.channels[DMC].last_output = 0x40;
+    apu_rebuild_derived();
   }
   std::map<int16_t, int32_t> level_of_sample;
-  // The whole stream: the buffers handed over, then the one being filled.
-  std::vector<int16_t> stream() const {
-    std::vector<int16_t> all;
-    for (const auto& b : handed_buffers) all.insert(all.end(), b.begin(), b.end());
-    const int16_t* current = sample_stream.buffers[sample_stream.current_buffer];
-    all.insert(all.end(), current, current + sample_stream.sample_pos);
-    return all;
-  }
 };
 
 TEST_F(NestedSamples, FetchCyclesStoreTheirSamplesBeforeTheCycleThatFetched) {
@@ -331,10 +336,11 @@ TEST_F(NestedSamples, NothingIsLostDuplicatedOrReorderedAcrossBuffers) {
   start_looped_byte();
   // The buffer fills during the second nested cycle of the first fetch.
   sample_stream.sample_pos = SAMPLES_PER_BUFFER - 2;
+  apu_rebuild_derived();
   const uint64_t start = bus.cycles;
   const uint32_t cycles = 2 * SAMPLES_PER_BUFFER - 1000;
   while (bus.cycles - start < cycles) system_tick();
-  const std::vector<int16_t> all = stream();
+  const std::vector<int16_t> all = whole_stream();
   ASSERT_EQ(handed_buffers.size(), 2u);
   // Every cycle stored exactly one sample.
   ASSERT_EQ(all.size() - (SAMPLES_PER_BUFFER - 2), bus.cycles - start);
@@ -359,6 +365,79 @@ TEST_F(NestedSamples, NothingIsLostDuplicatedOrReorderedAcrossBuffers) {
     const size_t expiry = k;  // expiry number of changes[k]; expiry 0 was the first fetch
     const size_t expected = expiry % 8 == 0 ? 60 : (expiry % 8 == 1 ? 52 : 56);
     ASSERT_EQ(gap, expected) << "change " << k;
+  }
+}
+
+// Quiet cycles change nothing. A run of register writes, status reads and snapshots at
+// pseudo-random cycles, with DMC fetches through the bus, gives the same samples, interrupt line,
+// status bytes and snapshots (saved in the middle of quiet runs) as the same run with every cycle
+// taken in full.
+struct ApuRun {
+  std::vector<int16_t> samples;
+  std::vector<uint64_t> irq_changes;  // calls after which irq_line changed
+  std::vector<uint8_t> status_reads;
+  std::vector<std::vector<uint8_t>> snapshots;
+};
+
+ApuRun run_random_sound(uint32_t seed, bool every_cycle_in_full) {
+  std::mt19937 random(seed);
+  power_on_machine({});
+  for (auto& byte : cartridge.prg_rom) byte = static_cast<uint8_t>(random());  // DMC sample data
+  handed_buffers.clear();
+  audio_sink = collect_buffer;
+  auto below = [&](uint32_t n) { return static_cast<uint32_t>(random() % n); };
+  ApuRun run;
+  uint64_t calls = 0;
+  bool irq = irq_line;
+  while (calls < 2 * SAMPLES_PER_BUFFER + 12345) {
+    // Mostly short gaps, so that writes land everywhere in quiet runs, sometimes long ones.
+    const uint32_t gap = below(16) == 0 ? below(30000) : below(600);
+    for (uint32_t i = 0; i < gap; ++i, ++calls) {
+      if (every_cycle_in_full) apu_event_cycle();
+      else apu_tick();
+      if (irq_line != irq) run.irq_changes.push_back(calls);
+      irq = irq_line;
+    }
+    const uint32_t action = below(16);
+    if (action == 0) {
+      run.status_reads.push_back(apu_read_status());
+      irq = irq_line;
+    } else if (action == 1) {
+      run.snapshots.push_back(snapshot_save());
+    } else if (action <= 4) {
+      apu_write(0x15, static_cast<uint8_t>(random()));
+    } else if (action == 5) {
+      apu_write(0x17, static_cast<uint8_t>((below(4) == 0 ? 0x80 : 0) | (below(4) == 0 ? 0x40 : 0)));
+    } else {
+      const auto index = static_cast<uint8_t>(action == 6 ? 0x10 + below(4) : below(16));
+      auto value = static_cast<uint8_t>(random());
+      if (index == 0x13) value &= 0x03;  // short samples, so that they end, loop or interrupt often
+      if (index < 0x10 && (index & 2) && below(4) == 0) value &= 0xF8;  // short periods, fast expiries
+      apu_write(index, value);
+    }
+  }
+  run.samples = whole_stream();
+  run.snapshots.push_back(snapshot_save());
+  audio_sink = nullptr;
+  return run;
+}
+
+TEST(ApuQuietCycles, ChangeNothingThatEveryCycleInFullWouldGive) {
+  for (uint32_t seed = 1; seed <= 3; ++seed) {
+    SCOPED_TRACE(seed);
+    const ApuRun full = run_random_sound(seed, true);
+    const ApuRun quiet = run_random_sound(seed, false);
+    ASSERT_EQ(quiet.samples.size(), full.samples.size());
+    const auto same_until = std::mismatch(full.samples.begin(), full.samples.end(), quiet.samples.begin()).first;
+    EXPECT_EQ(static_cast<size_t>(same_until - full.samples.begin()), full.samples.size()) << "samples alike";
+    EXPECT_EQ(quiet.irq_changes, full.irq_changes);
+    EXPECT_EQ(quiet.status_reads, full.status_reads);
+    ASSERT_EQ(quiet.snapshots.size(), full.snapshots.size());
+    for (size_t k = 0; k < full.snapshots.size(); ++k)
+      EXPECT_EQ(quiet.snapshots[k], full.snapshots[k]) << "snapshot " << k;
+    // The run was not silent: the channels sounded, fetched and interrupted.
+    EXPECT_GT(std::set<int16_t>(full.samples.begin(), full.samples.end()).size(), 100u);
+    EXPECT_FALSE(full.irq_changes.empty());
   }
 }
 
