@@ -134,10 +134,11 @@ const char* impossible_field() {
   for (int n = 0; n < 5; ++n) {
     const ApuChannel& c = apu.channels[n];
     const int32_t step_limit = n <= PULSE2 ? 7 : n == TRIANGLE ? 31 : n == NOISE ? 0 : 8;
+    const int32_t level_limit = n == DMC ? 127 : 15;  // the mixer's tables end there
     if (!within(c.length_counter, 0, DMC_LENGTH_UNIT * 255 + 1) || !within(c.linear_counter, 0, 127) ||
         !within(c.sample_address, 0, 0xFFFF) || !within(c.envelope_volume, 0, 15) ||
         !within(c.sweep_divider, 0, 7) || !within(c.envelope_divider, 0, 15) || !within(c.timer, 0, 4096) ||
-        !within(c.shift_register, 0, 0x7FFF) || !within(c.step, 0, step_limit) || !within(c.last_output, 0, 127))
+        !within(c.shift_register, 0, 0x7FFF) || !within(c.step, 0, step_limit) || !within(c.last_output, 0, level_limit))
       return "sound channel";
   }
   if (!within<int16_t>(apu.frame_divider, 0, FRAME_STEP_HALF_CYCLES) || !within<int16_t>(apu.frame_step, 0, 4))

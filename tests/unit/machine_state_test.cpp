@@ -171,13 +171,16 @@ TEST(SaveStates, RefusedSnapshotsLeaveTheGameUntouched) {
   const std::vector<uint8_t> good = snapshot_save();
 
   // A snapshot with one field changed after the fact, its checksums made right again.
-  auto impossible = [&] {
-    const int32_t dot = ppu.dot;
-    ppu.dot = 400;
+  auto with_field = [&](auto& field, auto value) {
+    const auto kept = field;
+    field = value;
     std::vector<uint8_t> s = snapshot_save();
-    ppu.dot = dot;
+    field = kept;
     return s;
-  }();
+  };
+  const std::vector<uint8_t> impossible = with_field(ppu.dot, 400);
+  // A tone channel's level past 15 would index past the mixer's tables.
+  const std::vector<uint8_t> loud = with_field(apu.channels[PULSE1].last_output, 100);
   auto with_version = [&](uint32_t version) {
     std::vector<uint8_t> s = good;
     for (int k = 0; k < 4; ++k) s[8 + k] = static_cast<uint8_t>(version >> (8 * k));
@@ -201,6 +204,7 @@ TEST(SaveStates, RefusedSnapshotsLeaveTheGameUntouched) {
       {"too long", longer, "damaged"},
       {"not a snapshot", bytes_of("NES\x1a not a state"), "not a save state"},
       {"impossible value", impossible, "impossible value (PPU position)"},
+      {"impossible level", loud, "impossible value (sound channel)"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
