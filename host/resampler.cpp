@@ -84,9 +84,11 @@ Resampler::Resampler(uint32_t input_rate, uint32_t output_rate) {
   // row is normalised to sum to 1, so that every phase passes a constant level unchanged. Kept of
   // it: the taps, and its step response steps_[p][k] = the sum of taps k .. taps_ - 1 (the share
   // of the output that a change of the input at tap k brings, see process()), summed in double
-  // from the newest tap on, where the row is smallest, and rounded once.
+  // from the newest tap on, where the row is smallest, and rounded once. Row L - p holds row p's
+  // taps in reverse order (its distances t are row p's, negated), so only the step responses of
+  // rows 0 .. L/2 are kept (half the memory that the outputs' lookups range over).
   coefficients_.resize(static_cast<size_t>(phases_) * taps_);
-  steps_.resize(static_cast<size_t>(phases_) * taps_);
+  steps_.resize(static_cast<size_t>(phases_ / 2 + 1) * taps_);
   std::vector<double> exact(taps_);
   for (uint32_t p = 0; p < phases_; ++p) {
     double row_sum = 0.0;
@@ -100,10 +102,11 @@ Resampler::Resampler(uint32_t input_rate, uint32_t output_rate) {
       row_sum += exact[j];
     }
     float* row = &coefficients_[static_cast<size_t>(p) * taps_];
+    for (size_t j = 0; j < taps_; ++j) row[j] = static_cast<float>(exact[j] / row_sum);
+    if (p > phases_ / 2) continue;
     float* steps = &steps_[static_cast<size_t>(p) * taps_];
     double tail = 0.0;
     for (size_t j = taps_; j-- > 0;) {
-      row[j] = static_cast<float>(exact[j] / row_sum);
       tail += exact[j] / row_sum;
       steps[j] = static_cast<float>(tail);
     }
@@ -176,15 +179,29 @@ size_t Resampler::process(const int16_t* in, size_t count, int16_t* out) {
     if (end - first >= dense_from_) {
       out[written++] = to_sample(dot_product(x, &coefficients_[row], taps_));
     } else {
-      // Four running sums, the n-th change of the window in sum n % 4: the order of the
-      // additions depends on the window alone, and four of them overlap.
-      const float* steps = &steps_[row];
-      double sums[4] = {};
-      size_t i = first;
-      for (; i + 4 <= end; i += 4)
-        for (size_t k = 0; k < 4; ++k) sums[k] += changes[i + k].by * steps[changes[i + k].at - oldest];
-      for (size_t k = 0; i < end; ++i, ++k) sums[k] += changes[i].by * steps[changes[i].at - oldest];
-      out[written++] = to_sample(double{x[0]} + ((sums[0] + sums[2]) + (sums[1] + sums[3])));
+      // Sum of c[q] * steps[place(q)] over the window's changes, in four running sums (the n-th
+      // change of the window in sum n % 4): the order of the additions depends on the window
+      // alone, and four of them overlap.
+      const auto sum = [&](const float* steps, auto place) {
+        double sums[4] = {};
+        size_t i = first;
+        for (; i + 4 <= end; i += 4)
+          for (size_t k = 0; k < 4; ++k) sums[k] += changes[i + k].by * steps[place(changes[i + k].at)];
+        for (size_t k = 0; i < end; ++i, ++k) sums[k] += changes[i].by * steps[place(changes[i].at)];
+        return (sums[0] + sums[2]) + (sums[1] + sums[3]);
+      };
+      const uint32_t phase = static_cast<uint32_t>(position >> 32);
+      if (phase <= phases_ / 2) {
+        const float* steps = &steps_[size_t{phase} * taps_];
+        out[written++] = to_sample(double{x[0]} + sum(steps, [oldest](uint64_t at) { return at - oldest; }));
+      } else {
+        // Row L - p is row p reversed, so its step response at tap k is 1 - row p's at taps - k:
+        // the output is the level at the newest tap less each change times row p's step response
+        // at taps - (q - o) = newest + 1 - q.
+        const float* steps = &steps_[size_t{phases_ - phase} * taps_];
+        out[written++] = to_sample(double{x[taps_ - 1]} -
+                                   sum(steps, [after = newest + 1](uint64_t at) { return after - at; }));
+      }
     }
     position += step_;
     newest += position / sample_length;

@@ -69,7 +69,8 @@ class Resampler {
                            // without adjustment)
   size_t taps_;            // filter length in input samples, a multiple of 8
   std::vector<float> coefficients_;  // phases_ rows of taps_, oldest input first
-  std::vector<float> steps_;         // the same rows' step responses (see process())
+  std::vector<float> steps_;         // the step responses of rows 0 .. phases_ / 2 (see
+                                     // process())
   std::vector<float> window_;        // the last taps_ - 1 inputs, then the ones not yet used
   std::vector<Change> changes_;      // the input's changes, oldest first
   size_t dense_from_;                // changes within a window from which the dot product is
