@@ -1,6 +1,9 @@
 // Converts the console's sample stream (one sample per CPU cycle) to the rate of a sound device:
 // a windowed-sinc low-pass that removes everything the output rate cannot carry, evaluated only at
 // the output instants (polyphase), so that no tone above half the output rate folds back audibly.
+// The stream's level changes only every few cycles or more, so the filter is mostly applied to its
+// changes (one product per change within the filter's reach instead of one per tap): the same
+// result in exact arithmetic, and as good as exact for 16-bit output.
 // The output rate can be nudged by a small fraction while the stream runs, to follow a device whose
 // clock is not quite the console's.
 #pragma once
@@ -48,13 +51,32 @@ class Resampler {
   uint32_t phases() const { return phases_; }
 
  private:
+  // A change of the input level: input number `at` differs from the one before by `by`.
+  struct Change {
+    Change() {}  // left unset: record_changes() makes room before it writes
+    Change(uint64_t at_, int32_t by_) : at(at_), by(by_) {}
+    uint64_t at;
+    double by;
+  };
+  void record_changes(const int16_t* in, size_t count);
+  // A product per change of level costs about as much as this many taps of the dot product over
+  // every input.
+  static constexpr size_t DENSE_SHARE = 4;
+
   uint32_t phases_;        // L: output rate / gcd
   uint32_t nominal_step_;  // M: input rate / gcd; output n is at input time n * M / L
   uint64_t step_;          // distance between output instants in 2^-32 of a phase (M * 2^32
                            // without adjustment)
   size_t taps_;            // filter length in input samples, a multiple of 8
   std::vector<float> coefficients_;  // phases_ rows of taps_, oldest input first
+  std::vector<float> steps_;         // the step responses of rows 0 .. phases_ / 2 (see
+                                     // process())
   std::vector<float> window_;        // the last taps_ - 1 inputs, then the ones not yet used
+  std::vector<Change> changes_;      // the input's changes, oldest first
+  size_t dense_from_;                // changes within a window from which the dot product is
+                                     // cheaper: taps_ / DENSE_SHARE
+  size_t first_ = 0;                 // first change after the next output's oldest tap
+  size_t end_ = 0;                   // first change after its newest tap, as far as known
   uint64_t inputs_taken_ = 0;        // input samples received so far
   uint64_t next_newest_ = 0;         // index of the newest input that the next output uses
   uint32_t next_phase_ = 0;          // and its fractional position beyond it, in 1/L
