@@ -161,10 +161,3 @@ BENCHMARK(BM_SoundPath_busiest)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_SoundPathMovingRate_music)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
