@@ -13,8 +13,9 @@
 //   cartridge.chr_rom  when the cartridge has character RAM                 core/cartridge.h
 //
 // Outside it: the cartridge's ROM and header (loaded once, never changed), what is derived from the
-// state to save work (the bank map's pointer slots: mapper_update_banks; the picture unit's drawing
-// caches: ppu_rebuild_derived; the sound unit's quiet run: apu_sync and apu_rebuild_derived), and
+// state to save work (the bank map's pointer slots: mapper_update_banks; the picture unit's dots
+// owed to the CPU and drawing caches: ppu_catch_up and ppu_rebuild_derived; the sound unit's quiet
+// run: apu_sync and apu_rebuild_derived; saving a snapshot pays what is owed first), and
 // the host's plumbing: frame_buffer, audio_sink, pace_hook, sleep_interval, button_state,
 // cartridge_ram_changed.
 #pragma once
