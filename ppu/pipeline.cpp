@@ -251,9 +251,7 @@ void tile_fetch(uint8_t ctrl) {
 }
 
 // One dot of a rendering line, as the plan says. PPUCTRL and PPUMASK change only through the CPU,
-// between cycles, so a caller running several dots reads them once. With `latch_every_dot` false
-// the OAM latch refresh of the dots outside the evaluation window is left to the caller.
-template <bool latch_every_dot>
+// between cycles, so a caller running several dots reads them once.
 [[gnu::always_inline]] inline void rendering_dot(int32_t dot, uint8_t ctrl, uint8_t mask) {
   const uint8_t plan = dot_plan[static_cast<size_t>(dot)];
 
@@ -302,7 +300,7 @@ template <bool latch_every_dot>
   }
 
   if (plan & EVALUATION_DOT) evaluation_step((ctrl & CTRL_SPRITE_8X16) ? 16 : 8);
-  else if (latch_every_dot) ppu.oam_latch = ppu.oam[oamaddr()];
+  else ppu.oam_latch = ppu.oam[oamaddr()];
 }
 
 // Dots 64-255: the evaluation window, where the latch read at an even dot feeds the next odd dot.
@@ -371,7 +369,7 @@ void sprite_group(int32_t dot, uint8_t ctrl, uint8_t mask) {
 }
 }  // namespace
 
-void rendering_tick() { rendering_dot<true>(ppu.dot, ppuctrl(), ppumask()); }
+void rendering_tick() { rendering_dot(ppu.dot, ppuctrl(), ppumask()); }
 
 void rendering_run(int32_t end) {
   // PPUCTRL and PPUMASK change only through the CPU, which waits for the run to finish.
@@ -387,7 +385,7 @@ void rendering_run(int32_t end) {
         sprite_group(dot, ctrl, mask);
       dot += GROUP_DOTS;
     } else {
-      rendering_dot<true>(dot, ctrl, mask);
+      rendering_dot(dot, ctrl, mask);
       ++dot;
     }
   }
