@@ -8,13 +8,11 @@
 #include <vector>
 
 #include "core/joypad.h"
+#include "host/keys.h"
 
 namespace {
 
 constexpr int PORTS = 2;
-// Stick positions nearer the centre than this (of 32767) are the centre: a worn stick rests a
-// little off it.
-constexpr int16_t DEAD_ZONE = 12000;
 
 struct Pad {
   SDL_GameController* controller = nullptr;
@@ -39,13 +37,8 @@ uint8_t read_pad(SDL_GameController* c) {
   uint8_t bits = 0;
   for (const PadButton& b : PAD_BUTTONS)
     if (SDL_GameControllerGetButton(c, b.button)) bits |= b.bit;
-  const int x = SDL_GameControllerGetAxis(c, SDL_CONTROLLER_AXIS_LEFTX);
-  const int y = SDL_GameControllerGetAxis(c, SDL_CONTROLLER_AXIS_LEFTY);
-  if (x <= -DEAD_ZONE) bits |= BUTTON_LEFT;
-  if (x >= DEAD_ZONE) bits |= BUTTON_RIGHT;
-  if (y <= -DEAD_ZONE) bits |= BUTTON_UP;
-  if (y >= DEAD_ZONE) bits |= BUTTON_DOWN;
-  return bits;
+  return bits | stick_directions(SDL_GameControllerGetAxis(c, SDL_CONTROLLER_AXIS_LEFTX),
+                                 SDL_GameControllerGetAxis(c, SDL_CONTROLLER_AXIS_LEFTY));
 }
 
 Pad* pad_of(SDL_JoystickID id) {
@@ -101,7 +94,7 @@ void set_virtual(SDL_Joystick* j, const std::string& line) {
     else if (w == "right") x = 32767;
     else if (w == "up") y = -32768;
     else if (w == "down") y = 32767;
-    else if (w == "nudge") x = DEAD_ZONE / 2;
+    else if (w == "nudge") x = STICK_DEAD_ZONE / 2;
     else {
       const SDL_GameControllerButton b = SDL_GameControllerGetButtonFromString(w.c_str());
       if (b == SDL_CONTROLLER_BUTTON_INVALID) std::fprintf(stderr, "nes: NES_TEST_PADS: no input '%s'\n", w.c_str());

@@ -5,6 +5,8 @@
 #pragma once
 #include <cstdint>
 
+#include "core/joypad.h"
+
 enum class Key : uint8_t {
   other,  // any key without a use
   right, left, up, down, x, z, space, enter,
@@ -39,3 +41,16 @@ uint8_t keyboard_buttons();
 // Sets the controller bytes the console reads: the keyboard and the first game controller on the
 // first port, the second game controller on the second.
 void update_controllers(uint8_t pad_0, uint8_t pad_1);
+
+// The D-pad directions (BUTTON_* bits) that a game controller's analog stick at (x, y) gives, each
+// axis -32768 to 32767 with y growing downward. Nearer the centre than STICK_DEAD_ZONE is the
+// centre: a worn stick rests a little off it.
+constexpr int STICK_DEAD_ZONE = 12000;
+constexpr uint8_t stick_directions(int x, int y) {
+  uint8_t bits = 0;
+  if (x <= -STICK_DEAD_ZONE) bits |= BUTTON_LEFT;
+  if (x >= STICK_DEAD_ZONE) bits |= BUTTON_RIGHT;
+  if (y <= -STICK_DEAD_ZONE) bits |= BUTTON_UP;
+  if (y >= STICK_DEAD_ZONE) bits |= BUTTON_DOWN;
+  return bits;
+}

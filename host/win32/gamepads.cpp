@@ -6,12 +6,12 @@
 #include <xinput.h>
 
 #include "core/joypad.h"
+#include "host/keys.h"
 #include "host/win32/win32.h"
 
 namespace {
 
 constexpr int PORTS = 2;
-constexpr SHORT DEAD_ZONE = 12000;  // of 32767: a worn stick rests a little off the centre
 constexpr int SEARCH_EVERY = 60;    // repaints between looks at the empty slots
 
 using GetState = DWORD(WINAPI*)(DWORD, XINPUT_STATE*);
@@ -35,11 +35,7 @@ uint8_t read_pad(const XINPUT_GAMEPAD& pad) {
   uint8_t bits = 0;
   for (const PadButton& b : PAD_BUTTONS)
     if (pad.wButtons & b.button) bits |= b.bit;
-  if (pad.sThumbLX <= -DEAD_ZONE) bits |= BUTTON_LEFT;
-  if (pad.sThumbLX >= DEAD_ZONE) bits |= BUTTON_RIGHT;
-  if (pad.sThumbLY >= DEAD_ZONE) bits |= BUTTON_UP;  // XInput's y axis points up
-  if (pad.sThumbLY <= -DEAD_ZONE) bits |= BUTTON_DOWN;
-  return bits;
+  return bits | stick_directions(pad.sThumbLX, -pad.sThumbLY);  // XInput's y axis points up
 }
 
 }  // namespace

@@ -23,15 +23,7 @@ fs::path own_rom(const std::string& name) { return fs::path(OWN_ROM_DIR) / name;
 
 std::vector<uint8_t> bytes_of(const std::string& text) { return {text.begin(), text.end()}; }
 
-void load_image(const fs::path& image) {
-  std::string error;
-  ::testing::internal::CaptureStdout();  // the summary line
-  const bool loaded = machine_power_on(image.c_str(), error);
-  ::testing::internal::GetCapturedStdout();
-  ASSERT_TRUE(loaded) << error;
-  button_state[0] = 0;
-  button_state[1] = 0;
-}
+void load_image(const fs::path& image) { test_machine::power_on_image(image.string()); }
 
 void run_frames_to(uint64_t frame) {
   while (ppu.frames < frame) cpu_step();

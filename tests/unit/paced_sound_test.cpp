@@ -15,6 +15,7 @@
 #include "apu/apu.h"
 #include "core/driver.h"
 #include "core/joypad.h"
+#include "test_machine.h"
 #include "host/output_stage.h"
 #include "host/resampler.h"
 #include "ppu/ppu.h"
@@ -60,14 +61,7 @@ void clock_play() {
 const SoundDevice CLOCK_DEVICE{clock_queue, clock_backlog, clock_play, 0.005};
 
 void power_on(const std::string& name) {
-  const std::string image = (std::filesystem::path(OWN_ROM_DIR) / name).string();
-  std::string error;
-  ::testing::internal::CaptureStdout();  // the summary line
-  const bool loaded = machine_power_on(image.c_str(), error);
-  ::testing::internal::GetCapturedStdout();
-  ASSERT_TRUE(loaded) << error;
-  button_state[0] = 0;
-  button_state[1] = 0;
+  test_machine::power_on_image((std::filesystem::path(OWN_ROM_DIR) / name).string());
   sleep_interval = 0;
 }
 

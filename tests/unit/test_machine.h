@@ -2,9 +2,13 @@
 // the power-on of every chip around a cartridge the test has put in place, and the PPU's position
 // counted in dots.
 #pragma once
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <cstdint>
+#include <string>
 
+#include "core/driver.h"
 #include "core/machine.h"
 
 namespace test_machine {
@@ -23,6 +27,18 @@ inline void power_on_cartridge() {
   button_state[0] = 0;
   button_state[1] = 0;
   reset_active = false;
+}
+
+// Loads the image at `path` and powers the machine on as the programs do (the loader's summary
+// line kept off the test's output), with no buttons held.
+inline void power_on_image(const std::string& path) {
+  std::string error;
+  ::testing::internal::CaptureStdout();
+  const bool loaded = machine_power_on(path.c_str(), error);
+  ::testing::internal::GetCapturedStdout();
+  ASSERT_TRUE(loaded) << error;
+  button_state[0] = 0;
+  button_state[1] = 0;
 }
 
 // Runs `n` PPU dots.
