@@ -6,13 +6,11 @@
 ; controller. Once Select has been pressed (until the next reset) a fifth row counts the frames.
 .include "result.inc"
 .include "registers.inc"
+.include "host_screen.inc"
 INES_HEADER 1, 1, $02, $00
 
 NMI_ON          = $80    ; PPUCTRL: NMI at vertical blank, nametable $2000, step 1
 SHOW_BACKGROUND = $0A    ; PPUMASK: background on, also in the leftmost 8 pixels
-TILE_BLANK = 0
-TILE_HELD  = 1           ; solid colour 1
-TILE_FREE  = 2           ; solid colour 2
 ROW_BUTTONS = $2000 + 12 * 32 + 4   ; boxes are 2x1 tiles, one blank tile apart, from column 4
 ROW_PRESSES = ROW_BUTTONS + 2 * 32
 ROW_RESETS  = ROW_BUTTONS + 4 * 32
@@ -44,35 +42,7 @@ reset:  sei
         sta frames
         sta show_frames
         inc starts
-        bit PPUSTATUS
-wait1:  bit PPUSTATUS        ; two vertical blanks: the PPU has warmed up
-        bpl wait1
-wait2:  bit PPUSTATUS
-        bpl wait2
-
-        lda #$3F             ; palette 0: backdrop, held, free
-        sta PPUADDR
-        lda #$00
-        sta PPUADDR
-        ldx #0
-palette_copy:
-        lda palette,x
-        sta PPUDATA
-        inx
-        cpx #4
-        bne palette_copy
-
-        lda #$20             ; nametable $2000 and its attributes: blank, palette 0
-        sta PPUADDR
-        lda #$00
-        sta PPUADDR
-        ldx #4
-        ldy #0
-clear:  sta PPUDATA
-        iny
-        bne clear
-        dex
-        bne clear
+        WARM_UP_AND_CLEAR_SCREEN
 
         jsr draw_rows
         lda #SHOW_BACKGROUND
@@ -165,28 +135,13 @@ draw_row:
         sta shift
         stx PPUADDR
         sty PPUADDR
-        ldx #8
-box:    asl shift
-        lda #TILE_FREE
-        bcc store
-        lda #TILE_HELD
-store:  sta PPUDATA
-        sta PPUDATA
-        lda #TILE_BLANK
-        sta PPUDATA
-        dex
-        bne box
+        DRAW_EIGHT_BOXES
         rts
 
-palette:
-        .byte $0F, $2A, $00, $30   ; black backdrop, green held, grey free
+        SCREEN_PALETTE
 
 .segment "VECTORS"
         .word nmi, reset, irq
 
 .segment "CHARS"
-        .res 16, $00               ; tile 0: colour 0
-        .res 8, $FF                ; tile 1: colour 1 (low plane set)
-        .res 8, $00
-        .res 8, $00                ; tile 2: colour 2 (high plane set)
-        .res 8, $FF
+        SCREEN_TILES
