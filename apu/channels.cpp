@@ -5,7 +5,7 @@
 #include <bit>
 
 #include "apu/apu.h"
-#include "core/bus.h"
+#include "cpu/bus_access.h"
 #include "cpu/cpu.h"
 
 namespace {

@@ -59,9 +59,10 @@ void write_frame_counter(uint8_t value) {
   apu.frame_irq_inhibit = value & FRAME_IRQ_INHIBIT;
   apu.frame_divider = 0;
   apu.frame_step = 0;
-  if (apu.frame_irq_inhibit) {
+  if (apu.frame_irq_inhibit) {  // both interrupts acknowledged: the line, their OR, goes low
     apu.frame_irq_flag = false;
     apu.dmc_irq_flag = false;
+    irq_line = false;
   }
 }
 

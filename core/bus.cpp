@@ -3,14 +3,16 @@
 #include "core/bus.h"
 
 #include "apu/apu.h"
-#include "core/banks.h"
+#include "cart/banks.h"
+#include "cart/board.h"
 #include "core/joypad.h"
-#include "core/mappers.h"
 #include "cpu/cpu.h"
 #include "ppu/ppu.h"
 
 Bus bus;
 bool cartridge_ram_changed = false;
+
+uint64_t cpu_cycles() { return bus.cycles; }
 
 void system_tick() {
   ppu_cycle();
@@ -22,10 +24,8 @@ uint8_t cpu_read(uint16_t address) {
   system_tick();
   if (address < 0x2000) return bus.work_ram[address & 0x07FF];
   if (address < 0x4000) return ppu_access(address & 7, 0, false);
-  if (address >= 0x4018) {
-    if ((address >> 13) == 3) return bus.cartridge_ram[address & 0x1FFF];
-    return banks.prg_slots[address >> 13][address & 0x1FFF];
-  }
+  if (address >= 0x8000) return banks.prg_slots[address >> 13][address & 0x1FFF];
+  if (address >= 0x4018) return cartridge_low_read(address);
   switch (address) {
     case 0x4015: return apu_read_status();
     case 0x4016: return joypad_read(0);
@@ -53,12 +53,11 @@ void cpu_write(uint16_t address, uint8_t value) {
     bus.work_ram[address & 0x07FF] = value;
   } else if (address < 0x4000) {
     ppu_access(address & 7, value, true);
+  } else if (address >= 0x8000) {
+    ppu_catch_up();  // the fetches so far read the banks as they were
+    (void)mapper_write(address, value, true);
+    if (board->irq_deadline) ppu_plan_catch_up();  // the board's interrupt may now come sooner
   } else if (address >= 0x4018) {
-    if ((address >> 13) == 3) {
-      bus.cartridge_ram[address & 0x1FFF] = value;
-      cartridge_ram_changed = true;
-    }
-    if (address >= 0x8000) ppu_catch_up();  // the fetches so far read the banks as they were
     (void)mapper_write(address, value, true);
   } else {
     switch (address & 0x1F) {

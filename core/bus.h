@@ -4,6 +4,8 @@
 #pragma once
 #include <cstdint>
 
+#include "cpu/bus_access.h"
+
 struct Bus {
   uint8_t work_ram[2048] = {};       // mirrored over $0000-$1FFF
   uint8_t cartridge_ram[8192] = {};  // $6000-$7FFF
@@ -15,10 +17,7 @@ extern Bus bus;
 // battery save. Not part of the machine's state.
 extern bool cartridge_ram_changed;
 
-uint8_t cpu_read(uint16_t address);
-void cpu_write(uint16_t address, uint8_t value);
-// A CPU cycle without a bus access.
-void system_tick();
+// cpu_read, cpu_write and system_tick (cpu/bus_access.h) are defined here.
 
 // Fills work RAM with its power-on pattern: 00 00 00 00 FF FF FF FF, repeated.
 void work_ram_power_on();

@@ -7,19 +7,28 @@ void machine_power_on() {
   cpu = Cpu{};
   nmi_line = false;
   irq_line = false;
+  cartridge_irq_line = false;
+  cartridge_irq_since = 0;
   reset_active = true;
   bus = Bus{};
   std::copy(cartridge.trainer.begin(), cartridge.trainer.end(), bus.cartridge_ram + (TRAINER_ADDRESS - 0x6000));
   work_ram_power_on();
   banks = BankMap{};
-  mapper = Mapper{};
-  mapper_update_banks();
+  mapper_power_on_registers();
   if (cartridge_has_chr_ram()) std::fill(cartridge.chr_rom.begin(), cartridge.chr_rom.end(), uint8_t{0});
+  std::fill(cartridge.chr_ram.begin(), cartridge.chr_ram.end(), uint8_t{0});
   joypads = Joypads{};
   ppu = Ppu{};
   apu = Apu{};
   audio_open();  // frame buffer and sample buffers
+  machine_rebuild_derived();
+}
+
+void machine_rebuild_derived() {
+  mapper_update_banks();
   ppu_rebuild_derived();
+  // Every CPU cycle has run three dots since power-on.
+  ppu_derived.line_start = 3 * bus.cycles - static_cast<uint64_t>(ppu.dot);
   apu_rebuild_derived();
 }
 

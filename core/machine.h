@@ -2,15 +2,16 @@
 // Power-on sets every one of them, a snapshot stores every one of them, and none holds a pointer.
 //
 //   cpu            registers of the 6502                                    cpu/cpu.h
-//   nmi_line, irq_line, reset_active  the CPU's interrupt inputs            cpu/cpu.h
+//   nmi_line, irq_line, cartridge_irq_line, reset_active  the CPU's inputs  cpu/cpu.h
 //   bus            work RAM, cartridge RAM, the cycle count                 core/bus.h
-//   banks          nametable RAM and palette RAM (its pointer slots are derived)  core/banks.h
-//   mapper         the bank-switching registers                             core/mappers.h
+//   banks          nametable RAM and palette RAM (its pointer slots are derived)  cart/banks.h
+//   mapper         the board's registers, as plain bytes                    cart/board.h
 //   joypads        the two controllers' shift registers                     core/joypad.h
 //   ppu            picture unit: registers, timing, fetch pipeline, sprite memory  ppu/ppu.h
 //   apu            sound unit: five channels, frame sequencer               apu/apu.h
 //   sample_stream  positions in the two sample buffers (their old contents are not state)  apu/apu.h
-//   cartridge.chr_rom  when the cartridge has character RAM                 core/cartridge.h
+//   cartridge.chr_rom  when the cartridge has character RAM                 cart/cartridge.h
+//   cartridge.chr_ram  the character RAM beside character ROM (TQROM)       cart/cartridge.h
 //
 // Outside it: the cartridge's ROM and header (loaded once, never changed), what is derived from the
 // state to save work (the bank map's pointer slots: mapper_update_banks; the picture unit's dots
@@ -20,11 +21,11 @@
 // cartridge_ram_changed.
 #pragma once
 #include "apu/apu.h"
-#include "core/banks.h"
+#include "cart/banks.h"
+#include "cart/board.h"
+#include "cart/cartridge.h"
 #include "core/bus.h"
-#include "core/cartridge.h"
 #include "core/joypad.h"
-#include "core/mappers.h"
 #include "cpu/cpu.h"
 #include "ppu/ppu.h"
 
@@ -32,6 +33,10 @@
 // bank map to the power-on arrangement, the frame buffer and sample buffers cleared. The first CPU
 // step is then the reset sequence.
 void machine_power_on();
+
+// Recomputes what is derived from the records above (bank slots, the PPU's and the APU's working
+// data, the PPU's dot clock), after power-on or after they were replaced by a snapshot.
+void machine_rebuild_derived();
 
 // The console's reset button: the CPU runs its reset sequence at the next step (registers kept, S
 // down by 3, I set, nothing written), PPUCTRL and PPUMASK are cleared, $4015 is cleared and the last

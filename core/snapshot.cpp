@@ -16,20 +16,45 @@ constexpr size_t SNAPSHOT_HEADER_SIZE = sizeof MAGIC + 4 + 8, SNAPSHOT_TRAILER_S
 
 // A field added to a record must be added to visit_state too; these sizes make that impossible to
 // forget (the compiler stops here when a record changes).
-static_assert(sizeof(Cpu) == 8 && sizeof(Bus) == 10248 && sizeof(Mapper) == 10 &&
+static_assert(sizeof(Cpu) == 8 && sizeof(Bus) == 10248 && sizeof(Mapper) == MAPPER_RECORD_SIZE &&
                   sizeof(Joypads) == 12 && sizeof(Ppu) == 472 && sizeof(ApuChannel) == 44 &&
                   sizeof(Apu) == 236,
               "a state record changed: update visit_state and SNAPSHOT_VERSION");
 
-// Every field of the state, in snapshot order.
+// Version 1 kept one record of named fields for mappers 1, 2, 3 and 7: written, four MMC1
+// registers, the shift count and value, then the program bank (2, 7), the pattern bank (3) and the
+// nametable page (7). Its bytes go to these places of the board's record.
+constexpr size_t V1_MAPPER_SIZE = 10;
+struct V1MapperMove {
+  uint32_t mapper_number;
+  uint8_t count;
+  uint8_t from[7], to[7];
+};
+constexpr V1MapperMove v1_mapper_moves[] = {
+    {1, 7, {0, 1, 2, 3, 4, 5, 6}, {0, 1, 2, 3, 4, 5, 6}},  // written, regs, shift count and value
+    {2, 1, {7}, {0}},                                       // program bank
+    {3, 2, {0, 8}, {0, 1}},                                 // written, pattern bank
+    {7, 3, {0, 7, 9}, {0, 1, 2}},                           // written, program bank, nametable page
+};
+uint8_t v1_mapper[V1_MAPPER_SIZE];
+
+void move_v1_mapper() {
+  std::memset(mapper.bytes, 0, sizeof mapper.bytes);
+  for (const V1MapperMove& m : v1_mapper_moves)
+    if (m.mapper_number == cartridge.mapper_number)
+      for (int k = 0; k < m.count; ++k) mapper.bytes[m.to[k]] = v1_mapper[m.from[k]];
+}
+
+// Every field of the state, in snapshot order, as format `version` has it (1 or the current one).
 template <class V>
-void visit_state(V& v) {
+void visit_state(V& v, uint32_t version = SNAPSHOT_VERSION) {
   v(cpu.PC), v(cpu.A), v(cpu.X), v(cpu.Y), v(cpu.S), v(cpu.P), v(cpu.nmi_latched);
   v(nmi_line), v(irq_line), v(reset_active);
+  if (version >= 2) v(cartridge_irq_line), v(cartridge_irq_since);
   v(bus.work_ram), v(bus.cartridge_ram), v(bus.cycles);
   v(banks.nametable_ram), v(banks.palette_ram);
-  v(mapper.written), v(mapper.regs), v(mapper.shift_count), v(mapper.shift_value);
-  v(mapper.prg_bank), v(mapper.chr_bank), v(mapper.nametable_page);
+  if (version >= 2) v(mapper.bytes);
+  else v(v1_mapper);
   v(joypads.latch), v(joypads.position);
 
   v(ppu.registers), v(ppu.temp_address), v(ppu.vram_address), v(ppu.write_toggle);
@@ -54,6 +79,7 @@ void visit_state(V& v) {
   v(sample_stream.current_buffer), v(sample_stream.sample_pos);
 
   if (cartridge_has_chr_ram()) v(cartridge.chr_rom);
+  if (version >= 2) v(cartridge.chr_ram);
 }
 
 struct Writer {
@@ -123,7 +149,8 @@ bool within(T value, T low, T high) {
 // The first field whose value the machine can never reach, or null. Counters and indexes out of
 // their range would index past arrays or overflow, so a snapshot holding one is refused.
 const char* impossible_field() {
-  if (mapper.shift_count > 4) return "mapper shift count";
+  if (board->impossible)
+    if (const char* why = board->impossible()) return why;
   if (!within(ppu.scanline, -1, 260) || !within(ppu.scanline_length, 340, 341) ||
       !within(ppu.dot, 0, ppu.scanline_length - 1))
     return "PPU position";
@@ -173,9 +200,9 @@ uint64_t cartridge_checksum() {
   return h.hash;
 }
 
-size_t state_size() {
+size_t state_size(uint32_t version = SNAPSHOT_VERSION) {
   Sizer sizer;
-  visit_state(sizer);
+  visit_state(sizer, version);
   return sizer.size;
 }
 
@@ -205,12 +232,12 @@ bool snapshot_load(const uint8_t* data, size_t size, std::string& error) {
     return false;
   }
   const auto version = static_cast<uint32_t>(get_le(data + sizeof MAGIC, 4));
-  if (version != SNAPSHOT_VERSION) {
-    error = "save state of format version " + std::to_string(version) + "; this program reads version " +
+  if (version != SNAPSHOT_VERSION && version != 1) {
+    error = "save state of format version " + std::to_string(version) + "; this program reads versions 1 to " +
             std::to_string(SNAPSHOT_VERSION);
     return false;
   }
-  if (size != SNAPSHOT_HEADER_SIZE + state_size() + SNAPSHOT_TRAILER_SIZE ||
+  if (size != SNAPSHOT_HEADER_SIZE + state_size(version) + SNAPSHOT_TRAILER_SIZE ||
       get_le(data + size - SNAPSHOT_TRAILER_SIZE, 8) != checksum(data, size - SNAPSHOT_TRAILER_SIZE)) {
     error = "save state is damaged (cut short, too long or altered)";
     return false;
@@ -222,19 +249,19 @@ bool snapshot_load(const uint8_t* data, size_t size, std::string& error) {
   std::vector<uint8_t> before;
   snapshot_save(before);
   Reader reader{data + SNAPSHOT_HEADER_SIZE};
-  visit_state(reader);
+  visit_state(reader, version);
+  if (version == 1) {
+    move_v1_mapper();
+    cartridge_irq_line = false;
+  }
   const char* impossible = reader.ok ? impossible_field() : "a flag";
   if (impossible) {
     Reader undo{before.data() + SNAPSHOT_HEADER_SIZE};
     visit_state(undo);
-    mapper_update_banks();
-    ppu_rebuild_derived();
-    apu_rebuild_derived();
+    machine_rebuild_derived();
     error = std::string("save state holds an impossible value (") + impossible + ")";
     return false;
   }
-  mapper_update_banks();
-  ppu_rebuild_derived();
-  apu_rebuild_derived();
+  machine_rebuild_derived();
   return true;
 }

@@ -7,14 +7,16 @@
 #include <string>
 #include <vector>
 
-constexpr uint32_t SNAPSHOT_VERSION = 1;
+// Version 2: the board's register record as plain bytes, the cartridge's interrupt line, the
+// character RAM beside character ROM. States of version 1 still load.
+constexpr uint32_t SNAPSHOT_VERSION = 2;
 
 // Writes the state into `out`, replacing its contents (its capacity is reused).
 void snapshot_save(std::vector<uint8_t>& out);
 std::vector<uint8_t> snapshot_save();
 
 // Replaces the state by a snapshot of the loaded cartridge. A snapshot of another cartridge or
-// another format version, a short, long or altered one, or one holding a state the machine cannot
+// an unknown format version, a short, long or altered one, or one holding a state the machine cannot
 // be in is refused: false, a one-line reason in `error`, and the machine exactly as it was.
 bool snapshot_load(const uint8_t* data, size_t size, std::string& error);
 inline bool snapshot_load(const std::vector<uint8_t>& data, std::string& error) {

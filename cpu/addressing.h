@@ -4,7 +4,7 @@
 #pragma once
 #include <cstdint>
 
-#include "core/bus.h"
+#include "cpu/bus_access.h"
 #include "cpu/cpu.h"
 
 enum class Mode { Zp, ZpX, ZpY, Abs, AbsX, AbsY, IndX, IndY };

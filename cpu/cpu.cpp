@@ -2,11 +2,13 @@
 // dispatch through the 259-entry handler table.
 #include "cpu/cpu.h"
 
-#include "core/bus.h"
+#include "cpu/bus_access.h"
 
 Cpu cpu;
 bool nmi_line = false;
 bool irq_line = false;
+bool cartridge_irq_line = false;
+uint64_t cartridge_irq_since = 0;
 bool reset_active = true;
 
 uint8_t operand_fetch() { return cpu_read(cpu.PC++); }
@@ -32,7 +34,8 @@ void cpu_step() {
   } else if (nmi_sampled && !cpu.nmi_latched) {
     entry = ENTRY_NMI;
     cpu.nmi_latched = true;
-  } else if (irq_line && !(cpu.P & FLAG_I)) {
+  } else if ((irq_line || (cartridge_irq_line && 3 * cpu_cycles() >= cartridge_irq_since + CARTRIDGE_IRQ_DELAY)) &&
+             !(cpu.P & FLAG_I)) {
     entry = ENTRY_IRQ;
   }
   if (!nmi_sampled) cpu.nmi_latched = false;

@@ -19,10 +19,25 @@ extern Cpu cpu;
 constexpr uint8_t FLAG_C = 0x01, FLAG_Z = 0x02, FLAG_I = 0x04, FLAG_D = 0x08, FLAG_B = 0x10,
                   FLAG_U = 0x20, FLAG_V = 0x40, FLAG_N = 0x80;
 
-// Interrupt inputs: the PPU drives nmi_line, the APU drives irq_line. reset_active is true only
-// during the first step, the reset sequence, whose stack writes become reads.
+// Interrupt inputs: the PPU drives nmi_line, the APU drives irq_line and the cartridge's board
+// cartridge_irq_line; the CPU's IRQ input is the OR of the two, so acknowledging one leaves the
+// other. reset_active is true only during the first step, the reset sequence, whose stack writes
+// become reads.
 extern bool nmi_line;
 extern bool irq_line;
+extern bool cartridge_irq_line;
+// The dot time (PPU dots since power-on) at which cartridge_irq_line last rose. The CPU acts on
+// the cartridge's line as it stood at the end of the instruction's second-to-last cycle: the line
+// counts at a step once CARTRIDGE_IRQ_DELAY dots have passed since it rose, counted to the end of
+// the step's opcode fetch (which is where the APU's line is sampled). The board raises the line on
+// the dot of the PPU read that clocks it, one dot after the address went out.
+extern uint64_t cartridge_irq_since;
+constexpr uint64_t CARTRIDGE_IRQ_DELAY = 5;
+// Raises the cartridge's line at dot time `time` (a board's interrupt event).
+inline void raise_cartridge_irq(uint64_t time) {
+  if (!cartridge_irq_line) cartridge_irq_since = time;
+  cartridge_irq_line = true;
+}
 extern bool reset_active;
 
 // Handler table entries past the 256 opcodes.

@@ -1,6 +1,6 @@
 // The 259 handlers: one per opcode, each a template instance with its addressing mode and operation
 // fixed at compile time, then the NMI, RESET and IRQ sequences. Nothing is decoded at run time.
-#include "core/bus.h"
+#include "cpu/bus_access.h"
 #include "cpu/addressing.h"
 #include "cpu/cpu.h"
 #include "cpu/operations.h"

@@ -3,7 +3,8 @@
 // copies of the scroll latch, and the byte-by-byte search of sprite memory for the next line.
 #include <array>
 
-#include "core/banks.h"
+#include "cart/banks.h"
+#include "cart/board.h"
 #include "ppu/ppu.h"
 
 namespace {
@@ -13,6 +14,8 @@ constexpr uint32_t TILE_FETCH_GROUPS = 0x10FFFF;
 constexpr int32_t VERTICAL_STEP_DOT = 251, HORIZONTAL_COPY_DOT = 256, VERTICAL_COPY_DOT = 304,
                   ODD_FRAME_SKIP_DOT = 337;
 constexpr int32_t EVALUATION_FIRST_DOT = 65, EVALUATION_LAST_DOT = 255;
+constexpr int32_t GROUP_DOTS = 8, SPRITE_FETCH_FIRST_DOT = 256, SPRITE_FETCH_END_DOT = 320,
+                  LATE_TILES_END_DOT = 336;
 constexpr uint32_t SPRITES_PER_LINE = 8, OAM_SPRITES = 64;
 
 // Fields of the scroll/address words.
@@ -66,6 +69,64 @@ void vertical_step() {
 
 void nametable_address() {
   ppu.fetch_address = static_cast<uint16_t>(NAMETABLE_BASE + (address_field(ppu.vram_address) & 0x0FFF));
+}
+
+void attribute_address() {
+  const uint32_t v = ppu.vram_address;
+  ppu.fetch_address = static_cast<uint16_t>(ATTRIBUTE_BASE + 0x400 * ((v >> 13) & 3) + 8 * (coarse_y(v) >> 2) +
+                                            (coarse_x(v) >> 2));
+}
+
+// Every memory read of rendering: the byte at `address`, a pattern-table address (below $2000) or a
+// nametable address ($2000-$2FFF), which the PPU puts on its bus at dot `dot` of the current line.
+// A board that watches the bus (W) sees every one of them here.
+template <bool W>
+[[gnu::always_inline]] inline uint8_t fetch_pattern(uint32_t address, int32_t dot) {
+  if constexpr (W) cartridge_ppu_bus(static_cast<uint16_t>(address), ppu_derived.line_start + static_cast<uint32_t>(dot));
+  return pattern_byte(address);
+}
+template <bool W>
+[[gnu::always_inline]] inline uint8_t fetch_nametable(uint32_t address, int32_t dot) {
+  if constexpr (W) cartridge_ppu_bus(static_cast<uint16_t>(address), ppu_derived.line_start + static_cast<uint32_t>(dot));
+  return nametable_byte(address);
+}
+
+// The fetches of an eight-dot group, each on its dot: the nametable byte (phase 1), the attribute
+// byte (3), the low (5) and the high (7) pattern plane.
+template <bool W>
+[[gnu::always_inline]] inline void tile_fetch(uint8_t ctrl, int32_t dot) {
+  const uint32_t tile = fetch_nametable<W>(ppu.fetch_address, dot);
+  ppu.pattern_address = ((ctrl & CTRL_BACKGROUND_TABLE) ? PATTERN_TABLE_SIZE : 0) + 16 * tile +
+                        fine_y(ppu.vram_address);
+}
+
+template <bool W>
+[[gnu::always_inline]] inline void attribute_fetch(int32_t dot) {
+  const uint32_t v = ppu.vram_address;
+  const uint32_t a = fetch_nametable<W>(ppu.fetch_address, dot);
+  ppu.tile_attribute = static_cast<uint16_t>((a >> ((coarse_x(v) & 2) + 2 * (coarse_y(v) & 2))) & 3);
+  coarse_x_step();
+  if (dot == VERTICAL_STEP_DOT) vertical_step();
+}
+
+template <bool W>
+[[gnu::always_inline]] inline void pattern_low_fetch(int32_t dot) {
+  ppu.tile_pattern = fetch_pattern<W>(ppu.pattern_address, dot);
+}
+
+template <bool W>
+[[gnu::always_inline]] inline void pattern_high_fetch(int32_t dot) {
+  ppu.tile_pattern = interleave_planes(ppu.tile_pattern, fetch_pattern<W>(ppu.pattern_address | HIGH_PLANE, dot));
+}
+
+// The row of a sprite group's slot goes to its line sprite; empty slots fetch a row that is dropped.
+void store_sprite_row() {
+  if (ppu.line_sprite_count < ppu.eval_found) ppu.line_sprites[ppu.line_sprite_count++].pattern = ppu.tile_pattern;
+}
+
+void shift_reload() {
+  ppu.bg_pattern_shift = (ppu.bg_pattern_shift >> 16) + (uint32_t{ppu.tile_pattern} << 16);
+  ppu.bg_attribute_shift = (ppu.bg_attribute_shift >> 16) + ppu.tile_attribute * ATTRIBUTE_REPEAT_HIGH;
 }
 
 // The search for the next line's sprites: one byte of sprite memory per odd dot 65-255, read
@@ -225,33 +286,44 @@ constexpr std::array<uint8_t, 341> dot_plan = build_dot_plan();
   }
 }
 
-void tile_fetch(uint8_t ctrl) {
-  const uint32_t tile = *vram_map(ppu.fetch_address);
-  ppu.pattern_address = ((ctrl & CTRL_BACKGROUND_TABLE) ? PATTERN_TABLE_SIZE : 0) + 16 * tile +
-                        fine_y(ppu.vram_address);
-}
-
-[[gnu::noinline]] void sprite_address(uint8_t ctrl) {
-  if (ppu.line_sprite_count >= ppu.eval_found) return;
+// Phase 3 outside the tile groups: the second nametable fetch of a sprite slot (and of dot 339), and
+// in a sprite slot the pattern address of its sprite. A slot without a sprite fetches tile $FF with
+// both flips, at the Y byte its evaluation left there (the last sprite examined in the first empty
+// slot, $FF in the others).
+template <bool W>
+[[gnu::noinline]] void sprite_address(uint8_t ctrl, int32_t dot) {
+  (void)fetch_nametable<W>(ppu.fetch_address, dot);
+  if (dot >= SPRITE_FETCH_END_DOT) return;
+  const auto slot = static_cast<uint32_t>(dot - SPRITE_FETCH_FIRST_DOT) >> 3;
   const bool tall_sprites = ctrl & CTRL_SPRITE_8X16;
-  ppu_derived.sprite_row_stale = true;
-  SpriteEntry& sprite = ppu.line_sprites[ppu.line_sprite_count];
-  sprite = ppu.eval_sprites[ppu.line_sprite_count];
-  uint32_t row = static_cast<uint32_t>(ppu.scanline - sprite.y);
-  if (sprite.attributes & 0x80) row ^= tall_sprites ? 15 : 7;
+  SpriteEntry empty;
+  const SpriteEntry* sprite = &empty;
+  if (ppu.line_sprite_count < ppu.eval_found) {
+    ppu_derived.sprite_row_stale = true;
+    SpriteEntry& line_sprite = ppu.line_sprites[ppu.line_sprite_count];
+    line_sprite = ppu.eval_sprites[ppu.line_sprite_count];
+    sprite = &line_sprite;
+  } else {
+    empty.y = slot == ppu.eval_found ? ppu.eval_sprites[slot].y : uint8_t{0xFF};
+    empty.tile = 0xFF;
+    empty.attributes = 0xFF;
+  }
+  uint32_t row = static_cast<uint32_t>(ppu.scanline - sprite->y) & (tall_sprites ? 15 : 7);
+  if (sprite->attributes & 0x80) row ^= tall_sprites ? 15 : 7;
   uint32_t table, tile;
   if (tall_sprites) {
-    table = sprite.tile & 1;
-    tile = sprite.tile & 0xFE;
+    table = sprite->tile & 1;
+    tile = sprite->tile & 0xFE;
   } else {
     table = (ctrl & CTRL_SPRITE_TABLE) ? 1 : 0;
-    tile = sprite.tile;
+    tile = sprite->tile;
   }
   ppu.pattern_address = PATTERN_TABLE_SIZE * table + 16 * tile + (row & 7) + 2 * (row & 8);
 }
 
 // One dot of a rendering line, as the plan says. PPUCTRL and PPUMASK change only through the CPU,
 // between cycles, so a caller running several dots reads them once.
+template <bool W>
 [[gnu::always_inline]] inline void rendering_dot(int32_t dot, uint8_t ctrl, uint8_t mask) {
   const uint8_t plan = dot_plan[static_cast<size_t>(dot)];
 
@@ -262,39 +334,24 @@ void tile_fetch(uint8_t ctrl) {
       group_start(dot, mask);
       break;
     case TILE_FETCH:
-      tile_fetch(ctrl);
+      tile_fetch<W>(ctrl, dot);
       ppu.dot = dot;  // the pixels before this dot show the registers before the reload
       ppu_flush_pixels();
-      ppu.bg_pattern_shift = (ppu.bg_pattern_shift >> 16) + (uint32_t{ppu.tile_pattern} << 16);
-      ppu.bg_attribute_shift = (ppu.bg_attribute_shift >> 16) + ppu.tile_attribute * ATTRIBUTE_REPEAT_HIGH;
+      shift_reload();
       break;
     case ODD_FRAME_CHECK:
       if (ppu.scanline == PRE_RENDER_LINE && ppu.odd_frame && (mask & MASK_BACKGROUND)) ppu.scanline_length = 340;
-      tile_fetch(ctrl);
+      tile_fetch<W>(ctrl, dot);
       break;
-    case TILE_FETCH_PLAIN: tile_fetch(ctrl); break;
-    case ATTRIBUTE_ADDRESS: {
-      const uint32_t v = ppu.vram_address;
-      ppu.fetch_address = static_cast<uint16_t>(ATTRIBUTE_BASE + 0x400 * ((v >> 13) & 3) +
-                                                8 * (coarse_y(v) >> 2) + (coarse_x(v) >> 2));
-      break;
-    }
-    case ATTRIBUTE_FETCH: {
-      const uint32_t v = ppu.vram_address;
-      const uint32_t a = *vram_map(ppu.fetch_address);
-      ppu.tile_attribute = static_cast<uint16_t>((a >> ((coarse_x(v) & 2) + 2 * (coarse_y(v) & 2))) & 3);
-      coarse_x_step();
-      if (dot == VERTICAL_STEP_DOT) vertical_step();
-      break;
-    }
-    case SPRITE_ADDRESS: sprite_address(ctrl); break;
-    case PATTERN_LOW: ppu.tile_pattern = *vram_map(ppu.pattern_address); break;
-    case PATTERN_HIGH:
-      ppu.tile_pattern = interleave_planes(ppu.tile_pattern, *vram_map(ppu.pattern_address | HIGH_PLANE));
-      break;
+    case TILE_FETCH_PLAIN: tile_fetch<W>(ctrl, dot); break;
+    case ATTRIBUTE_ADDRESS: attribute_address(); break;
+    case ATTRIBUTE_FETCH: attribute_fetch<W>(dot); break;
+    case SPRITE_ADDRESS: sprite_address<W>(ctrl, dot); break;
+    case PATTERN_LOW: pattern_low_fetch<W>(dot); break;
+    case PATTERN_HIGH: pattern_high_fetch<W>(dot); break;
     case SPRITE_PATTERN_HIGH:
-      ppu.tile_pattern = interleave_planes(ppu.tile_pattern, *vram_map(ppu.pattern_address | HIGH_PLANE));
-      if (ppu.line_sprite_count < ppu.eval_found) ppu.line_sprites[ppu.line_sprite_count++].pattern = ppu.tile_pattern;
+      pattern_high_fetch<W>(dot);
+      store_sprite_row();
       break;
     default: break;
   }
@@ -305,8 +362,6 @@ void tile_fetch(uint8_t ctrl) {
 
 // Dots 64-255: the evaluation window, where the latch read at an even dot feeds the next odd dot.
 constexpr int32_t LATCH_FEEDS_EVALUATION_FIRST = EVALUATION_FIRST_DOT - 1;
-constexpr int32_t GROUP_DOTS = 8, SPRITE_FETCH_FIRST_DOT = 256, SPRITE_FETCH_END_DOT = 320,
-                  LATE_TILES_END_DOT = 336;
 // The groups whose reload ends a run of pixels that lies wholly in columns 8-247: the run of the
 // group at dot d ends at pixel d and starts after the previous group's.
 constexpr int32_t FIRST_INNER_GROUP_DOT = 16, LAST_INNER_GROUP_DOT = 240;
@@ -326,52 +381,42 @@ constexpr int32_t FIRST_INNER_GROUP_DOT = 16, LAST_INNER_GROUP_DOT = 240;
 // Dots dot to dot + 7 of a background tile group (dots 0-255 and 320-335), as the plan orders them.
 // The pixels before the reload (dot + 1) show the registers before it; `runs` is null where the
 // stretch draws through ppu_flush_pixels.
+template <bool W>
 void tile_group(int32_t dot, uint8_t ctrl, uint8_t mask, const PixelRuns* runs) {
+  nametable_address();
   if (dot == 0) group_start(0, mask);
-  // Every address below is made within the group: the reads can go straight to their area.
-  const uint32_t v = ppu.vram_address;
-  const uint32_t tile = nametable_byte(NAMETABLE_BASE + (address_field(v) & 0x0FFF));
-  const uint32_t pattern_address =
-      ((ctrl & CTRL_BACKGROUND_TABLE) ? PATTERN_TABLE_SIZE : 0) + 16 * tile + fine_y(v);
+  tile_fetch<W>(ctrl, dot + 1);
   if (runs && dot >= FIRST_INNER_GROUP_DOT && dot <= LAST_INNER_GROUP_DOT) {
     draw_inner_pixels(*runs, dot + 1);
   } else {
     ppu.dot = dot + 1;
     ppu_flush_pixels();
   }
-  ppu.bg_pattern_shift = (ppu.bg_pattern_shift >> 16) + (uint32_t{ppu.tile_pattern} << 16);
-  ppu.bg_attribute_shift = (ppu.bg_attribute_shift >> 16) + ppu.tile_attribute * ATTRIBUTE_REPEAT_HIGH;
-  const auto attribute_address = static_cast<uint16_t>(ATTRIBUTE_BASE + 0x400 * ((v >> 13) & 3) +
-                                                       8 * (coarse_y(v) >> 2) + (coarse_x(v) >> 2));
-  const uint32_t a = nametable_byte(attribute_address);
-  ppu.tile_attribute = static_cast<uint16_t>((a >> ((coarse_x(v) & 2) + 2 * (coarse_y(v) & 2))) & 3);
-  ppu.fetch_address = attribute_address;
-  ppu.pattern_address = pattern_address;
-  coarse_x_step();
-  if (dot + 3 == VERTICAL_STEP_DOT) vertical_step();
-  ppu.tile_pattern = static_cast<uint16_t>(spread_bits[pattern_byte(pattern_address)] |
-                                           spread_bits[pattern_byte(pattern_address | HIGH_PLANE)] << 1);
+  shift_reload();
+  attribute_address();
+  attribute_fetch<W>(dot + 3);
+  pattern_low_fetch<W>(dot + 5);
+  pattern_high_fetch<W>(dot + 7);
   group_evaluation(dot, ctrl);
 }
 
 // Dots dot to dot + 7 of a sprite group (dots 256-319): two nametable fetches whose bytes go
-// unused, then the row of the next line sprite.
+// unused, then the row of the slot's sprite.
+template <bool W>
 void sprite_group(int32_t dot, uint8_t ctrl, uint8_t mask) {
   nametable_address();
   if (dot == HORIZONTAL_COPY_DOT || dot == VERTICAL_COPY_DOT) group_start(dot, mask);
-  tile_fetch(ctrl);
+  tile_fetch<W>(ctrl, dot + 1);
   nametable_address();
-  sprite_address(ctrl);
-  ppu.tile_pattern = *vram_map(ppu.pattern_address);
-  ppu.tile_pattern = interleave_planes(ppu.tile_pattern, *vram_map(ppu.pattern_address | HIGH_PLANE));
-  if (ppu.line_sprite_count < ppu.eval_found) ppu.line_sprites[ppu.line_sprite_count++].pattern = ppu.tile_pattern;
+  sprite_address<W>(ctrl, dot + 3);
+  pattern_low_fetch<W>(dot + 5);
+  pattern_high_fetch<W>(dot + 7);
+  store_sprite_row();
   ppu.oam_latch = ppu.oam[oamaddr()];
 }
-}  // namespace
 
-void rendering_tick() { rendering_dot(ppu.dot, ppuctrl(), ppumask()); }
-
-void rendering_run(int32_t end) {
+template <bool W>
+void run_rendering(int32_t end) {
   // PPUCTRL and PPUMASK change only through the CPU, which waits for the run to finish.
   const uint8_t ctrl = ppuctrl(), mask = ppumask();
   int32_t dot = ppu.dot;
@@ -380,14 +425,25 @@ void rendering_run(int32_t end) {
   while (dot < end) {
     if ((dot & (GROUP_DOTS - 1)) == 0 && dot + GROUP_DOTS <= end) {
       if (dot < SPRITE_FETCH_FIRST_DOT || (dot >= SPRITE_FETCH_END_DOT && dot < LATE_TILES_END_DOT))
-        tile_group(dot, ctrl, mask, prepared ? &runs : nullptr);
+        tile_group<W>(dot, ctrl, mask, prepared ? &runs : nullptr);
       else
-        sprite_group(dot, ctrl, mask);
+        sprite_group<W>(dot, ctrl, mask);
       dot += GROUP_DOTS;
     } else {
-      rendering_dot(dot, ctrl, mask);
+      rendering_dot<W>(dot, ctrl, mask);
       ++dot;
     }
   }
   ppu.dot = end;
+}
+}  // namespace
+
+void rendering_tick() {
+  if (ppu_derived.bus_watched) rendering_dot<true>(ppu.dot, ppuctrl(), ppumask());
+  else rendering_dot<false>(ppu.dot, ppuctrl(), ppumask());
+}
+
+void rendering_run(int32_t end) {
+  if (ppu_derived.bus_watched) run_rendering<true>(end);
+  else run_rendering<false>(end);
 }

@@ -99,6 +99,8 @@ constexpr int32_t OPEN_BUS_HOLD_DOTS = 77777;
 struct PpuDerived {
   int32_t dots_owed = 0;         // dots the CPU's cycles have passed that the PPU has not run
   int32_t catch_up_at = 0;       // dots_owed at which the next catch-up is due
+  uint64_t line_start = 0;       // dot time (dots since power-on) of dot 0 of the current line
+  bool bus_watched = false;      // the cartridge's board watches the address bus (cartridge_ppu_bus)
 
   int32_t pixel_line = -2;       // scanline whose pixels are being drawn
   int32_t pixels_drawn = 0;      // its pixels 0 to pixels_drawn - 1 are in frame_buffer
@@ -158,8 +160,18 @@ void put_pixel(uint32_t x, uint32_t y, uint32_t pixel);
 //    access (which also makes the next cycle catch up, so that the NMI line follows a changed
 //    PPUCTRL or PPUSTATUS one cycle later, as it does when every dot runs on time), a mapper write
 //    (it moves the banks the fetches read), the reset button, and saving a snapshot.
+//  - A board with an interrupt names the earliest dot at which its line could change; the catch-up
+//    is due no later than that, so the CPU sees the line change on the cycle it would with every
+//    dot run on time (ppu_plan_catch_up).
 // ppu_tick stays the one-dot reference that tests and the catch-up's rare dots use.
 void ppu_catch_up();
+// Sets catch_up_at for the PPU's position, after a catch-up or a write to the board.
+void ppu_plan_catch_up();
+// The dot time of the PPU's position (the next dot to run).
+inline uint64_t ppu_dot_time() { return ppu_derived.line_start + static_cast<uint64_t>(ppu.dot); }
+// Whether the PPU is fetching for rendering (rendering on, a visible or the pre-render line): the
+// address bus then carries the fetches, and otherwise the VRAM address.
+inline bool ppu_fetching() { return ppu.scanline < 240 && rendering_enabled(); }
 // Runs `dots` dots, with the same result as that many ppu_tick calls.
 void ppu_run_dots(int32_t dots);
 // Advances the PPU by three dots (one CPU cycle). Inline and free of calls on its common path, so

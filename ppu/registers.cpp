@@ -1,12 +1,19 @@
 // The PPU's CPU interface: register reads and writes at $2000-$2007, the scroll/address latches,
 // the buffered PPUDATA port and the open-bus latch that write-only registers read back.
-#include "core/banks.h"
+#include "cart/banks.h"
+#include "cart/board.h"
 #include "ppu/ppu.h"
 
 Ppu ppu;
 
 namespace {
 constexpr uint8_t OAM_ATTRIBUTE_MASK = 0xE3;  // bits 2-4 of attribute bytes do not exist
+
+// Outside rendering the PPU's address bus carries the VRAM address: a watching board sees each change.
+void vram_address_on_bus() {
+  if (ppu_derived.bus_watched && !ppu_fetching())
+    cartridge_ppu_bus(address_field(ppu.vram_address) & 0x3FFF, ppu_dot_time());
+}
 
 void refresh_open_bus(uint8_t value) {
   ppu.open_bus = value;
@@ -39,6 +46,7 @@ void address_write(uint8_t value) {
     ppu.temp_address = (ppu.temp_address & ~(0xFFu << 3)) | (uint32_t{value} << 3);
     constexpr uint32_t address_bits = 0xFFFFu << 3;
     ppu.vram_address = (ppu.vram_address & ~address_bits) | (ppu.temp_address & address_bits);
+    vram_address_on_bus();
   }
   ppu.write_toggle = !ppu.write_toggle;
 }
@@ -58,6 +66,7 @@ uint8_t data_access(uint8_t value, bool write) {
   refresh_open_bus(result);
   const uint16_t next = static_cast<uint16_t>(a + ((ppuctrl() & CTRL_INCREMENT_32) ? 32 : 1));
   ppu.vram_address = (ppu.vram_address & 7u) | (uint32_t{next} << 3);
+  vram_address_on_bus();
   return result;
 }
 }  // namespace
@@ -77,8 +86,10 @@ uint8_t ppu_access(uint16_t index, uint8_t value, bool write) {
       return open;
     case 1:
       if (write) {
+        const bool was_fetching = ppu_fetching();
         set_ppumask(value);
         ppu_derived.colours_stale = true;
+        if (was_fetching) vram_address_on_bus();  // rendering turned off mid-frame
       }
       return open;
     case 2: return write ? open : status_read();

@@ -1,5 +1,8 @@
 // One PPU dot: the vertical-blank schedule that sets and clears PPUSTATUS and drives the NMI line,
 // the open-bus decay, rendering on the pre-render and visible lines, and the dot/scanline counters.
+#include <algorithm>
+
+#include "cart/board.h"
 #include "cpu/cpu.h"
 #include "ppu/ppu.h"
 
@@ -21,10 +24,16 @@ void vblank_schedule_step() {
 // The dot after the last of a line: the next scanline and its frame events.
 [[gnu::noinline]] void next_scanline() {
   ppu_flush_pixels();  // the rest of the line, before the position moves on
+  ppu_derived.line_start += static_cast<uint64_t>(ppu.scanline_length);
   ppu.scanline_length = DOTS_PER_LINE;
   ppu.dot = 0;
   switch (++ppu.scanline) {
-    case POST_RENDER_LINE: ++ppu.frames; break;
+    case POST_RENDER_LINE:
+      ++ppu.frames;
+      // The fetches are over: the address bus carries the VRAM address again.
+      if (ppu_derived.bus_watched && rendering_enabled())
+        cartridge_ppu_bus(address_field(ppu.vram_address) & 0x3FFF, ppu_derived.line_start);
+      break;
     case FIRST_VBLANK_LINE: ppu.vblank_countdown = VBLANK_ARM; break;
     case LINES_END:
       ppu.scanline = PRE_RENDER_LINE;
@@ -92,12 +101,18 @@ void ppu_run_dots(int32_t dots) {
   }
 }
 
+void ppu_plan_catch_up() {
+  // The next cycle runs on time while the schedule runs, and once more after it (or after an
+  // access) when the NMI line has yet to follow the flags: the next dot sets it.
+  const bool nmi_settled = nmi_line == ((ppustatus() & STATUS_VBLANK) && (ppuctrl() & CTRL_NMI_ENABLE));
+  int32_t at = ppu.vblank_countdown == 0 && nmi_settled ? dots_to_next_event_line() : 1;
+  if (board->irq_deadline) [[unlikely]] at = std::min(at, board->irq_deadline());
+  ppu_derived.catch_up_at = at;
+}
+
 void ppu_catch_up() {
   const int32_t dots = ppu_derived.dots_owed;
   ppu_derived.dots_owed = 0;
   ppu_run_dots(dots);
-  // The next cycle runs on time while the schedule runs, and once more after it (or after an
-  // access) when the NMI line has yet to follow the flags: the next dot sets it.
-  const bool nmi_settled = nmi_line == ((ppustatus() & STATUS_VBLANK) && (ppuctrl() & CTRL_NMI_ENABLE));
-  ppu_derived.catch_up_at = ppu.vblank_countdown == 0 && nmi_settled ? dots_to_next_event_line() : 1;
+  ppu_plan_catch_up();
 }

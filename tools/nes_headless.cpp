@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "apu/apu.h"
-#include "core/banks.h"
+#include "cart/banks.h"
 #include "core/bus.h"
 #include "core/driver.h"
 #include "core/fnv1a.h"

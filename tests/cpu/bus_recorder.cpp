@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "core/bus.h"
+#include "cpu/bus_access.h"
 #include "cpu/cpu.h"
 
 RecordingBus recorder;
@@ -35,6 +35,8 @@ void system_tick() {
   begin_cycle();
   recorder.cycles.push_back(bus_idle());
 }
+
+uint64_t cpu_cycles() { return recorder.cycles.size(); }
 
 void PrintTo(const Cycle& cycle, std::ostream* out) {
   char text[24];

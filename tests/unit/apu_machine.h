@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "apu/apu.h"
-#include "core/cartridge.h"
+#include "cart/cartridge.h"
 #include "tests/unit/test_machine.h"
 
 namespace apu_test {

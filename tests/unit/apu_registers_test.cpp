@@ -154,19 +154,19 @@ TEST_F(ApuRegisters, FrameCounterWriteRestartsTheSequencerAndSetsItsMode) {
   EXPECT_TRUE(apu.frame_irq_inhibit);
 }
 
-TEST_F(ApuRegisters, InhibitClearsBothPendingFlagsButLeavesTheLine) {
+TEST_F(ApuRegisters, InhibitClearsBothPendingFlagsAndTheLine) {
   apu.frame_irq_flag = true;
   apu.dmc_irq_flag = true;
   irq_line = true;
   apu_write(0x17, 0x00);  // without bit 6 nothing is acknowledged
   EXPECT_TRUE(apu.frame_irq_flag);
   EXPECT_TRUE(apu.dmc_irq_flag);
+  EXPECT_TRUE(irq_line);
   apu_write(0x17, 0x40);
   EXPECT_FALSE(apu.frame_irq_flag);
   EXPECT_FALSE(apu.dmc_irq_flag);
-  EXPECT_TRUE(irq_line);
-  EXPECT_EQ(apu_read_status(), 0x00);
   EXPECT_FALSE(irq_line);
+  EXPECT_EQ(apu_read_status(), 0x00);
 }
 
 TEST_F(ApuRegisters, StatusReadReportsAndAcknowledgesBothInterrupts) {

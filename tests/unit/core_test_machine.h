@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "core/cartridge.h"
+#include "cart/cartridge.h"
 #include "tests/headless_launch.h"
 #include "tests/unit/test_machine.h"
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "core/banks.h"
+#include "cart/banks.h"
 #include "ppu/ppu.h"
 #include "tests/unit/test_machine.h"
 

@@ -1,10 +1,10 @@
 // Bank switching by pointer slots: all banking work happens when a register is written, so every
 // program-ROM read and every pattern or nametable fetch is one index and one addition.
-#include "core/banks.h"
+#include "cart/banks.h"
 
 #include <vector>
 
-#include "core/cartridge.h"
+#include "cart/cartridge.h"
 
 BankMap banks = [] {
   BankMap b;
@@ -18,6 +18,7 @@ template <int SlotCount>
 void map_pages(uint8_t* (&slots)[SlotCount], std::vector<uint8_t>& memory, uint32_t step,
                uint32_t size, uint32_t base, uint32_t index) {
   const uint32_t length = static_cast<uint32_t>(memory.size());
+  if (length == 0) return;  // a memory the cartridge does not have
   uint32_t v = size * index + length;  // -1 names the last `size` bytes
   for (uint32_t p = base / step; p < (base + size) / step && p < SlotCount; ++p) {
     slots[p] = memory.data() + (v % length);
@@ -34,9 +35,13 @@ void set_chr_pages(uint32_t size, uint32_t base, uint32_t index) {
   map_pages(banks.chr_slots, cartridge.chr_rom, 1024, size, base, index);
 }
 
+void set_chr_ram_pages(uint32_t size, uint32_t base, uint32_t index) {
+  map_pages(banks.chr_slots, cartridge.chr_ram, 1024, size, base, index);
+}
+
 void set_nametable_pages(int p0, int p1, int p2, int p3) {
   const int pages[4] = {p0, p1, p2, p3};
-  for (int k = 0; k < 4; ++k) banks.nametable_slots[k] = banks.nametable_ram + 0x400 * pages[k];
+  for (int k = 0; k < 4; ++k) banks.nametable_slots[k] = banks.nametable_ram + 0x400 * (pages[k] & 3);
 }
 
 void mapper_power_on() {

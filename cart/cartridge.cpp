@@ -1,6 +1,6 @@
 // Reads an iNES image: header, optional 512-byte trainer, program ROM, then character ROM.
 // A file shorter than its header announces is accepted; what it lacks reads as zero.
-#include "core/cartridge.h"
+#include "cart/cartridge.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <utility>
 
+#include "cart/board.h"
 #include "core/snapshot.h"
 
 
@@ -143,10 +144,16 @@ bool load_cartridge_bytes(const uint8_t* data, size_t size, const char* name, st
   loaded.chr_units = chr_units;
   loaded.ctrlbyte = ctrlbyte;
   loaded.mapper_number = mapper_number_from_header(ctrlbyte, control2);
+  loaded.nes2 = (control2 & 0x0C) == 0x08;
+  if (loaded.nes2) loaded.submapper = header[4] >> 4;
   loaded.prg_rom.assign(prg_units * PRG_UNIT, 0);
   loaded.chr_rom.assign(chr_units != 0 ? chr_units * CHR_UNIT : CHR_UNIT, 0);  // none: 8 KiB of RAM
   take(loaded.prg_rom.data(), loaded.prg_rom.size());
   if (chr_units != 0) take(loaded.chr_rom.data(), loaded.chr_rom.size());
+  // iNES 1.0: 8 KiB of RAM at $6000, kept by the battery when the header says so.
+  (ctrlbyte & CTRL_BATTERY ? loaded.prg_nvram_size : loaded.prg_ram_size) = 8192;
+  if (const Board* b = board_for(loaded.mapper_number, loaded.submapper); b && chr_units != 0)
+    loaded.chr_ram.assign(b->chr_ram_beside_rom, 0);
   cartridge = std::move(loaded);
   cartridge.checksum = cartridge_checksum();
   return true;

@@ -1,5 +1,5 @@
-// The cartridge as the iNES image describes it: program ROM, character ROM (or 8 KiB of character
-// RAM when the image has none), the mapper number and the header's control byte.
+// The cartridge as the iNES image describes it: program ROM, character ROM (or character RAM when the
+// image has none), the mapper and submapper numbers, RAM sizes and the header's control byte.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -9,6 +9,11 @@ struct Cartridge {
   std::vector<uint8_t> prg_rom;                          // program ROM, 16 KiB units
   std::vector<uint8_t> chr_rom = std::vector<uint8_t>(8192);  // character ROM, or 8 KiB of RAM
   uint32_t mapper_number = 0;                            // bank-switching hardware on the board
+  uint8_t submapper = 0;                                 // NES 2.0 byte 8 bits 4-7; 0 for iNES 1.0
+  bool nes2 = false;                                     // the header is in the NES 2.0 format
+  uint32_t prg_ram_size = 0;                             // bytes of RAM at $6000 that no battery keeps
+  uint32_t prg_nvram_size = 0;                           // bytes of battery-backed RAM there
+  std::vector<uint8_t> chr_ram;                          // RAM beside character ROM (TQROM), or none
   uint8_t ctrlbyte = 0;                                  // header byte 6: mirroring, trainer, mapper low
   uint8_t prg_units = 0;                                 // header byte 4
   uint8_t chr_units = 0;                                 // header byte 5

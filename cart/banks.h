@@ -17,7 +17,9 @@ extern BankMap banks;
 void set_prg_pages(uint32_t size, uint32_t base, uint32_t index);
 // The same for character memory at PPU address `base`.
 void set_chr_pages(uint32_t size, uint32_t base, uint32_t index);
-// Points the four nametables at pages of nametable RAM.
+// The same for the character RAM that some boards carry beside character ROM (cartridge.chr_ram).
+void set_chr_ram_pages(uint32_t size, uint32_t base, uint32_t index);
+// Points the four nametables at pages of nametable RAM (page numbers wrap at 4).
 void set_nametable_pages(int p0, int p1, int p2, int p3);
 
 // Power-on arrangement: the first 8 KiB of character memory, the first 16 KiB of program ROM at

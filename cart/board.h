@@ -1,0 +1,85 @@
+// Cartridge boards: the bank-switching hardware beside the ROM chips, and on some boards an interrupt
+// counter that watches the PPU's address bus. Each board is one file in cart/boards/, a handful of
+// free functions over the register record `mapper`, named by one row of the board table
+// (cart/boards.cpp) under its mapper and submapper numbers.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <new>
+#include <type_traits>
+
+// The registers of the loaded cartridge's board, as plain bytes. Each board reads and writes them
+// through its own view (board_registers); the snapshot stores the bytes as they are, and every bank
+// slot is derived from them (mapper_update_banks). Whatever bytes the record holds, the derived bank
+// map stays within the cartridge's memories: every board masks or wraps its register values.
+constexpr size_t MAPPER_RECORD_SIZE = 64;
+struct Mapper {
+  alignas(8) unsigned char bytes[MAPPER_RECORD_SIZE] = {};
+};
+extern Mapper mapper;
+
+// A board's view of the record: a struct of integers laid over its bytes (the byte array provides
+// the storage for it).
+template <class Registers>
+Registers& board_registers() {
+  static_assert(std::is_trivially_copyable_v<Registers> && sizeof(Registers) <= MAPPER_RECORD_SIZE &&
+                alignof(Registers) <= alignof(Mapper));
+  return *std::launder(reinterpret_cast<Registers*>(mapper.bytes));
+}
+
+// What the PPU tells a board about its address bus.
+enum class PpuWatch : uint8_t {
+  NONE,  // nothing: rendering reads its banks and tells no one
+  A12,   // every address the PPU puts on its bus, with the dot it appears on (the MMC3's counter)
+};
+
+// One board. Only `name`, `write` and `update_banks` are required.
+struct Board {
+  const char* name;
+  // The record's power-on values; the record is all zeroes before. Null: all zeroes.
+  void (*power_on)() = nullptr;
+  // A CPU write to $8000-$FFFF. It stores what the registers take and calls mapper_update_banks when
+  // the banks may have moved.
+  void (*write)(uint16_t address, uint8_t value) = nullptr;
+  // Points the bank map's slots where the record says, over the power-on arrangement.
+  void (*update_banks)() = nullptr;
+  // CPU reads and writes of $4020-$7FFF, for boards that answer there themselves. Null: cartridge
+  // RAM at $6000-$7FFF, read and written as it is.
+  uint8_t (*low_read)(uint16_t address) = nullptr;
+  void (*low_write)(uint16_t address, uint8_t value) = nullptr;
+  // Why a record loaded from a snapshot is refused (a value that its logic cannot take), or null.
+  const char* (*impossible)() = nullptr;
+  PpuWatch watch = PpuWatch::NONE;
+  // Boards with an interrupt: the dots from the PPU's current position to the earliest dot at which
+  // cartridge_irq_line could change without a CPU access to the board; INT32_MAX for never.
+  int32_t (*irq_deadline)() = nullptr;
+  // Character RAM the board carries beside character ROM (iNES 1.0 images; NES 2.0 says it).
+  uint32_t chr_ram_beside_rom = 0;
+};
+
+// The loaded cartridge's board: the table's row for its numbers, or a board without registers when
+// the table has none (board_supported is then false). Chosen at power-on.
+extern const Board* board;
+extern bool board_supported;
+// The table's board for a mapper and submapper number, or null.
+const Board* board_for(uint32_t mapper_number, uint8_t submapper);
+// Makes the table's board for these numbers the loaded cartridge's.
+void select_board(uint32_t mapper_number, uint8_t submapper);
+
+// The cartridge's side of a CPU access to $4018-$FFFF: with `write` set, the board's registers
+// ($8000-$FFFF) or its RAM ($4020-$7FFF) take the value. Returns the byte the address reads.
+uint8_t mapper_write(uint16_t address, uint8_t value, bool write);
+// The cartridge's answer to a CPU read of $4018-$7FFF.
+uint8_t cartridge_low_read(uint16_t address);
+
+// Points every slot of the bank map where the header and the board's registers say: the power-on
+// arrangement, then the board's own.
+void mapper_update_banks();
+// Chooses the cartridge's board, sets the record to its power-on values and derives the bank map.
+void mapper_power_on_registers();
+
+// The PPU's address bus as a watching board sees it: `address` appears on it at dot time `time`
+// (dots since power-on). Rendering calls it for every fetch, the data port for every change of the
+// address it drives.
+void mmc3_ppu_bus(uint16_t address, uint64_t time);
+inline void cartridge_ppu_bus(uint16_t address, uint64_t time) { mmc3_ppu_bus(address, time); }

@@ -1,0 +1,90 @@
+// The board table, and what every board shares: the cartridge's side of the CPU bus above $4018 and
+// the derivation of the bank map from the register record.
+#include "cart/board.h"
+
+#include <cstring>
+
+#include "cart/banks.h"
+#include "cart/cartridge.h"
+#include "core/bus.h"
+
+Mapper mapper;
+
+// The boards, one file each in cart/boards/.
+extern const Board nrom_board, mmc1_board, uxrom_board, cnrom_board, axrom_board;
+extern const Board mmc3_board, mmc3_nec_board, mmc6_board, txsrom_board, tqrom_board, namco108_board;
+
+namespace {
+constexpr int ANY_SUBMAPPER = -1;
+struct BoardRow {
+  uint32_t mapper_number;
+  int submapper;  // ANY_SUBMAPPER, or the one submapper the row is for
+  const Board* board;
+};
+// Rows with a submapper come before the row of the same number that takes any.
+constexpr BoardRow board_table[] = {
+    {0, ANY_SUBMAPPER, &nrom_board},       // NROM
+    {1, ANY_SUBMAPPER, &mmc1_board},       // SxROM (MMC1)
+    {2, ANY_SUBMAPPER, &uxrom_board},      // UxROM
+    {3, ANY_SUBMAPPER, &cnrom_board},      // CNROM
+    {4, 1, &mmc6_board},                   // HKROM (MMC6)
+    {4, 4, &mmc3_nec_board},               // TxROM with the NEC MMC3
+    {4, ANY_SUBMAPPER, &mmc3_board},       // TxROM (Sharp MMC3)
+    {7, ANY_SUBMAPPER, &axrom_board},      // AxROM
+    {118, ANY_SUBMAPPER, &txsrom_board},   // TKSROM, TLSROM
+    {119, ANY_SUBMAPPER, &tqrom_board},    // TQROM
+    {206, ANY_SUBMAPPER, &namco108_board}, // Namco 108 family, DxROM
+};
+
+// A board without registers, for mapper numbers the table does not have.
+const Board unknown_board = {.name = "unknown", .write = [](uint16_t, uint8_t) {}, .update_banks = [] {}};
+}  // namespace
+
+const Board* board = &nrom_board;
+bool board_supported = true;
+
+const Board* board_for(uint32_t mapper_number, uint8_t submapper) {
+  for (const BoardRow& row : board_table)
+    if (row.mapper_number == mapper_number && (row.submapper == ANY_SUBMAPPER || row.submapper == submapper))
+      return row.board;
+  return nullptr;
+}
+
+void select_board(uint32_t mapper_number, uint8_t submapper) {
+  const Board* b = board_for(mapper_number, submapper);
+  board_supported = b != nullptr;
+  board = b ? b : &unknown_board;
+}
+
+void mapper_update_banks() {
+  mapper_power_on();
+  board->update_banks();
+}
+
+void mapper_power_on_registers() {
+  select_board(cartridge.mapper_number, cartridge.submapper);
+  std::memset(mapper.bytes, 0, sizeof mapper.bytes);
+  if (board->power_on) board->power_on();
+  mapper_update_banks();
+}
+
+uint8_t cartridge_low_read(uint16_t address) {
+  if (board->low_read) return board->low_read(address);
+  if ((address >> 13) == 3) return bus.cartridge_ram[address & 0x1FFF];
+  return banks.prg_slots[(address >> 13) & 7][address & 0x1FFF];
+}
+
+uint8_t mapper_write(uint16_t address, uint8_t value, bool write) {
+  if (write) {
+    if (address >= 0x8000) {
+      board->write(address, value);
+    } else if (board->low_write) {
+      board->low_write(address, value);
+    } else if ((address >> 13) == 3) {
+      bus.cartridge_ram[address & 0x1FFF] = value;
+      cartridge_ram_changed = true;
+    }
+  }
+  if (address >= 0x8000) return banks.prg_slots[address >> 13][address & 0x1FFF];
+  return cartridge_low_read(address);
+}

@@ -1,0 +1,5 @@
+// NROM (mapper 0): program and character ROM wired straight to the buses, no registers. The power-on
+// arrangement is the whole map.
+#include "cart/board.h"
+
+extern const Board nrom_board = {.name = "NROM", .write = [](uint16_t, uint8_t) {}, .update_banks = [] {}};
