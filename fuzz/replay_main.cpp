@@ -16,7 +16,7 @@ namespace fs = std::filesystem;
 int main(int argc, char** argv) {
   if (argc == 3 && std::string_view(argv[1]) == "--write-snapshot-seeds") {
     // Regenerates the snapshot target's seeds (after a change of the state's layout).
-    for (unsigned kind = 0; kind < 4; ++kind)
+    for (unsigned kind = 0; kind < fuzz_snapshot_cartridges(); ++kind)
       for (uint64_t cycles : {1000u, 70000u}) {
         const std::vector<uint8_t> seed = fuzz_snapshot_seed(kind, cycles);
         const fs::path file = fs::path(argv[2]) / ("seed-" + std::to_string(kind) + "-" + std::to_string(cycles));

@@ -35,17 +35,36 @@ void run_cycles(uint64_t cycles) {
 }
 
 // The cartridges save states are loaded against: program ROM of pseudo-random bytes whose vectors
-// point into it, for mappers 0, 1, 3 (character ROM) and 7 (character RAM).
+// point into it, one for every board and kind of character memory.
+struct SnapshotCartridge {
+  uint8_t prg, chr, ctrl, byte7, byte8;  // header bytes 4-8
+};
+constexpr SnapshotCartridge snapshot_cartridges[] = {
+    {2, 0, 0x01, 0x00, 0x00},   // NROM, character RAM
+    {8, 2, 0x12, 0x00, 0x00},   // SxROM, character ROM, battery
+    {2, 4, 0x30, 0x00, 0x00},   // CNROM
+    {8, 0, 0x70, 0x00, 0x00},   // AxROM, character RAM
+    {8, 0, 0x21, 0x00, 0x00},   // UxROM
+    {16, 16, 0x40, 0x00, 0x00}, // TxROM (MMC3), character ROM
+    {8, 0, 0x48, 0x00, 0x00},   // TxROM, character RAM, four screens
+    {8, 8, 0x42, 0x08, 0x10},   // HKROM (MMC6: NES 2.0 4.1)
+    {8, 8, 0x40, 0x08, 0x40},   // TxROM with the NEC chip (4.4)
+    {8, 8, 0x60, 0x70, 0x00},   // TxSROM (118)
+    {8, 8, 0x70, 0x70, 0x00},   // TQROM (119): character ROM and RAM
+    {4, 4, 0xE1, 0xC0, 0x00},   // Namco 108 (206)
+    {2, 1, 0x01, 0x40, 0x00},   // an unknown board (66 when bytes 12-15 are zero)
+};
+constexpr unsigned SNAPSHOT_CARTRIDGES = sizeof snapshot_cartridges / sizeof snapshot_cartridges[0];
+
 const Cartridge& snapshot_cartridge(unsigned which) {
   static std::vector<Cartridge> made;
   if (made.empty()) {
-    const struct { uint8_t prg, chr, mapper, ctrl; } kinds[4] = {
-        {2, 0, 0, 0x01}, {8, 2, 1, 0x12}, {2, 4, 3, 0x30}, {8, 0, 7, 0x70}};
-    for (const auto& k : kinds) {
+    for (const SnapshotCartridge& k : snapshot_cartridges) {
       std::vector<uint8_t> image(HEADER_SIZE + k.prg * PRG_UNIT + k.chr * CHR_UNIT);
-      const uint8_t header[8] = {'N', 'E', 'S', 0x1A, k.prg, k.chr, k.ctrl, 0};
-      std::copy(header, header + 8, image.begin());
-      uint32_t x = 0x12345678u + k.mapper;
+      const uint8_t header[9] = {'N', 'E', 'S', 0x1A, k.prg, k.chr, k.ctrl, k.byte7, k.byte8};
+      std::copy(header, header + 9, image.begin());
+      if (k.byte7 & 0x08) image[10] = 0x07, image[11] = 0x07;  // NES 2.0: 8 KiB of RAM, 8 KiB of CHR RAM
+      uint32_t x = 0x12345678u + k.ctrl;
       for (size_t i = HEADER_SIZE; i < image.size(); ++i) {
         x = x * 1664525u + 1013904223u;
         image[i] = static_cast<uint8_t>(x >> 24);
@@ -62,6 +81,9 @@ const Cartridge& snapshot_cartridge(unsigned which) {
   }
   return made[which % made.size()];
 }
+
+// The cartridge a snapshot input's first byte chooses: bits 0-1 and 4-7.
+unsigned cartridge_choice(uint8_t byte) { return (byte & 3u) | (byte >> 4) << 2; }
 
 void put_le(uint8_t* p, uint64_t v, int bytes) {
   for (int k = 0; k < bytes; ++k) p[k] = static_cast<uint8_t>(v >> (8 * k));
@@ -96,13 +118,13 @@ int fuzz_machine(const uint8_t* data, size_t size) {
   return 0;
 }
 
-// Byte 0 chooses the cartridge (bits 0-1) and which parts of the snapshot are left as they are;
+// Byte 0 chooses the cartridge (bits 0-1 and 4-7) and which parts of the snapshot are left as they are;
 // the others are made right before it is loaded, so that most mutations reach the value checks
 // behind the header and checksum: bit 2 keeps the tag, version and cartridge checksum, bit 3 the
 // checksum at the end. The rest is the snapshot.
 int fuzz_snapshot(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
-  cartridge = snapshot_cartridge(data[0] & 3);
+  cartridge = snapshot_cartridge(cartridge_choice(data[0]));
   machine_power_on();
   run_cycles(3000);
   std::vector<uint8_t> snap(data + 1, data + size);
@@ -134,7 +156,7 @@ std::vector<uint8_t> fuzz_snapshot_seed(unsigned kind, uint64_t cycles) {
   cartridge = snapshot_cartridge(kind);
   machine_power_on();
   run_cycles(cycles);
-  std::vector<uint8_t> seed{static_cast<uint8_t>(kind & 3)};
+  std::vector<uint8_t> seed{static_cast<uint8_t>((kind & 3) | (kind >> 2) << 4)};
   const std::vector<uint8_t> state = snapshot_save();
   seed.insert(seed.end(), state.begin(), state.end());
   return seed;
@@ -169,6 +191,8 @@ int fuzz_options(const uint8_t* data, size_t size) {
   }
   return 0;
 }
+
+unsigned fuzz_snapshot_cartridges() { return SNAPSHOT_CARTRIDGES; }
 
 FuzzEntry fuzz_entry(std::string_view name) {
   if (name == "loader") return fuzz_loader;

@@ -13,9 +13,11 @@ int fuzz_machine(const uint8_t* data, size_t size);   // an image powered on and
 int fuzz_snapshot(const uint8_t* data, size_t size);  // a save state loaded against a cartridge
 int fuzz_options(const uint8_t* data, size_t size);   // the runner's command line
 
-// A valid input of the snapshot target: cartridge `kind` (0-3) run a little, its state saved, with
+// A valid input of the snapshot target: cartridge `kind` (0 to fuzz_snapshot_cartridges() - 1) run a little, its state saved, with
 // the byte that selects the cartridge in front. The seeds in fuzz/corpus/snapshot come from here.
 std::vector<uint8_t> fuzz_snapshot_seed(unsigned kind, uint64_t cycles);
+// The number of cartridges the snapshot target chooses from.
+unsigned fuzz_snapshot_cartridges();
 
 using FuzzEntry = int (*)(const uint8_t*, size_t);
 // The entry of a target by name ("loader", "machine", "snapshot", "options"), or null.

@@ -198,7 +198,7 @@ void evaluation_step(uint32_t sprite_height) {
 }
 
 // `pairs` times: the even dot's latch read, then the odd dot's step.
-void evaluation_pairs(int32_t pairs, uint32_t sprite_height) {
+[[gnu::always_inline]] inline void evaluation_pairs(int32_t pairs, uint32_t sprite_height) {
   Evaluation e;
   const int32_t line = ppu.scanline;
   for (; pairs > 0; --pairs) {
@@ -294,31 +294,30 @@ template <bool W>
 [[gnu::noinline]] void sprite_address(uint8_t ctrl, int32_t dot) {
   (void)fetch_nametable<W>(ppu.fetch_address, dot);
   if (dot >= SPRITE_FETCH_END_DOT) return;
-  const auto slot = static_cast<uint32_t>(dot - SPRITE_FETCH_FIRST_DOT) >> 3;
   const bool tall_sprites = ctrl & CTRL_SPRITE_8X16;
-  SpriteEntry empty;
-  const SpriteEntry* sprite = &empty;
-  if (ppu.line_sprite_count < ppu.eval_found) {
-    ppu_derived.sprite_row_stale = true;
-    SpriteEntry& line_sprite = ppu.line_sprites[ppu.line_sprite_count];
-    line_sprite = ppu.eval_sprites[ppu.line_sprite_count];
-    sprite = &line_sprite;
-  } else {
-    empty.y = slot == ppu.eval_found ? ppu.eval_sprites[slot].y : uint8_t{0xFF};
-    empty.tile = 0xFF;
-    empty.attributes = 0xFF;
+  const uint32_t table_8x8 = (ctrl & CTRL_SPRITE_TABLE) ? PATTERN_TABLE_SIZE : 0;
+  if (ppu.line_sprite_count >= ppu.eval_found) {  // an empty slot: tile $FF, both flips
+    const auto slot = static_cast<uint32_t>(dot - SPRITE_FETCH_FIRST_DOT) >> 3;
+    const int32_t y = slot == ppu.eval_found ? ppu.eval_sprites[slot].y : 0xFF;
+    const uint32_t row = ~static_cast<uint32_t>(ppu.scanline - y) & (tall_sprites ? 15 : 7);
+    ppu.pattern_address = tall_sprites ? PATTERN_TABLE_SIZE + 16 * 0xFE + (row & 7) + 2 * (row & 8)
+                                       : table_8x8 + 16 * 0xFF + row;
+    return;
   }
-  uint32_t row = static_cast<uint32_t>(ppu.scanline - sprite->y) & (tall_sprites ? 15 : 7);
-  if (sprite->attributes & 0x80) row ^= tall_sprites ? 15 : 7;
+  ppu_derived.sprite_row_stale = true;
+  SpriteEntry& sprite = ppu.line_sprites[ppu.line_sprite_count];
+  sprite = ppu.eval_sprites[ppu.line_sprite_count];
+  uint32_t row = static_cast<uint32_t>(ppu.scanline - sprite.y);
+  if (sprite.attributes & 0x80) row ^= tall_sprites ? 15 : 7;
   uint32_t table, tile;
   if (tall_sprites) {
-    table = sprite->tile & 1;
-    tile = sprite->tile & 0xFE;
+    table = (sprite.tile & 1) ? PATTERN_TABLE_SIZE : 0;
+    tile = sprite.tile & 0xFE;
   } else {
-    table = (ctrl & CTRL_SPRITE_TABLE) ? 1 : 0;
-    tile = sprite->tile;
+    table = table_8x8;
+    tile = sprite.tile;
   }
-  ppu.pattern_address = PATTERN_TABLE_SIZE * table + 16 * tile + (row & 7) + 2 * (row & 8);
+  ppu.pattern_address = table + 16 * tile + (row & 7) + 2 * (row & 8);
 }
 
 // One dot of a rendering line, as the plan says. PPUCTRL and PPUMASK change only through the CPU,

@@ -1,9 +1,10 @@
 // The bank map: page mapping in units of the bank size with wrap-around, the power-on arrangement
 // (program, character and nametable slots from the header), the PPU memory map with its palette
-// and nametable mirrors, and mapper cases that our cartridges (roms/mapper*.s) do not reach: images
-// of 256 KiB, a single character bank.
+// and nametable mirrors, mapper cases that our cartridges (roms/mapper*.s) do not reach (images of
+// 256 KiB, a single character bank), and the bank map of any register record a save state can hold.
 #include <gtest/gtest.h>
 
+#include "core/snapshot.h"
 #include "core_test_machine.h"
 
 namespace {
@@ -90,6 +91,53 @@ TEST(Mappers, Mapper3WithOneCharacterBankAlwaysShowsIt) {
   for (uint8_t bank = 0; bank < 4; ++bank) {
     cpu_write(0x8000 + bank, bank);  // whatever the ROM byte lets through
     for (int s = 0; s < 8; ++s) EXPECT_EQ(banks.chr_slots[s], chr(0x400 * s));
+  }
+}
+
+// Whatever bytes a board's register record holds (a crafted save state with its checksum made
+// right), loading it is refused or gives a bank map that stays within the cartridge's memories:
+// every byte of every board's record, one at a time, at its extremes.
+TEST(BankMap, AnyRecordABoardCanHoldIsRefusedOrMapsInBounds) {
+  const struct {
+    uint32_t mapper_number;
+    uint8_t submapper, prg_units, chr_units, ctrlbyte;
+  } boards[] = {
+      {0, 0, 2, 1, 0x01},   {1, 0, 16, 4, 0x00},  {1, 0, 8, 0, 0x00},  {2, 0, 8, 0, 0x01},
+      {3, 0, 2, 4, 0x01},   {7, 0, 16, 0, 0x00},  {4, 0, 32, 32, 0x00}, {4, 0, 8, 0, 0x08},
+      {4, 1, 16, 16, 0x00}, {4, 4, 16, 16, 0x01}, {118, 0, 16, 16, 0x00}, {119, 0, 8, 8, 0x00},
+      {206, 0, 8, 4, 0x01}, {206, 1, 2, 4, 0x09}, {66, 0, 4, 2, 0x01},
+  };
+  const uint8_t extremes[] = {0x00, 0x01, 0x3F, 0x40, 0x7F, 0x80, 0xC0, 0xFE, 0xFF};
+  auto within = [](const uint8_t* p, const std::vector<uint8_t>& memory, size_t span) {
+    return !memory.empty() && p >= memory.data() && p + span <= memory.data() + memory.size();
+  };
+  for (const auto& b : boards) {
+    SCOPED_TRACE("mapper " + std::to_string(b.mapper_number) + "." + std::to_string(b.submapper));
+    power_on(b.prg_units, b.chr_units, b.mapper_number, b.ctrlbyte, b.submapper);
+    size_t refused = 0, loaded = 0;
+    for (size_t k = 0; k < MAPPER_RECORD_SIZE; ++k)
+      for (uint8_t value : extremes) {
+        const Mapper kept = mapper;
+        mapper.bytes[k] = value;
+        const std::vector<uint8_t> crafted = snapshot_save();
+        mapper = kept;
+        std::string error;
+        if (!snapshot_load(crafted, error)) {
+          ++refused;
+          EXPECT_NE(error.find("impossible value"), std::string::npos) << error;
+          continue;
+        }
+        ++loaded;
+        for (int s = 0; s < 8; ++s) ASSERT_TRUE(within(banks.prg_slots[s], cartridge.prg_rom, 0x2000)) << k << " " << int{value};
+        for (int s = 0; s < 8; ++s)
+          ASSERT_TRUE(within(banks.chr_slots[s], cartridge.chr_rom, 0x400) || within(banks.chr_slots[s], cartridge.chr_ram, 0x400))
+              << k << " " << int{value};
+        for (int n = 0; n < 4; ++n)
+          ASSERT_TRUE(banks.nametable_slots[n] >= banks.nametable_ram &&
+                      banks.nametable_slots[n] + 0x400 <= banks.nametable_ram + sizeof banks.nametable_ram)
+              << k << " " << int{value};
+      }
+    EXPECT_GT(loaded, refused);
   }
 }
 

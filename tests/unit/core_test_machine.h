@@ -103,14 +103,17 @@ inline HeadlessRun run_headless(const fs::path& image, const std::string& option
 // The machine just after power-on with `prg_units` x 16 KiB of pseudo-random program ROM and
 // `chr_units` x 8 KiB of pseudo-random character ROM (0: 8 KiB of zeroed character RAM), past the
 // reset step (writes are stored).
-inline void power_on(uint8_t prg_units, uint8_t chr_units, uint32_t mapper_number, uint8_t ctrlbyte = 0x01) {
+inline void power_on(uint8_t prg_units, uint8_t chr_units, uint32_t mapper_number, uint8_t ctrlbyte = 0x01,
+                     uint8_t submapper = 0) {
   cartridge = Cartridge{};
   cartridge.prg_units = prg_units;
   cartridge.chr_units = chr_units;
   cartridge.ctrlbyte = ctrlbyte;
   cartridge.mapper_number = mapper_number;
+  cartridge.submapper = submapper;
   cartridge.prg_rom = random_bytes(prg_units * size_t{16384}, 7);
   if (chr_units) cartridge.chr_rom = random_bytes(chr_units * size_t{8192}, 8);
+  if (const Board* b = board_for(mapper_number, submapper); b && chr_units) cartridge.chr_ram.assign(b->chr_ram_beside_rom, 0);
   test_machine::power_on_cartridge();
 }
 

@@ -6,6 +6,7 @@
 #include <signal.h>
 
 #include <chrono>
+#include <fstream>
 #include <iterator>
 #include <random>
 #include <sstream>
@@ -73,6 +74,7 @@ TEST(SaveStates, ARunContinuedFromASaveStateIsTheRunItself) {
     table.push_back({fs::path(shared) / "other/RasterDemo.NES", 45, 40, ""});
     table.push_back({fs::path(shared) / "ppu_vbl_nmi/rom_singles/05-nmi_timing.nes", 23, 30, ""});
     table.push_back({fs::path(shared) / "apu_test/rom_singles/4-jitter.nes", 11, 30, ""});
+    table.push_back({fs::path(shared) / "mmc3_test_2/rom_singles/4-scanline_timing.nes", 53, 20, ""});
   }
   for (const Continuation& row : table) {
     SCOPED_TRACE(row.image.filename().string());
@@ -151,6 +153,98 @@ TEST(LatePpu, DotsRunInOneGoEndWhereDotsRunOneByOneEnd) {
       EXPECT_TRUE(pictures[1] == pictures[0]);
     }
   }
+}
+
+// A board's interrupt makes the PPU catch up by the dot its line could change at, so the CPU takes
+// the interrupt on the very cycle it would if every dot ran on time. Over MMC3 scenes, from a state
+// saved mid-frame with the counter running: the run as it is, the same run with the PPU caught up
+// on every cycle (the board's deadline always the next cycle), and the run again from the loaded
+// state give the same steps, the same cycles of the line's changes, the same end.
+TEST(LatePpu, TheCartridgeInterruptReachesTheCpuOnTheCycleDotByDotGives) {
+  struct Scene {
+    fs::path image;
+    uint64_t frame;
+  };
+  std::vector<Scene> table;
+  if (fs::exists(SHARED_TEST_ROMS)) {
+    const fs::path mmc3 = fs::path(SHARED_TEST_ROMS) / "mmc3_test_2/rom_singles";
+    table.push_back({mmc3 / "4-scanline_timing.nes", 53});  // IRQs at lines 0, 1 and 239, both tables
+    table.push_back({mmc3 / "2-details.nes", 20});
+  }
+  for (const char* own : {"bench_mmc3_split.nes", "mmc3_irq_timing.nes"})
+    if (fs::exists(own_rom(own))) table.push_back({own_rom(own), 20});
+  if (table.empty()) GTEST_SKIP() << "no MMC3 cartridges";
+  struct Trace {
+    uint64_t steps = 0;
+    std::vector<uint64_t> line_changes;  // cycles after the steps at which cartridge_irq_line changed
+    std::vector<uint8_t> end;
+  };
+  auto run = [](uint64_t frames) {
+    Trace t;
+    Fnv1a steps;
+    bool line = cartridge_irq_line;
+    const uint64_t until = ppu.frames + frames;
+    while (ppu.frames < until) {
+      cpu_step();
+      steps.add32(static_cast<uint32_t>(bus.cycles));
+      steps.add32(cpu.PC);
+      if (cartridge_irq_line != line) t.line_changes.push_back(bus.cycles);
+      line = cartridge_irq_line;
+    }
+    t.steps = steps.hash;
+    t.end = snapshot_save();
+    return t;
+  };
+  for (const Scene& scene : table) {
+    SCOPED_TRACE(scene.image.filename().string());
+    load_image(scene.image);
+    run_frames_to(scene.frame);
+    for (int extra = 0; extra < 700; ++extra) cpu_step();  // mid-frame
+    const std::vector<uint8_t> state = snapshot_save();
+    const Trace as_is = run(6);
+    ASSERT_FALSE(as_is.line_changes.empty()) << "no interrupt in the scene";
+
+    std::string error;
+    ASSERT_TRUE(snapshot_load(state, error)) << error;
+    const Board* own_board = board;
+    Board every_cycle = *board;
+    every_cycle.irq_deadline = [] { return int32_t{1}; };
+    board = &every_cycle;
+    ppu_plan_catch_up();
+    const Trace dot_by_dot = run(6);
+    board = own_board;
+    EXPECT_EQ(dot_by_dot.line_changes, as_is.line_changes);
+    EXPECT_EQ(dot_by_dot.steps, as_is.steps);
+    EXPECT_TRUE(dot_by_dot.end == as_is.end);
+
+    ASSERT_TRUE(snapshot_load(state, error)) << error;
+    const Trace again = run(6);
+    EXPECT_EQ(again.line_changes, as_is.line_changes);
+    EXPECT_EQ(again.steps, as_is.steps);
+    EXPECT_TRUE(again.end == as_is.end);
+  }
+}
+
+// A save state of the first format (one record of named mapper fields; here mapper 1 with character
+// RAM, saved at frame 200 by that version) still loads, and the game goes on as the uninterrupted
+// run did: its next 100 frames match the recorded log.
+TEST(SaveStates, AStateOfTheFirstFormatStillLoads) {
+  const fs::path image = fs::path(SHARED_TEST_ROMS) / "instr_test-v5/all_instrs.nes";
+  if (!fs::exists(image)) GTEST_SKIP() << "no shared test cartridges";
+  TempDir dir;
+  const fs::path log = dir.path() / "rest.log";
+  const HeadlessRun run = run_headless(image, "--frames 100 --load-state " + std::string(TEST_DATA_DIR) +
+                                                  "/data/v1_all_instrs.state --frame-log " + log.string());
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  std::ifstream golden(std::string(TEST_DATA_DIR) + "/golden/logs/instr_test-v5__all_instrs.log");
+  std::vector<std::string> expected;
+  for (std::string line; std::getline(golden, line);) expected.push_back(line);
+  ASSERT_EQ(expected.size(), 300u);
+  expected.erase(expected.begin(), expected.begin() + 200);
+  std::istringstream rest(dir.read("rest.log"));
+  std::vector<std::string> continued;
+  for (std::string line; std::getline(rest, line);) continued.push_back(line);
+  EXPECT_EQ(continued, expected);
 }
 
 // A snapshot that is refused leaves the running game exactly as it was, and says why.
