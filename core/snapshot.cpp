@@ -92,7 +92,7 @@ struct Writer {
       const auto u = static_cast<std::make_unsigned_t<T>>(value);
       for (size_t k = 0; k < sizeof(T); ++k) *p++ = static_cast<uint8_t>(u >> (8 * k));
     } else if constexpr (std::is_same_v<T, std::vector<uint8_t>>) {
-      std::memcpy(p, value.data(), value.size());
+      if (!value.empty()) std::memcpy(p, value.data(), value.size());
       p += value.size();
     } else if constexpr (std::is_same_v<std::remove_extent_t<T>, uint8_t>) {
       std::memcpy(p, value, sizeof value);
@@ -118,7 +118,7 @@ struct Reader {
       for (size_t k = 0; k < sizeof(T); ++k) u = static_cast<decltype(u)>(u | (decltype(u){*p++} << (8 * k)));
       value = static_cast<T>(u);
     } else if constexpr (std::is_same_v<T, std::vector<uint8_t>>) {
-      std::memcpy(value.data(), p, value.size());
+      if (!value.empty()) std::memcpy(value.data(), p, value.size());
       p += value.size();
     } else if constexpr (std::is_same_v<std::remove_extent_t<T>, uint8_t>) {
       std::memcpy(value, p, sizeof value);
