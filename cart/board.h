@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <new>
+#include <string>
 #include <type_traits>
 
 // The registers of the loaded cartridge's board, as plain bytes. Each board reads and writes them
@@ -65,6 +66,8 @@ extern bool board_supported;
 const Board* board_for(uint32_t mapper_number, uint8_t submapper);
 // Makes the table's board for these numbers the loaded cartridge's.
 void select_board(uint32_t mapper_number, uint8_t submapper);
+// What the programs tell the player when board_supported is false: "mapper N is not supported; ...".
+std::string unsupported_board_message();
 
 // The cartridge's side of a CPU access to $4018-$FFFF: with `write` set, the board's registers
 // ($8000-$FFFF) or its RAM ($4020-$7FFF) take the value. Returns the byte the address reads.

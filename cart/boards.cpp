@@ -56,6 +56,10 @@ void select_board(uint32_t mapper_number, uint8_t submapper) {
   board = b ? b : &unknown_board;
 }
 
+std::string unsupported_board_message() {
+  return "mapper " + std::to_string(cartridge.mapper_number) + " is not supported; this game will not run correctly";
+}
+
 void mapper_update_banks() {
   mapper_power_on();
   board->update_banks();

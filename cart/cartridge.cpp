@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <utility>
 
 #include "cart/board.h"
@@ -19,8 +20,10 @@
 
 Cartridge cartridge;
 
-uint32_t mapper_number_from_header(uint8_t ctrlbyte, uint8_t control2) {
-  if ((control2 & 0x0C) == 0x08) return (control2 & 0xF0u) | (ctrlbyte >> 4);
+uint32_t mapper_number_from_header(const uint8_t* header) {
+  const uint8_t ctrlbyte = header[6], control2 = header[7];
+  if (header_is_nes2(header)) return ((header[8] & 0x0Fu) << 8) | (control2 & 0xF0u) | (ctrlbyte >> 4);
+  if ((header[12] | header[13] | header[14] | header[15]) == 0) return (control2 & 0xF0u) | (ctrlbyte >> 4);
   uint32_t v = static_cast<uint8_t>(control2 | (ctrlbyte >> 4));
   return v < 64 ? v : (v & 0x0F);
 }
@@ -96,12 +99,42 @@ bool read_image_file(const char* path, size_t limit, std::vector<uint8_t>& out, 
 }  // namespace
 
 bool load_cartridge(const char* path, std::string& error) {
-  // The largest image the header can describe: trainer, 255 program units, 255 character units.
-  constexpr size_t MAX_IMAGE = HEADER_SIZE + TRAINER_SIZE + 255 * PRG_UNIT + 255 * CHR_UNIT;
+  // The largest image held: header, trainer, and the largest program and character ROM.
+  constexpr size_t MAX_IMAGE = HEADER_SIZE + TRAINER_SIZE + 2 * MAX_ROM_SIZE;
   std::vector<uint8_t> bytes;
   if (!read_image_file(path, MAX_IMAGE, bytes, error)) return false;
   return load_cartridge_bytes(bytes.data(), bytes.size(), path, error);
 }
+
+namespace {
+// A ROM size from its header byte (4 or 5) and the matching nibble of NES 2.0 byte 9: units of
+// `unit` bytes, or with the nibble $F the exponent form 2^E * (2M + 1) bytes (E = bits 7-2 of the
+// byte, M = bits 1-0). More than MAX_ROM_SIZE comes back as MAX_ROM_SIZE + 1.
+uint64_t rom_size(uint8_t units, uint8_t high, uint64_t unit) {
+  if (high != 0x0F) return ((uint64_t{high} << 8) | units) * unit;
+  const unsigned exponent = units >> 2;
+  if (exponent > 40) return MAX_ROM_SIZE + 1;
+  return std::min((uint64_t{1} << exponent) * (2 * (units & 3u) + 1), MAX_ROM_SIZE + 1);
+}
+
+// `size` bytes of ROM from the image in a memory of whole bank slots (`slot` bytes each): a ROM
+// that is not a whole number of slots repeats itself to fill the last one.
+std::vector<uint8_t> rom_memory(uint64_t size, size_t slot, const std::function<void(uint8_t*, size_t)>& take) {
+  const size_t n = static_cast<size_t>(size);
+  std::vector<uint8_t> rom((n + slot - 1) / slot * slot, 0);
+  take(rom.data(), n);
+  for (size_t i = n; i < rom.size(); ++i) rom[i] = rom[i % n];
+  return rom;
+}
+
+// NES 2.0 RAM sizes (bytes 10 and 11): 64 << n bytes, 0 for none.
+uint32_t ram_size(uint8_t nibble) { return nibble ? uint32_t{64} << nibble : 0; }
+
+// Character RAM of `size` bytes as the bank map takes it: whole 1 KiB slots, at least 8 KiB.
+std::vector<uint8_t> chr_ram_memory(uint64_t size) {
+  return std::vector<uint8_t>(std::max(CHR_UNIT, static_cast<size_t>((size + 1023) / 1024 * 1024)), 0);
+}
+}  // namespace
 
 bool load_cartridge_bytes(const uint8_t* data, size_t size, const char* name, std::string& error) {
   size_t pos = 0;
@@ -123,15 +156,28 @@ bool load_cartridge_bytes(const uint8_t* data, size_t size, const char* name, st
     }
     ++pos;
   }
-  uint8_t header[HEADER_SIZE - 4] = {};
-  if (take(header, sizeof header) < 4) {
+  uint8_t header[HEADER_SIZE] = {'N', 'E', 'S', 0x1A};
+  if (take(header + 4, HEADER_SIZE - 4) < 4) {
     error = describe(name, "header is truncated");
     return false;
   }
-  const uint8_t prg_units = header[0], chr_units = header[1];
-  const uint8_t ctrlbyte = header[2], control2 = header[3];
-  if (prg_units == 0) {
+  const uint8_t prg_units = header[4], chr_units = header[5];
+  const uint8_t ctrlbyte = header[6];
+  const bool nes2 = header_is_nes2(header);
+  const uint8_t units_high = nes2 ? header[9] : 0;
+  const uint64_t prg_size = rom_size(prg_units, units_high & 0x0F, PRG_UNIT);
+  const uint64_t chr_size = rom_size(chr_units, units_high >> 4, CHR_UNIT);
+  if (prg_size == 0) {
     error = describe(name, "PRG ROM size is 0");
+    return false;
+  }
+  for (const auto& [what, bytes] : {std::pair{"PRG ROM", prg_size}, std::pair{"CHR ROM", chr_size}}) {
+    if (bytes <= MAX_ROM_SIZE) continue;
+    error = describe(name, std::string("header announces ") + what + " of " +
+                               (bytes == MAX_ROM_SIZE + 1 ? "more than " + std::to_string(MAX_ROM_SIZE)
+                                                          : std::to_string(bytes)) +
+                               " bytes; this program holds at most " + std::to_string(MAX_ROM_SIZE >> 20) +
+                               " MiB");
     return false;
   }
 
@@ -142,18 +188,32 @@ bool load_cartridge_bytes(const uint8_t* data, size_t size, const char* name, st
   }
   loaded.prg_units = prg_units;
   loaded.chr_units = chr_units;
+  loaded.rom_units_high = units_high;
   loaded.ctrlbyte = ctrlbyte;
-  loaded.mapper_number = mapper_number_from_header(ctrlbyte, control2);
-  loaded.nes2 = (control2 & 0x0C) == 0x08;
-  if (loaded.nes2) loaded.submapper = header[4] >> 4;
-  loaded.prg_rom.assign(prg_units * PRG_UNIT, 0);
-  loaded.chr_rom.assign(chr_units != 0 ? chr_units * CHR_UNIT : CHR_UNIT, 0);  // none: 8 KiB of RAM
-  take(loaded.prg_rom.data(), loaded.prg_rom.size());
-  if (chr_units != 0) take(loaded.chr_rom.data(), loaded.chr_rom.size());
-  // iNES 1.0: 8 KiB of RAM at $6000, kept by the battery when the header says so.
-  (ctrlbyte & CTRL_BATTERY ? loaded.prg_nvram_size : loaded.prg_ram_size) = 8192;
-  if (const Board* b = board_for(loaded.mapper_number, loaded.submapper); b && chr_units != 0)
-    loaded.chr_ram.assign(b->chr_ram_beside_rom, 0);
+  loaded.mapper_number = mapper_number_from_header(header);
+  loaded.nes2 = nes2;
+  if (nes2) {
+    loaded.submapper = header[8] >> 4;
+    loaded.prg_ram_size = ram_size(header[10] & 0x0F);
+    loaded.prg_nvram_size = ram_size(header[10] >> 4);
+    loaded.chr_ram_size = ram_size(header[11] & 0x0F);
+    loaded.chr_nvram_size = ram_size(header[11] >> 4);
+    loaded.timing = header[12] & 3;
+  } else {
+    // iNES 1.0: 8 KiB of RAM at $6000, kept by the battery when the header says so.
+    (ctrlbyte & CTRL_BATTERY ? loaded.prg_nvram_size : loaded.prg_ram_size) = 8192;
+  }
+  const auto take_function = [&](uint8_t* to, size_t count) { take(to, count); };
+  loaded.prg_rom = rom_memory(prg_size, 8192, take_function);
+  const uint64_t chr_ram_bytes = uint64_t{loaded.chr_ram_size} + loaded.chr_nvram_size;
+  if (chr_size != 0) {
+    loaded.chr_rom = rom_memory(chr_size, 1024, take_function);
+    // RAM beside character ROM: as much as NES 2.0 byte 11 says, for iNES 1.0 the board's own.
+    if (const Board* b = board_for(loaded.mapper_number, loaded.submapper); b && b->chr_ram_beside_rom)
+      loaded.chr_ram = chr_ram_memory(nes2 ? chr_ram_bytes : b->chr_ram_beside_rom);
+  } else {
+    loaded.chr_rom = chr_ram_memory(chr_ram_bytes);  // no character ROM: RAM, 8 KiB for iNES 1.0
+  }
   cartridge = std::move(loaded);
   cartridge.checksum = cartridge_checksum();
   return true;

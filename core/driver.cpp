@@ -12,10 +12,14 @@ PaceHook pace_hook = nullptr;
 
 bool machine_power_on(const char* path, std::string& error) {
   if (!load_cartridge(path, error)) return false;
+  power_on_loaded_cartridge();
+  return true;
+}
+
+void power_on_loaded_cartridge() {
   std::fputs(cartridge_summary().c_str(), stdout);
   std::fflush(stdout);
   machine_power_on();
-  return true;
 }
 
 namespace {

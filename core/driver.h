@@ -13,6 +13,8 @@ constexpr uint64_t STEPS_PER_SLEEP = 10000;
 // On a refused image returns false with a one-line message in `error` and leaves the machine and
 // the cartridge loaded before as they were.
 bool machine_power_on(const char* path, std::string& error);
+// The same for the cartridge already loaded (load_cartridge): the summary line, then power-on.
+void power_on_loaded_cartridge();
 
 // Runs CPU steps until the picture unit finishes the current frame, sleeping `sleep_interval` ms
 // after every 10000 steps and calling the pace hook after every 1000; the count of steps carries

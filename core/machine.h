@@ -20,6 +20,9 @@
 // the host's plumbing: frame_buffer, audio_sink, pace_hook, sleep_interval, button_state,
 // cartridge_ram_changed.
 #pragma once
+#include <algorithm>
+#include <cstddef>
+
 #include "apu/apu.h"
 #include "cart/banks.h"
 #include "cart/board.h"
@@ -45,5 +48,12 @@ void machine_reset();
 
 // Whether the loaded cartridge keeps its RAM between runs (header byte 6, bit 1).
 inline bool cartridge_has_battery() { return cartridge.ctrlbyte & CTRL_BATTERY; }
-// Whether its character memory is RAM (and so part of the state).
-inline bool cartridge_has_chr_ram() { return cartridge.chr_units == 0; }
+// How much of the cartridge RAM at $6000 the battery keeps (the battery file's size): 8 KiB, or for
+// NES 2.0 images that give their NVRAM's size, that size up to the 8 KiB the machine has.
+inline size_t cartridge_battery_size() {
+  if (!cartridge_has_battery()) return 0;
+  if (!cartridge.nes2 || cartridge.prg_nvram_size == 0) return sizeof bus.cartridge_ram;
+  return std::min<size_t>(cartridge.prg_nvram_size, sizeof bus.cartridge_ram);
+}
+// Whether its character memory is RAM (and so part of the state): no character ROM in the header.
+inline bool cartridge_has_chr_ram() { return cartridge.chr_units == 0 && (cartridge.rom_units_high >> 4) == 0; }

@@ -10,6 +10,9 @@
 // Version 2: the board's register record as plain bytes, the cartridge's interrupt line, the
 // character RAM beside character ROM. States of version 1 still load.
 constexpr uint32_t SNAPSHOT_VERSION = 2;
+// More than any snapshot holds (the largest character RAM a header gives is 4 MiB): the most a
+// save state file read may be.
+constexpr size_t SNAPSHOT_MAX_SIZE = size_t{8} << 20;
 
 // Writes the state into `out`, replacing its contents (its capacity is reused).
 void snapshot_save(std::vector<uint8_t>& out);

@@ -94,10 +94,16 @@ void put_le(uint8_t* p, uint64_t v, int bytes) {
 int fuzz_loader(const uint8_t* data, size_t size) {
   std::string error;
   if (load_cartridge_bytes(data, size, "image", error)) {
-    if (cartridge.prg_rom.size() != cartridge.prg_units * PRG_UNIT || cartridge.prg_units == 0)
+    // Whole bank slots within the limits: iNES 1.0 sizes exactly, NES 2.0 ones rounded up.
+    const size_t prg = cartridge.prg_rom.size(), chr = cartridge.chr_rom.size();
+    if (prg == 0 || prg % 8192 != 0 || prg > MAX_ROM_SIZE ||
+        (!cartridge.nes2 && prg != cartridge.prg_units * PRG_UNIT))
       fault("loaded program ROM of the wrong size");
-    if (cartridge.chr_rom.size() != (cartridge.chr_units ? cartridge.chr_units * CHR_UNIT : CHR_UNIT))
+    if (chr == 0 || chr % 1024 != 0 || chr > MAX_ROM_SIZE ||
+        (!cartridge.nes2 && chr != (cartridge.chr_units ? cartridge.chr_units * CHR_UNIT : CHR_UNIT)))
       fault("loaded character memory of the wrong size");
+    if (!cartridge.chr_ram.empty() && (cartridge.chr_ram.size() < CHR_UNIT || cartridge.chr_ram.size() % 1024 != 0))
+      fault("character RAM beside ROM of the wrong size");
   } else if (error.empty() || error.find('\n') != std::string::npos) {
     fault("refusal without a one-line message", error);
   }

@@ -18,10 +18,11 @@ BatterySave::~BatterySave() {
 
 void BatterySave::open(const std::string& path) {
   close();
-  if (!cartridge_has_battery()) return;
+  if (!cartridge_has_battery() || !board_supported) return;
+  const size_t size = cartridge_battery_size();
   std::vector<uint8_t> saved;
   std::string error;
-  switch (read_file(path, sizeof bus.cartridge_ram, true, saved, error)) {
+  switch (read_file(path, size, true, saved, error)) {
     case ReadResult::ok: std::memcpy(bus.cartridge_ram, saved.data(), saved.size()); break;
     case ReadResult::missing: break;
     case ReadResult::refused:
@@ -31,6 +32,7 @@ void BatterySave::open(const std::string& path) {
   {
     std::lock_guard lock(mutex_);
     path_ = path;
+    size_ = size;
   }
   if (!writer_.joinable()) writer_ = std::thread(&BatterySave::writer_loop, this);
   cartridge_ram_changed = false;
@@ -57,7 +59,7 @@ void BatterySave::hand_over() {
   unsaved_ = false;
   {
     std::lock_guard lock(mutex_);
-    std::memcpy(pending_.data(), bus.cartridge_ram, pending_.size());
+    std::memcpy(pending_.data(), bus.cartridge_ram, size_);
     has_pending_ = true;
   }
   wake_.notify_all();
@@ -82,11 +84,12 @@ void BatterySave::writer_loop() {
     if (!has_pending_) return;
     copy = pending_;
     const std::string path = path_;
+    const size_t size = size_;
     has_pending_ = false;
     writing_ = true;
     lock.unlock();
     std::string error;
-    const bool ok = write_file_atomically(path, copy.data(), copy.size(), error);
+    const bool ok = write_file_atomically(path, copy.data(), size, error);
     if (!ok) report_("battery save not written: " + error);
     lock.lock();
     writing_ = false;

@@ -21,8 +21,9 @@ class BatterySave {
   ~BatterySave();
 
   // Takes over the loaded cartridge's RAM for `path`, right after power-on, when the cartridge has a
-  // battery (otherwise nothing is read or written): when the file exists and is exactly 8192 bytes
-  // it becomes the cartridge RAM. Any other file there is left untouched and
+  // battery and a board this program has (otherwise nothing is read or written): when the file
+  // exists and is exactly the battery-backed size (cartridge_battery_size: 8192 bytes for iNES 1.0)
+  // it becomes the start of the cartridge RAM. Any other file there is left untouched and
   // reported, the game keeps its zeroed RAM, and nothing is written for this run.
   void open(const std::string& path);
   // Stops keeping the RAM (another cartridge, or one without a battery); writes nothing.
@@ -47,6 +48,7 @@ class BatterySave {
   std::mutex mutex_;            // guards everything below, between the emulation and writer threads
   std::condition_variable wake_;
   std::string path_;
+  size_t size_ = 0;             // bytes of the file: the first of pending_
   std::array<uint8_t, 8192> pending_{};
   bool has_pending_ = false;
   bool writing_ = false;

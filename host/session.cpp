@@ -25,7 +25,6 @@ std::atomic<uint32_t> shown_frame[FRAME_WIDTH * FRAME_HEIGHT];
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr size_t MAX_STATE_FILE = size_t{1} << 20;
 // The console's frame rate: 1789773 CPU cycles per second, 29780.5 per frame.
 const Clock::duration FRAME_TIME =
     std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(29780.5 / 1789773.0));
@@ -88,7 +87,8 @@ void run_silent_frame() {
 
 std::string slot_file() { return path_beside_image(s.image, ".st" + std::to_string(s.slot)); }
 
-// The battery file of the loaded cartridge, when it has a battery.
+// The battery file of the loaded cartridge, when it has a battery (and a board this program has:
+// the RAM of a game that cannot run right is never written over the file).
 void open_battery() {
   s.battery.close();
   if (cartridge_has_battery()) s.battery.open(path_beside_image(s.image, ".sav"));
@@ -108,7 +108,7 @@ void load_state() {
   const std::string slot = "Slot " + std::to_string(s.slot);
   std::vector<uint8_t> data;
   std::string error;
-  switch (read_file(path, MAX_STATE_FILE, false, data, error)) {
+  switch (read_file(path, SNAPSHOT_MAX_SIZE, false, data, error)) {
     case ReadResult::ok: break;
     case ReadResult::missing: messages.post(slot + " is empty: no " + path); return;
     case ReadResult::refused: messages.post(slot + " not loaded: " + error); return;
@@ -135,6 +135,7 @@ void open_image(const std::string& path) {
   open_battery();
   present();  // the old game's picture goes, also while paused
   messages.post("Opened " + path);
+  if (!board_supported) messages.post(unsupported_board_message());
 }
 
 void carry_out(const Request& r) {
@@ -245,6 +246,7 @@ void session_run(std::string image, int run_ahead) {
   }
   s.image = image;
   open_battery();
+  if (!board_supported) messages.post(unsupported_board_message());
   // The sound device is opened only for a cartridge that runs, and from here on it is this
   // thread's alone.
   const std::string sound = audio_out_open();

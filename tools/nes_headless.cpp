@@ -172,8 +172,7 @@ std::string result_text() {
 // Reads a save state file and loads it into the machine; false with a message when it cannot.
 bool load_state_file(const char* path, std::string& error) {
   std::vector<uint8_t> data;
-  constexpr size_t MAX_STATE_SIZE = 1 << 20;
-  switch (read_file(path, MAX_STATE_SIZE, false, data, error)) {
+  switch (read_file(path, SNAPSHOT_MAX_SIZE, false, data, error)) {
     case ReadResult::ok: break;
     case ReadResult::missing: error = std::string(path) + ": cannot open: No such file or directory"; return false;
     case ReadResult::refused: return false;
@@ -185,11 +184,14 @@ bool load_state_file(const char* path, std::string& error) {
   return true;
 }
 
-// The battery file as the run will use it: absent, or readable and exactly the cartridge RAM's size.
-// (The window program starts with empty RAM when it is not; a script is told instead.)
+// The battery file as the run will use it: absent, or readable and exactly the battery-backed size
+// of the loaded cartridge (cartridge_battery_size). A cartridge without a battery, or on a board
+// this program lacks, never reads or writes it. (The window program starts with empty RAM when it
+// is not; a script is told instead.)
 bool check_battery_file(const char* path, std::string& error) {
+  if (!cartridge_has_battery() || !board_supported) return true;
   std::vector<uint8_t> data;
-  return read_file(path, sizeof bus.cartridge_ram, true, data, error) != ReadResult::refused;
+  return read_file(path, cartridge_battery_size(), true, data, error) != ReadResult::refused;
 }
 
 // The outputs of one run, each opened (created beside its target) before the run starts.
@@ -249,6 +251,9 @@ int main(int argc, char** argv) {
                                              {"--save-state", options.save_state, true},
                                              {"--battery", options.battery, true}},
                              options.load_state, "--save-state");
+  // The image is loaded (its summary not yet printed) for the battery file's size.
+  if (error.empty()) load_cartridge(options.image, error);
+  if (error.empty()) select_board(cartridge.mapper_number, cartridge.submapper);
   if (error.empty() && options.battery) check_battery_file(options.battery, error);
   if (!error.empty()) {
     report(error);
@@ -265,10 +270,8 @@ int main(int argc, char** argv) {
   if (audio_tap.wav || audio_tap.hashing)
     audio_sink = [](const int16_t* samples, size_t count) { audio_tap.on_full_buffer(samples, count); };
 
-  if (!machine_power_on(options.image, error)) {
-    report(error);
-    return EXIT_USAGE;
-  }
+  power_on_loaded_cartridge();
+  if (!board_supported) report(unsupported_board_message());
   BatterySave battery(report);
   if (options.battery) battery.open(options.battery);
   if (options.load_state && !load_state_file(options.load_state, error)) {

@@ -79,6 +79,8 @@ reference() { reference_of "$1" "$rom" --buttons "0:$1"; }
 shot() { import -window "$1" png:- 2>/dev/null | convert png:- -sample '256x240!' "$2"; }
 
 differing_pixels() { compare -metric AE "$1" "$2" null: 2>&1; }
+# The top 200 rows of picture $1 as $2: what the notes at the bottom leave alone.
+top() { convert "$1" -crop 256x200+0+0 +repage "$2"; }
 
 # Waits up to 10 s (a message over the picture lasts 2 s) for window $1, taken by the command $4
 # (default: shot), to show the picture $2.

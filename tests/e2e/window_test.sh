@@ -318,7 +318,6 @@ if sid="$(window_of $session_pid)"; then
   xdotool keydown z
   sleep 1  # the game would show A held within a frame if it ran
   shot "$sid" "$work/paused.png"
-  top() { convert "$1" -crop 256x200+0+0 +repage "$2"; }
   top "$work/paused.png" "$work/paused_top.png"
   top "$(count_ref 4 00 1)" "$work/ref_top.png"
   [ "$(differing_pixels "$work/paused_top.png" "$work/ref_top.png")" = 0 ] \
@@ -405,6 +404,44 @@ else
 fi
 no_races "$work/elsewhere/err" "image argument run"
 
+# --- a mapper this program lacks: host_state with its header made mapper 66 (bytes 12-15 zero). It
+# runs on with a note over the picture, and its battery file is never written.
+odd="$work/unsupported"
+mkdir -p "$odd"
+cp "$state_rom" "$odd/test.nes"
+printf '\x22\x40' | dd of="$odd/test.nes" bs=1 seek=6 conv=notrunc 2>/dev/null  # battery, mapper 66
+battery_file 9 "$odd/test.sav"
+cp "$odd/test.sav" "$work/unsupported_before.sav"
+launch "$odd" "" SDL_AUDIODRIVER=none
+odd_pid=$launched_pid
+if oid="$(window_of $odd_pid)"; then
+  expect_message "$odd/err" "mapper 66 is not supported; this game will not run correctly" "an unsupported mapper"
+  # The note is over the bottom of the picture while the top shows the game (it started with empty
+  # RAM, as the headless run of the same image does), and the whole picture once the note is gone.
+  odd_ref="$(reference_of unsupported "$odd/test.nes")"
+  top "$odd_ref" "$work/odd_ref_top.png"
+  noted=""
+  for _ in $(seq 50); do
+    shot "$oid" "$work/odd.png"
+    top "$work/odd.png" "$work/odd_top.png"
+    [ "$(differing_pixels "$work/odd_top.png" "$work/odd_ref_top.png")" = 0 ] && \
+      [ "$(differing_pixels "$work/odd.png" "$odd_ref")" != 0 ] && { noted=1; break; }
+    sleep 0.1
+  done
+  [ -n "$noted" ] && pass "an unsupported mapper: the note shows over the running game" \
+    || fail "an unsupported mapper: no note over the picture"
+  expect_shot "$oid" "$odd_ref" "an unsupported mapper: the game runs on after the note"
+  sleep 2  # the battery's delay is one second: a write would be due by now
+  kill -TERM $odd_pid
+  wait_exit $odd_pid 10
+  [ "$code" = 0 ] && pass "an unsupported mapper: SIGTERM ends with code 0" || fail "unsupported mapper: exit code '$code'"
+  cmp -s "$odd/test.sav" "$work/unsupported_before.sav" \
+    && pass "an unsupported mapper: test.sav left byte for byte as it was" \
+    || fail "an unsupported mapper: test.sav was changed"
+else
+  fail "no window for the unsupported mapper; stderr: $(cat "$odd/err")"
+fi
+
 # --- game controllers: virtual ones (NES_TEST_PADS) on both ports, plugged in and out while it runs
 ROW_1=96 ROW_2=144 ROW_FRAMES=160   # host_state's rows of the first and second controller, frames
 # The headless picture of host_state with the first controller holding $1 (hex).
@@ -469,8 +506,6 @@ nes_args=(--run-ahead 2)
 launch "$ahead" "$state_rom" SDL_AUDIODRIVER=none
 nes_args=()
 ahead_pid=$launched_pid
-# The top 200 rows of a picture: what the notes at the bottom leave alone.
-top() { convert "$1" -crop 256x200+0+0 +repage "$2"; }
 # Checks that window $1, paused, shows the picture of its state (saved to slot $2) after $3 frames.
 check_ahead() {
   local id="$1" slot="$2" n="$3" lines

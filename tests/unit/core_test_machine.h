@@ -34,11 +34,13 @@ inline std::vector<uint8_t> random_bytes(size_t count, uint32_t seed) {
 struct Image {
   uint8_t magic[4] = {'N', 'E', 'S', 0x1A};
   uint8_t prg_units = 1, chr_units = 1, ctrlbyte = 0, control2 = 0;
+  uint8_t tail[8] = {};  // header bytes 8-15
   std::vector<uint8_t> body;
 
   std::vector<uint8_t> bytes() const {
     std::vector<uint8_t> out(magic, magic + 4);
-    out.insert(out.end(), {prg_units, chr_units, ctrlbyte, control2, 0, 0, 0, 0, 0, 0, 0, 0});
+    out.insert(out.end(), {prg_units, chr_units, ctrlbyte, control2});
+    out.insert(out.end(), tail, tail + 8);
     out.insert(out.end(), body.begin(), body.end());
     return out;
   }

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <functional>
@@ -29,6 +30,19 @@ std::vector<uint8_t> endless_image() {
   image.body[0x3FFA] = 0x00, image.body[0x3FFB] = 0x80;              // NMI
   image.body[0x3FFC] = 0x00, image.body[0x3FFD] = 0x80;              // reset
   image.body[0x3FFE] = 0x00, image.body[0x3FFF] = 0x80;              // IRQ
+  return image.bytes();
+}
+
+// A cartridge with battery RAM that counts at $6000 for ever (INC $6000, JMP $8000), on board
+// `mapper_number` (mapper 66 and the like: one the board table lacks).
+std::vector<uint8_t> counting_image(uint8_t mapper_number) {
+  Image image;
+  image.ctrlbyte = static_cast<uint8_t>(0x02 | (mapper_number << 4));
+  image.control2 = static_cast<uint8_t>(mapper_number & 0xF0);
+  image.body.assign(16384 + 8192, 0);
+  const uint8_t program[] = {0xEE, 0x00, 0x60, 0x4C, 0x00, 0x80};
+  std::copy(std::begin(program), std::end(program), image.body.begin());
+  for (size_t vector = 0x3FFA; vector < 0x4000; vector += 2) image.body[vector + 1] = 0x80;  // all at $8000
   return image.bytes();
 }
 
@@ -217,6 +231,21 @@ TEST(HeadlessRobustness, HostileCommandLines) {
       {"battery file long", {"{dir}/game.nes", "--battery", "{dir}/game.sav"}, 2, "{dir}/game.sav: is 8193 bytes, expected 8192", file_of("game.sav", 8193), 0, expect_nothing_run},
       {"battery file unreadable", {"{dir}/game.nes", "--battery", "{dir}/game.sav"}, 2, "{dir}/game.sav: cannot read",
        [&](const TempDir& d) { file_of("game.sav", 8192)(d); fs::permissions(d.path() / "game.sav", fs::perms::none); }, 0, nullptr, true},
+      {"battery of a board this program lacks", {"{dir}/odd.nes", "--frames", "120", "--battery", "{dir}/odd.sav"}, 0,
+       "mapper 66 is not supported; this game will not run correctly",
+       [](const TempDir& d) { d.write("odd.nes", counting_image(66)); d.write("odd.sav", std::vector<uint8_t>(100, 0x5A)); },
+       0, [](const TempDir& d, const HeadlessRun&) {
+         // The same game on NROM rewrites its battery file: the one above was left alone by choice.
+         d.write("even.nes", counting_image(0));
+         d.write("even.sav", std::vector<uint8_t>(8192, 0x5A));
+         const HeadlessRun run = headless::run({(d.path() / "even.nes").string(), "--frames", "120", "--battery",
+                                                (d.path() / "even.sav").string()});
+         EXPECT_EQ(run.exit_code, 0) << run.describe();
+         EXPECT_EQ(run.err, "");
+         const std::string saved = d.read("even.sav");
+         ASSERT_EQ(saved.size(), 8192u);
+         EXPECT_NE(saved[0], 0x5A) << "the counting game did not rewrite its battery file";
+       }},
       {"battery file is a device", {"{dir}/game.nes", "--battery", "/dev/zero"}, 2, "--battery /dev/zero: not a regular file"},
       {"battery in a read-only folder", {"{dir}/game.nes", "--battery", "{dir}/locked/game.sav"}, 2, "--battery {dir}/locked/game.sav: cannot create",
        [](const TempDir& d) { fs::create_directory(d.path() / "locked"); fs::permissions(d.path() / "locked", fs::perms::owner_read | fs::perms::owner_exec); },
