@@ -8,7 +8,7 @@
 ; dot 339 (it is only on from line 0 to about line 42), so no dot is skipped. A block takes
 ; exactly 59561 cycles = 178683 dots, one dot less than two frames, so each block starts with the
 ; PPU one dot further behind the program than the one before. In a block the CPU sets the
-; counter up in vblank, turns rendering on early in line 0 (dot ~30, after the pre-render line),
+; counter up in vblank, turns rendering on early in line 0 (dot ~40, after the pre-render line),
 ; then runs a slide of NOPs with interrupts allowed; the handler takes the return address, i.e.
 ; the index i of the NOP not yet executed.
 ; A NOP polls the IRQ line at the end of its first cycle, so if the mapper raises it at dot E
@@ -19,14 +19,15 @@
 ; setup is measured this way from the same sync; differences between setups are then exact
 ; differences between the dots at which the counter reaches 0 with IRQs enabled.
 ;
-; The timeline of a block (dots of line L are "L.d"; rendering on from 0.~30):
+; The timeline of a block (dots of line L are "L.d"; rendering on from 0.~40):
 ; - PPUADDR $00,$00 in vblank: the bus carries v = $0000, A12 low; latch, $C001, $E000, $E001.
-; - 0.~30: PPUMASK $18. The pre-render line made no fetches, so the first counted rise is the
+; - 0.~40: PPUMASK $18. The pre-render line made no fetches, so the first counted rise is the
 ;   first of this frame: 0.261 in the standard setup; with the background at $1000 the first
 ;   background pattern fetch after rendering starts (about 0.37), which only reloads.
 ; - 4.~100: PPUMASK := `off` ($18: stays on); 10.~100: PPUMASK := `on`, and a write of the latch
 ;   value to `reload1` ($C000: changes nothing; $C001: reload); 10.~300: the same to `reload2`.
-; - 10.~335 to ~42: the slide; then rendering off, the next block's OAM through OAMDATA, a pause.
+; - 10.~335 to ~42: the slide; then a line rendered with PPUCTRL := `end` ($00 here: every fetch
+;   address below $1000), rendering off, the next block's OAM through OAMDATA, a pause.
 ;
 ; Derived arrival dots (rules: the counted rise is the sprite fetch at dot 261 of each line in the
 ; standard setup; dot 325 with background $1000 and 8x8 sprites at $0000, the 9-dot low gap
@@ -56,251 +57,10 @@
 ;     Clocks 1-8 leave 13, line 24 resumes: 0 at line 36: 36.261, +16 * 341 = +5456.
 ; Codes: 1 the base setup saw no IRQ in some block, 2-11 rows 1-10 (the text gives what was
 ; measured: the difference in dots, or how many of the six blocks saw an IRQ).
-.include "registers.inc"
-.include "result.inc"
-.include "delay.inc"
+.include "mmc3_irq_timing.inc"
 INES_HEADER 2, 1, $40, $00
 
-BLOCK_CYCLES = 59561            ; two frames of 89342 dots, less one dot
-SLIDE_NOPS   = 1800
-IRQ_CYCLES   = 38               ; the interrupt sequence (7) and the handler, RTI included
-
-.segment "ZEROPAGE"
-cfg:        .res 0              ; the current setup, copied from `setups`
-cfg_ctrl:   .res 1
-cfg_latch:  .res 1
-cfg_off:    .res 1
-cfg_on:     .res 1
-cfg_reload1: .res 2
-cfg_reload2: .res 2
-cfg_oam:    .res 2
-CFG_SIZE = 10
-ret:        .res 2              ; return address the handler found
-irq_count:  .res 1
-sum:        .res 2              ; sum of the six indices
-seen:       .res 1              ; blocks that saw an IRQ
-blocks:     .res 1
-setup:      .res 1
-ptr:        .res 2
-base:       .res 2              ; setup A's sum
-diff:       .res 2
-text_ptr:   .res 2
-
-.segment "BSS"
-sums:       .res 2 * 16
-seens:      .res 16
-
 .segment "CODE"
-reset:  TEST_RESET
-        cld
-        lda #0
-        sta PPUCTRL
-        sta PPUMASK
-        sta setup
-        ; R7 = 1 so that $A000 shows the second page (only $C000-$FFFF is used)
-        lda #7
-        sta $8000
-        lda #1
-        sta $8001
-        ; one warm-up run of setup A, not counted: it leaves secondary OAM as every later block
-        ; finds it (no sprite on the line where rendering stopped)
-        jsr measure
-@next:  jsr measure
-        lda setup
-        asl a
-        tax
-        lda sum
-        sta sums,x
-        lda sum+1
-        sta sums+1,x
-        ldx setup
-        lda seen
-        sta seens,x
-        inc setup
-        lda setup
-        cmp #SETUPS
-        bne @next
-        jmp verdicts
-
-; Runs setup `setup` in six blocks: sum := the sum of the six indices, seen := how many blocks saw
-; an IRQ.
-measure:
-        lda setup
-        asl a
-        asl a
-        asl a
-        adc setup
-        adc setup               ; setup * 10
-        tax
-        ldy #0
-@copy:  lda setups,x
-        sta cfg,y
-        inx
-        iny
-        cpy #CFG_SIZE
-        bne @copy
-        ldy #0                  ; OAM for the first block
-@oam:   lda (cfg_oam),y
-        sta OAMDATA
-        iny
-        bne @oam
-        jsr sync_vbl
-        lda #6                  ; 2+3
-        sta blocks
-        lda #0                  ; 2+3+3+3
-        sta sum
-        sta sum+1
-        sta seen
-@block: jsr block               ; BLOCK_BODY cycles, JSR and RTS included
-        sec                     ; 45 cycles: index := return address - slide
-        lda ret
-        sbc #<slide
-        tax
-        lda ret+1
-        sbc #>slide
-        tay
-        clc
-        txa
-        adc sum
-        sta sum
-        tya
-        adc sum+1
-        sta sum+1
-        clc
-        lda seen
-        adc irq_count
-        sta seen
-        dec blocks              ; 5
-        bne @block              ; 3
-        .assert .hibyte(@block) = .hibyte(*), error, "block loop crosses a page"
-        rts
-
-BLOCK_BODY = BLOCK_CYCLES - 45 - 5 - 3
-
-; Waits for the VBL flag, then steps until the flag is first seen by the second of two PPUSTATUS
-; reads 4 cycles apart: each turn of 29781 cycles is one dot longer than a frame with rendering
-; off, so the flag's setting creeps one dot earlier per turn and is caught at the same dot
-; relative to the read every time.
-sync_vbl:
-        bit PPUSTATUS
-:       bit PPUSTATUS
-        bpl :-
-        DELAY 29758             ; the next flag comes 1-10 cycles after the second read below
-        jmp sync_first
-sync_turn:  DELAY 29781 - 4 - 4 - 3
-sync_first: bit PPUSTATUS
-        bit PPUSTATUS
-        bpl sync_turn
-        .assert .hibyte(sync_turn) = .hibyte(*), error, "sync loop crosses a page"
-        rts
-
-; One measurement; exactly BLOCK_BODY cycles from the JSR to the end of the RTS. The cycle counts
-; in the comments are from the JSR's first cycle.
-block:                          ; 6
-        lda cfg_ctrl            ; 3
-        sta PPUCTRL             ; 4
-        lda #0                  ; 2
-        sta PPUADDR             ; 4
-        sta PPUADDR             ; 4: v = $0000
-        sta OAMADDR             ; 4
-        sta irq_count           ; 3
-        lda cfg_latch           ; 3
-        sta $C000               ; 4
-        sta $C001               ; 4
-        sta $E000               ; 4
-        sta $E001               ; 4: 49
-        DELAY 2362 - 49
-        lda #$18                ; 2
-        sta PPUMASK             ; 4: line 0, dot ~30
-        DELAY 2840 - 2368
-        lda cfg_off             ; 3
-        sta PPUMASK             ; 4: line 4, dot ~100
-        DELAY 3522 - 2847
-        lda cfg_on              ; 3
-        sta PPUMASK             ; 4: line 10, dot ~100
-        lda cfg_latch           ; 3
-        ldy #0                  ; 2
-        sta (cfg_reload1),y     ; 6
-        DELAY 3588 - 3540
-        lda cfg_latch           ; 3
-        sta (cfg_reload2),y     ; 6: line 10, dot ~300
-        cli                     ; 2: 3599
-slide:
-.repeat SLIDE_NOPS
-        nop
-.endrepeat
-        sei                     ; 2
-        lda irq_count           ; 3
-        bne block_seen               ; 3 taken (2 + the delay + 3 otherwise, as long as the handler)
-block_none:  DELAY IRQ_CYCLES - 2
-        jmp block_seen
-block_seen:  .assert .hibyte(block_none) = .hibyte(block_seen), error, "branch crosses a page"
-        lda #0                  ; 2
-        sta PPUMASK             ; 4: rendering off, line ~42
-        ldy #0                  ; 2
-@oam:   lda (cfg_oam),y         ; 5 (tables are page-aligned)
-        sta OAMDATA             ; 4
-        iny                     ; 2
-        bne @oam                ; 3, 2 at the end: 256 * 14 - 1
-        .assert .hibyte(@oam) = .hibyte(*), error, "OAM loop crosses a page"
-        DELAY BLOCK_BODY - (3599 + 2 * SLIDE_NOPS + IRQ_CYCLES + 2 + 3 + 3 + 2 + 4 + 2 + 3583) - 6
-        rts                     ; 6
-
-; The IRQ: acknowledge, note the return address; IRQ_CYCLES with the interrupt sequence.
-irq:    sta $E000               ; 4
-        tsx                     ; 2
-        lda $0102,x             ; 4
-        sta ret                 ; 3
-        lda $0103,x             ; 4
-        sta ret+1               ; 3
-        inc irq_count           ; 5
-        rti                     ; 6
-
-; ---- verdicts ----------------------------------------------------------------------------------
-
-; Fails with `code` and `text` unless setup `n` saw `count` IRQs in its six blocks.
-.macro EXPECT_SEEN code, n, count, text
-        .local ok, message
-        lda seens + n
-        cmp #count
-        beq ok
-        lda seens + n
-        sta diff
-        lda #0
-        sta diff+1
-        lda #code
-        ldx #<message
-        ldy #>message
-        jmp report
-message: .asciiz text
-ok:
-.endmacro
-
-; Fails with `code` and `text` unless setup `n` saw six IRQs whose sum less setup A's is `dots`.
-.macro EXPECT_DOTS code, n, dots, text
-        .local ok, bad, message
-        EXPECT_SEEN code, n, 6, text
-        sec
-        lda sums + 2 * n
-        sbc base
-        sta diff
-        lda sums + 2 * n + 1
-        sbc base+1
-        sta diff+1
-        lda diff
-        cmp #<(dots)
-        bne bad
-        lda diff+1
-        cmp #>((dots) & $FFFF)
-        beq ok
-bad:    lda #code
-        ldx #<message
-        ldy #>message
-        jmp report
-message: .asciiz text
-ok:
-.endmacro
-
 verdicts:
         EXPECT_SEEN 1, 0, 6, "setup A: IRQs seen"
         lda sums
@@ -319,90 +79,18 @@ verdicts:
         EXPECT_DOTS 11, 10, 5456, "8x16, eight low slots: dots"
         TEST_END 0, "MMC3 IRQ timing: ok"
 
-; A = code, X/Y = text: reports the text, then `diff` as four hex digits, and stops.
-report: pha
-        stx text_ptr
-        sty text_ptr+1
-        ldy #0
-@copy:  lda (text_ptr),y
-        beq @copied
-        sta result_text,y
-        iny
-        bne @copy
-@copied:
-        lda #' '
-        sta result_text,y
-        iny
-        lda diff+1
-        jsr @byte
-        lda diff
-        jsr @byte
-        lda #0
-        sta result_text,y
-        pla
-        sta result_code
-@stop:  jmp @stop
-@byte:  pha
-        lsr a
-        lsr a
-        lsr a
-        lsr a
-        jsr @digit
-        pla
-        and #$0F
-@digit: cmp #10
-        bcc @decimal
-        adc #'A' - '0' - 10 - 1
-@decimal:
-        adc #'0'
-        sta result_text,y
-        iny
-        rts
-
-; ---- setups ------------------------------------------------------------------------------------
-
-CTRL_A    = $08                 ; background $0000, 8x8 sprites $1000
-CTRL_B    = $10                 ; background $1000, 8x8 sprites $0000
-CTRL_8X16 = $20                 ; background $0000, 8x16 sprites
-
-; ctrl, latch, off, on, reload1, reload2, OAM
-.macro SETUP ctrl, latch, off, on, reload1, reload2, oam
-        .byte ctrl, latch, off, on
-        .word reload1, reload2, oam
-.endmacro
-
 .segment "RODATA"
 setups:
-        SETUP CTRL_A,    20, $18, $18, $C000, $C000, oam_none      ; A
-        SETUP CTRL_A,    21, $18, $18, $C000, $C000, oam_none      ; 1
-        SETUP CTRL_B,    20, $18, $18, $C000, $C000, oam_none      ; 2
-        SETUP CTRL_A,    20, $00, $18, $C000, $C000, oam_none      ; 3
-        SETUP CTRL_A,    20, $00, $00, $C000, $C000, oam_none      ; 4
-        SETUP CTRL_A,    20, $18, $18, $C001, $C000, oam_none      ; 5
-        SETUP CTRL_A,    20, $18, $18, $C000, $C001, oam_none      ; 6
-        SETUP CTRL_8X16, 20, $18, $18, $C000, $C000, oam_none      ; 7
-        SETUP CTRL_8X16, 20, $18, $18, $C000, $C000, oam_low0      ; 8
-        SETUP CTRL_8X16, 21, $18, $18, $C000, $C000, oam_high_low  ; 9
-        SETUP CTRL_8X16, 20, $18, $18, $C000, $C000, oam_low8      ; 10
+        SETUP CTRL_A,    20, $18, $18, $C000, $C000, oam_none, $00      ; A
+        SETUP CTRL_A,    21, $18, $18, $C000, $C000, oam_none, $00      ; 1
+        SETUP CTRL_B,    20, $18, $18, $C000, $C000, oam_none, $00      ; 2
+        SETUP CTRL_A,    20, $00, $18, $C000, $C000, oam_none, $00      ; 3
+        SETUP CTRL_A,    20, $00, $00, $C000, $C000, oam_none, $00      ; 4
+        SETUP CTRL_A,    20, $18, $18, $C001, $C000, oam_none, $00      ; 5
+        SETUP CTRL_A,    20, $18, $18, $C000, $C001, oam_none, $00      ; 6
+        SETUP CTRL_8X16, 20, $18, $18, $C000, $C000, oam_none, $00      ; 7
+        SETUP CTRL_8X16, 20, $18, $18, $C000, $C000, oam_low0, $00      ; 8
+        SETUP CTRL_8X16, 21, $18, $18, $C000, $C000, oam_high_low, $00  ; 9
+        SETUP CTRL_8X16, 20, $18, $18, $C000, $C000, oam_low8, $00      ; 10
 SETUPS = (* - setups) / CFG_SIZE
 
-.macro HIDDEN count
-.repeat count
-        .byte $FF, $FF, $FF, $FF
-.endrepeat
-.endmacro
-
-.align 256
-oam_none:       HIDDEN 64
-oam_low0:       .byte 8, $00, $00, 40
-                HIDDEN 63
-oam_high_low:   .byte 8, $01, $00, 40,  8, $00, $00, 60
-                HIDDEN 62
-oam_low8:
-.repeat 8, k
-                .byte 8, $00, $00, 16 + 24 * k
-.endrepeat
-                HIDDEN 56
-
-.segment "VECTORS"
-        .word reset, reset, irq
