@@ -21,6 +21,9 @@
 ;
 ; The timeline of a block (dots of line L are "L.d"; rendering on from 0.~40):
 ; - PPUADDR $00,$00 in vblank: the bus carries v = $0000, A12 low; latch, $C001, $E000, $E001.
+; - 260.~100: PPUMASK := `pre` ($00, rendering stays off, but in row 11); 261.~312 (after the
+;   copy of t into v at dot 304, so v = $0000 and A12 = 0; before 325 and the skipped dot 339):
+;   PPUMASK $00.
 ; - 0.~40: PPUMASK $18. The pre-render line made no fetches, so the first counted rise is the
 ;   first of this frame: 0.261 in the standard setup; with the background at $1000 the first
 ;   background pattern fetch after rendering starts (about 0.37), which only reloads.
@@ -55,7 +58,12 @@
 ;     14's second clock reaches 0: 14.277, -6 * 341 + 16 = -2030.
 ; 10. 8x16, eight sprites with tile $00 at Y = 8: every slot low on lines 8-23, no rise there.
 ;     Clocks 1-8 leave 13, line 24 resumes: 0 at line 36: 36.261, +16 * 341 = +5456.
-; Codes: 1 the base setup saw no IRQ in some block, 2-11 rows 1-10 (the text gives what was
+; 11. B with rendering on from 260.100 to 261.312: A12 was low through vblank (v = $0000), so the
+;     pre-render line's first background fetch at 261.5 counts: clock 1 (loads 20); 261.325 is
+;     not reached. Rendering on again at 0.40 after the long low stretch: clock 2 at the first
+;     background fetch, 0.325 clock 3, k.325 clock k + 3, 0 at clock 21: 18.325, -682 + 64 = -618
+;     (one line before B: the dot-5 clock of the pre-render line).
+; Codes: 1 the base setup saw no IRQ in some block, 2-12 rows 1-11 (the text gives what was
 ; measured: the difference in dots, or how many of the six blocks saw an IRQ).
 .include "mmc3_irq_timing.inc"
 INES_HEADER 2, 1, $40, $00
@@ -77,6 +85,7 @@ verdicts:
         EXPECT_DOTS 9, 8, 8, "8x16, low slot 0: dots"
         EXPECT_DOTS 10, 9, -2030, "8x16, high slot 0, low slot 1: dots"
         EXPECT_DOTS 11, 10, 5456, "8x16, eight low slots: dots"
+        EXPECT_DOTS 12, 11, -618, "pre-render line from dot 0, background $1000: dots"
         TEST_END 0, "MMC3 IRQ timing: ok"
 
 .segment "RODATA"
@@ -92,5 +101,6 @@ setups:
         SETUP CTRL_8X16, 20, $18, $18, $C000, $C000, oam_low0, $00      ; 8
         SETUP CTRL_8X16, 21, $18, $18, $C000, $C000, oam_high_low, $00  ; 9
         SETUP CTRL_8X16, 20, $18, $18, $C000, $C000, oam_low8, $00      ; 10
+        SETUP CTRL_B,    20, $18, $18, $C000, $C000, oam_none, $00, $18 ; 11
 SETUPS = (* - setups) / CFG_SIZE
 
