@@ -3,6 +3,8 @@
 //    crouching, Select and pause, every 600 frames);
 //  - BM_Sprites: bench_sprites, 64 moving 8x16 sprites, eight on each line their bands cover;
 //  - BM_CpuBound: bench_cpu, a loop of varied instructions with rendering off;
+//  - BM_Mmc3Split: bench_mmc3_split, a mapper-4 cartridge whose MMC3 interrupt splits the screen
+//    every 16 lines;
 //  - BM_MachineSecond: a public cartridge that plays music, sixty frames at a time.
 // The first three run a fixed number of frames from power-on, so every repetition does the same
 // work; scripts/bench.sh repeats them and adds the instruction counts. Built also as
@@ -106,9 +108,11 @@ void run_frames(benchmark::State& state, const char* image, uint64_t frames, con
 void BM_Demo(benchmark::State& state) { run_frames(state, DEMO_IMAGE, 1800, demo_script()); }
 void BM_Sprites(benchmark::State& state) { run_frames(state, OWN_ROM_DIR "/bench_sprites.nes", 1200, {}); }
 void BM_CpuBound(benchmark::State& state) { run_frames(state, OWN_ROM_DIR "/bench_cpu.nes", 2400, {}); }
+void BM_Mmc3Split(benchmark::State& state) { run_frames(state, OWN_ROM_DIR "/bench_mmc3_split.nes", 1200, {}); }
 BENCHMARK(BM_Demo)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 BENCHMARK(BM_Sprites)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 BENCHMARK(BM_CpuBound)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+BENCHMARK(BM_Mmc3Split)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 
 // Sixty frames (one emulated second) per iteration, continuing where the last iteration stopped.
 void BM_MachineSecond(benchmark::State& state) {
