@@ -5,7 +5,8 @@
 ;
 ; How the arrival of an IRQ is measured. After a sync to the VBL flag the PPU and the CPU keep a
 ; fixed relation: every frame has 89342 dots, since rendering is off at the pre-render line's
-; dot 339 (it is only on from line 0 to about line 42), so no dot is skipped. A block takes
+; dot 339 (it is on from line 0 to about line 43, in row 11 also from 260.100 to 261.312), so no
+; dot is skipped. A block takes
 ; exactly 59561 cycles = 178683 dots, one dot less than two frames, so each block starts with the
 ; PPU one dot further behind the program than the one before. In a block the CPU sets the
 ; counter up in vblank, turns rendering on early in line 0 (dot ~40, after the pre-render line),
@@ -24,9 +25,9 @@
 ; - 260.~100: PPUMASK := `pre` ($00, rendering stays off, but in row 11); 261.~312 (after the
 ;   copy of t into v at dot 304, so v = $0000 and A12 = 0; before 325 and the skipped dot 339):
 ;   PPUMASK $00.
-; - 0.~40: PPUMASK $18. The pre-render line made no fetches, so the first counted rise is the
-;   first of this frame: 0.261 in the standard setup; with the background at $1000 the first
-;   background pattern fetch after rendering starts (about 0.37), which only reloads.
+; - 0.~40: PPUMASK $18. Outside row 11 the pre-render line made no fetches, so the first counted
+;   rise is the first of this frame: 0.261 in the standard setup; with the background at $1000
+;   the first background pattern fetch after rendering starts (about 0.45), which only reloads.
 ; - 4.~100: PPUMASK := `off` ($18: stays on); 10.~100: PPUMASK := `on`, and a write of the latch
 ;   value to `reload1` ($C000: changes nothing; $C001: reload); 10.~300: the same to `reload2`.
 ; - 10.~335 to ~42: the slide; then a line rendered with PPUCTRL := `end` ($00 here: every fetch
