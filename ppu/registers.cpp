@@ -89,7 +89,14 @@ uint8_t ppu_access(uint16_t index, uint8_t value, bool write) {
         const bool was_fetching = ppu_fetching();
         set_ppumask(value);
         ppu_derived.colours_stale = true;
-        if (was_fetching) vram_address_on_bus();  // rendering turned off mid-frame
+        if (was_fetching && !ppu_fetching()) {
+          vram_address_on_bus();  // rendering turned off mid-frame
+        } else if (!was_fetching && ppu_fetching()) {
+          // Rendering turned on mid-frame: a pattern fetch before the next tile's nametable fetch
+          // reads from the table PPUCTRL names now, not from the one of the last tile fetched
+          // (perhaps frames ago).
+          ppu.pattern_address = (ppu.pattern_address & 0x0FFFu) | ((ppuctrl() & CTRL_BACKGROUND_TABLE) ? 0x1000u : 0u);
+        }
       }
       return open;
     case 2: return write ? open : status_read();
