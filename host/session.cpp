@@ -136,6 +136,7 @@ void open_image(const std::string& path) {
   present();  // the old game's picture goes, also while paused
   messages.post("Opened " + path);
   if (!board_supported) messages.post(unsupported_board_message());
+  if (const std::string note = cartridge_timing_note(); !note.empty()) messages.post(note);
 }
 
 void carry_out(const Request& r) {
@@ -247,6 +248,7 @@ void session_run(std::string image, int run_ahead) {
   s.image = image;
   open_battery();
   if (!board_supported) messages.post(unsupported_board_message());
+  if (const std::string note = cartridge_timing_note(); !note.empty()) messages.post(note);
   // The sound device is opened only for a cartridge that runs, and from here on it is this
   // thread's alone.
   const std::string sound = audio_out_open();

@@ -272,6 +272,7 @@ int main(int argc, char** argv) {
 
   power_on_loaded_cartridge();
   if (!board_supported) report(unsupported_board_message());
+  if (const std::string note = cartridge_timing_note(); !note.empty()) report(note);
   BatterySave battery(report);
   if (options.battery) battery.open(options.battery);
   if (options.load_state && !load_state_file(options.load_state, error)) {

@@ -296,24 +296,28 @@ TEST_F(HeadlessImages, PrintsExactlyTheSummaryLine) {
   EXPECT_EQ(run.err, "");
 }
 
-// A mapper number the board table lacks runs all the same (exit 0, the summary line as ever) and
-// says so in one line on stderr; the numbers the table has run silently.
+// A mapper number the board table lacks, or an image for PAL or Dendy consoles, runs all the same
+// (exit 0, the summary line as ever) and says so in one line on stderr; the others run silently.
 TEST_F(HeadlessImages, SaysWhenTheBoardIsNotSupported) {
   struct Case {
-    uint8_t ctrlbyte, control2, byte8;
+    uint8_t ctrlbyte, control2, byte8, byte12;
     const char* err;
   };
   const Case cases[] = {
-      {0x20, 0x40, 0, "nes-headless: mapper 66 is not supported; this game will not run correctly\n"},
-      {0x50, 0x00, 0, "nes-headless: mapper 5 is not supported; this game will not run correctly\n"},
-      {0x40, 0x08, 0x01, "nes-headless: mapper 260 is not supported; this game will not run correctly\n"},
-      {0xE0, 0xC0, 0, ""},     // 206, whole since bytes 12-15 are zero
-      {0x70, 0x70, 0, ""},     // 119
-      {0x40, 0x08, 0x10, ""},  // 4.1
+      {0x20, 0x40, 0, 0, "nes-headless: mapper 66 is not supported; this game will not run correctly\n"},
+      {0x50, 0x00, 0, 0, "nes-headless: mapper 5 is not supported; this game will not run correctly\n"},
+      {0x40, 0x08, 0x01, 0, "nes-headless: mapper 260 is not supported; this game will not run correctly\n"},
+      {0xE0, 0xC0, 0, 0, ""},     // 206, whole since bytes 12-15 are zero
+      {0x70, 0x70, 0, 0, ""},     // 119
+      {0x40, 0x08, 0x10, 0, ""},  // 4.1
+      {0x00, 0x08, 0, 1, "nes-headless: this image is for PAL consoles; it runs here at NTSC speed and timing\n"},
+      {0x00, 0x08, 0, 3, "nes-headless: this image is for Dendy consoles; it runs here at NTSC speed and timing\n"},
+      {0x00, 0x08, 0, 2, ""},     // multi-region
   };
   for (const Case& c : cases) {
     Image image = make_image(2, 2, c.ctrlbyte, c.control2);
     image.tail[0] = c.byte8;
+    image.tail[4] = c.byte12;
     const HeadlessRun run = run_headless(dir.write("board.nes", image.bytes()), "--frames 2");
     SCOPED_TRACE(c.err);
     EXPECT_EQ(run.exit_code, 0) << run.describe();
