@@ -5,10 +5,12 @@
 // Registers (address AND $E001): $8000 bank select, $8001 bank data, $A000 mirroring, $A001 RAM
 // enable and protect, $C000 IRQ latch, $C001 IRQ reload, $E000 IRQ disable and acknowledge, $E001
 // IRQ enable. The IRQ counter is clocked by rising edges of PPU A12 that come after A12 has been low
-// across three falling edges of M2, which takes 10 dots whatever the phase of M2 to the dots. The
-// shorter gaps are not counted: 4 dots between fetches, and the 9 dots from the last background
-// fetch of a line to the first of the next with the background at $1000 (one clock per line there,
-// as the scanline-timing test ROM requires).
+// for a while: the chip's filter wants three falling edges of M2 (one per CPU cycle), which a low
+// stretch of 10 dots or more always spans and one of 7-9 dots spans or not by the phase of the CPU
+// to the dots. Here a stretch counts from 10 dots. The shorter ones seen in rendering are not
+// counted: 4 dots between fetches, and the 9 dots from the last background fetch of a line to the
+// first of the next with the background at $1000 (there the scanline-timing test ROM sees one clock
+// per line, not two).
 #include <climits>
 
 #include "cart/banks.h"
