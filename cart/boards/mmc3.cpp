@@ -227,48 +227,26 @@ void mmc3_ppu_bus(uint16_t address, uint64_t time) {
   if (time < m.a12_low_since || time - m.a12_low_since >= A12_LOW_DOTS) clock_counter(time);
 }
 
-extern const Board mmc3_board = {.name = "TxROM (MMC3)",
-                                 .power_on = power_on<SHARP>,
-                                 .write = write<SHARP>,
-                                 .update_banks = update_banks<SHARP>,
-                                 .low_read = low_read,
-                                 .low_write = low_write,
-                                 .watch = PpuWatch::A12,
-                                 .irq_deadline = irq_deadline};
-extern const Board mmc3_nec_board = {.name = "TxROM (NEC MMC3)",
-                                     .power_on = power_on<NEC>,
-                                     .write = write<NEC>,
-                                     .update_banks = update_banks<NEC>,
-                                     .low_read = low_read,
-                                     .low_write = low_write,
-                                     .watch = PpuWatch::A12,
-                                     .irq_deadline = irq_deadline};
-extern const Board mmc6_board = {.name = "HKROM (MMC6)",
-                                 .power_on = power_on<MMC6>,
-                                 .write = write<MMC6>,
-                                 .update_banks = update_banks<MMC6>,
-                                 .low_read = mmc6_low_read,
-                                 .low_write = mmc6_low_write,
-                                 .watch = PpuWatch::A12,
-                                 .irq_deadline = irq_deadline};
-extern const Board txsrom_board = {.name = "TxSROM (MMC3)",
-                                   .power_on = power_on<TXSROM>,
-                                   .write = write<TXSROM>,
-                                   .update_banks = update_banks<TXSROM>,
-                                   .low_read = low_read,
-                                   .low_write = low_write,
-                                   .watch = PpuWatch::A12,
-                                   .irq_deadline = irq_deadline};
-extern const Board tqrom_board = {.name = "TQROM (MMC3)",
-                                  .power_on = power_on<TQROM>,
-                                  .write = write<TQROM>,
-                                  .update_banks = update_banks<TQROM>,
-                                  .low_read = low_read,
-                                  .low_write = low_write,
-                                  .watch = PpuWatch::A12,
-                                  .irq_deadline = irq_deadline,
-                                  .chr_ram_beside_rom = 8192};
-extern const Board namco108_board = {.name = "Namco 108",
-                                     .power_on = power_on<NAMCO108>,
-                                     .write = write<NAMCO108>,
-                                     .update_banks = update_banks<NAMCO108>};
+namespace {
+// The board of each chip: the Namco 108 has neither the counter nor the RAM gate.
+template <Chip C>
+constexpr Board family_board(const char* name) {
+  const bool counter = C != NAMCO108;
+  return {.name = name,
+          .power_on = power_on<C>,
+          .write = write<C>,
+          .update_banks = update_banks<C>,
+          .low_read = C == MMC6 ? mmc6_low_read : counter ? low_read : nullptr,
+          .low_write = C == MMC6 ? mmc6_low_write : counter ? low_write : nullptr,
+          .watch = counter ? PpuWatch::A12 : PpuWatch::NONE,
+          .irq_deadline = counter ? irq_deadline : nullptr,
+          .chr_ram_beside_rom = C == TQROM ? 8192u : 0u};
+}
+}  // namespace
+
+extern const Board mmc3_board = family_board<SHARP>("TxROM (MMC3)");
+extern const Board mmc3_nec_board = family_board<NEC>("TxROM (NEC MMC3)");
+extern const Board mmc6_board = family_board<MMC6>("HKROM (MMC6)");
+extern const Board txsrom_board = family_board<TXSROM>("TxSROM (MMC3)");
+extern const Board tqrom_board = family_board<TQROM>("TQROM (MMC3)");
+extern const Board namco108_board = family_board<NAMCO108>("Namco 108");
