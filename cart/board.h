@@ -83,6 +83,6 @@ void mapper_power_on_registers();
 
 // The PPU's address bus as a watching board sees it: `address` appears on it at dot time `time`
 // (dots since power-on). Rendering calls it for every fetch, the data port for every change of the
-// address it drives.
-void mmc3_ppu_bus(uint16_t address, uint64_t time);
+// address it drives. The MMC3 family is the one kind of watch (PpuWatch::A12) so far.
+#include "cart/boards/mmc3.h"
 inline void cartridge_ppu_bus(uint16_t address, uint64_t time) { mmc3_ppu_bus(address, time); }

@@ -15,6 +15,7 @@
 
 #include "cart/banks.h"
 #include "cart/board.h"
+#include "cart/boards/mmc3.h"
 #include "cart/cartridge.h"
 #include "core/bus.h"
 #include "cpu/cpu.h"
@@ -23,26 +24,11 @@
 extern const Board mmc3_nec_board;
 
 namespace {
-struct Mmc3Registers {
-  uint64_t a12_low_since;     // dot time at which PPU A12 last went low
-  uint8_t bank_select;        // bits 0-2: the register $8001 writes; 5: MMC6 RAM enable; 6: PRG
-                              // mode; 7: CHR A12 inversion
-  uint8_t banks[8];           // R0-R7
-  uint8_t mirroring;          // bit 0: 0 vertical, 1 horizontal
-  uint8_t mirroring_written;  // until the first $A000 write the header's arrangement stands
-  uint8_t ram_protect;        // $A001: MMC3 bit 7 enable, bit 6 write protect; MMC6 HhLl xxxx
-  uint8_t irq_latch;
-  uint8_t irq_counter;
-  uint8_t irq_reload;         // the next clock loads the latch
-  uint8_t irq_enabled;
-  uint8_t a12;                // PPU A12 as last seen, 0 or 1
-};
-Mmc3Registers& r() { return board_registers<Mmc3Registers>(); }
+Mmc3Registers& r() { return mmc3_registers(); }
 
 enum Chip { SHARP, NEC, MMC6, TXSROM, TQROM, NAMCO108 };
 
 constexpr uint32_t SECOND_LAST = ~1u, LAST = ~0u;
-constexpr uint64_t A12_LOW_DOTS = 10;
 
 template <Chip C>
 void power_on() {
@@ -156,8 +142,9 @@ void mmc6_low_write(uint16_t address, uint8_t value) {
   bus.cartridge_ram[address & 0x3FF] = value;
   cartridge_ram_changed = true;
 }
+}  // namespace
 
-void clock_counter(uint64_t time) {
+void mmc3_clock_counter(uint64_t time) {
   Mmc3Registers& m = r();
   const bool reloaded = m.irq_reload;
   bool decremented = false;
@@ -173,6 +160,8 @@ void clock_counter(uint64_t time) {
   const bool nec = board == &mmc3_nec_board;
   if (m.irq_counter == 0 && m.irq_enabled && (!nec || decremented || reloaded)) raise_cartridge_irq(time);
 }
+
+namespace {
 
 // The dots from the PPU's position to the n-th dot (n >= 1) at which rendering could clock the
 // counter: the first pattern fetch of a group whose A12 can be 1 after a long low stretch. Per
@@ -213,21 +202,7 @@ int32_t irq_deadline() {
   else clocks = m.irq_counter;
   return dots_to_possible_clock(clocks);
 }
-}  // namespace
 
-void mmc3_ppu_bus(uint16_t address, uint64_t time) {
-  Mmc3Registers& m = r();
-  const uint8_t level = (address >> 12) & 1;
-  if (level == m.a12) return;
-  m.a12 = level;
-  if (!level) {
-    m.a12_low_since = time;
-    return;
-  }
-  if (time < m.a12_low_since || time - m.a12_low_since >= A12_LOW_DOTS) clock_counter(time);
-}
-
-namespace {
 // The board of each chip: the Namco 108 has neither the counter nor the RAM gate.
 template <Chip C>
 constexpr Board family_board(const char* name) {
