@@ -13,6 +13,8 @@ Mapper mapper;
 // The boards, one file each in cart/boards/.
 extern const Board nrom_board, mmc1_board, uxrom_board, cnrom_board, axrom_board;
 extern const Board mmc3_board, mmc3_nec_board, mmc6_board, txsrom_board, tqrom_board, namco108_board;
+extern const Board gxrom_board, color_dreams_board, mapper34_board, camerica_board, unrom180_board, j87_board,
+    jf11_board, pci556_board, irem78_board;
 
 namespace {
 constexpr int ANY_SUBMAPPER = -1;
@@ -31,8 +33,18 @@ constexpr BoardRow board_table[] = {
     {4, 4, &mmc3_nec_board},               // TxROM with the NEC MMC3
     {4, ANY_SUBMAPPER, &mmc3_board},       // TxROM (Sharp MMC3)
     {7, ANY_SUBMAPPER, &axrom_board},      // AxROM
+    {11, ANY_SUBMAPPER, &color_dreams_board},  // Color Dreams
+    {34, ANY_SUBMAPPER, &mapper34_board},  // BNROM, NINA-001/002
+    {38, ANY_SUBMAPPER, &pci556_board},    // Bit Corp UNL-PCI556
+    {66, ANY_SUBMAPPER, &gxrom_board},     // GxROM
+    {71, ANY_SUBMAPPER, &camerica_board},  // Camerica BF9093, BF9097
+    {78, ANY_SUBMAPPER, &irem78_board},    // Irem IF-12, Jaleco JF-16
+    {87, ANY_SUBMAPPER, &j87_board},       // J87
+    {101, ANY_SUBMAPPER, &j87_board},      // J87 dumped with the bits in order
     {118, ANY_SUBMAPPER, &txsrom_board},   // TKSROM, TLSROM
     {119, ANY_SUBMAPPER, &tqrom_board},    // TQROM
+    {140, ANY_SUBMAPPER, &jf11_board},     // Jaleco JF-11, JF-14
+    {180, ANY_SUBMAPPER, &unrom180_board}, // UNROM with a 74HC08
     {206, ANY_SUBMAPPER, &namco108_board}, // Namco 108 family, DxROM
 };
 

@@ -52,7 +52,12 @@ constexpr SnapshotCartridge snapshot_cartridges[] = {
     {8, 8, 0x60, 0x70, 0x00},   // TxSROM (118)
     {8, 8, 0x70, 0x70, 0x00},   // TQROM (119): character ROM and RAM
     {4, 4, 0xE1, 0xC0, 0x00},   // Namco 108 (206)
-    {2, 1, 0x01, 0x40, 0x00},   // an unknown board (66 when bytes 12-15 are zero)
+    {4, 2, 0x21, 0x40, 0x00},   // GxROM (66: bytes 12-15 are zero)
+    {8, 0, 0x41, 0xB0, 0x00},   // UNROM with a 74HC08 (180)
+    {8, 8, 0xE9, 0x48, 0x30},   // Irem IF-12 (78.3)
+    {4, 8, 0x20, 0x28, 0x10},   // NINA-001 (34.1)
+    {2, 2, 0x71, 0x50, 0x00},   // J87 (87)
+    {2, 1, 0x31, 0x60, 0x00},   // an unknown board (99)
 };
 constexpr unsigned SNAPSHOT_CARTRIDGES = sizeof snapshot_cartridges / sizeof snapshot_cartridges[0];
 

@@ -404,18 +404,18 @@ else
 fi
 no_races "$work/elsewhere/err" "image argument run"
 
-# --- a mapper this program lacks: host_state with its header made mapper 66 (bytes 12-15 zero). It
+# --- a mapper this program lacks: host_state with its header made mapper 99 (bytes 12-15 zero). It
 # runs on with a note over the picture, and its battery file is never written.
 odd="$work/unsupported"
 mkdir -p "$odd"
 cp "$state_rom" "$odd/test.nes"
-printf '\x22\x40' | dd of="$odd/test.nes" bs=1 seek=6 conv=notrunc 2>/dev/null  # battery, mapper 66
+printf '\x32\x60' | dd of="$odd/test.nes" bs=1 seek=6 conv=notrunc 2>/dev/null  # battery, mapper 99
 battery_file 9 "$odd/test.sav"
 cp "$odd/test.sav" "$work/unsupported_before.sav"
 launch "$odd" "" SDL_AUDIODRIVER=none
 odd_pid=$launched_pid
 if oid="$(window_of $odd_pid)"; then
-  expect_message "$odd/err" "mapper 66 is not supported; this game will not run correctly" "an unsupported mapper"
+  expect_message "$odd/err" "mapper 99 is not supported; this game will not run correctly" "an unsupported mapper"
   # The note is over the bottom of the picture while the top shows the game (it started with empty
   # RAM, as the headless run of the same image does), and the whole picture once the note is gone.
   odd_ref="$(reference_of unsupported "$odd/test.nes")"

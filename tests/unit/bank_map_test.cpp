@@ -94,6 +94,59 @@ TEST(Mappers, Mapper3WithOneCharacterBankAlwaysShowsIt) {
   }
 }
 
+// The discrete boards: each row powers a board on, makes its writes (the program ROM byte under a
+// latch's address set first, $FF to let the value through or less to show a bus conflict) and
+// checks the program ROM seen at $8000 and $C000, the character memory at $0000 and $1000, and
+// the nametable pages (-1: the header's arrangement, vertical here).
+TEST(Mappers, DiscreteBoardsMapWhatTheirLatchesSay) {
+  struct Write {
+    uint16_t address;
+    uint8_t value, rom_byte;
+  };
+  struct Row {
+    const char* what;
+    uint32_t mapper_number;
+    uint8_t submapper, prg_units, chr_units;
+    std::vector<Write> writes;
+    size_t prg_8000, prg_c000, chr_0000, chr_1000;
+    int page;  // the one page all four nametables show, 2 for horizontal, 3 for vertical
+  };
+  constexpr size_t K = 1024;
+  const Row rows[] = {
+      {"GxROM", 66, 0, 8, 4, {{0x8000, 0x21, 0xFF}}, 64 * K, 80 * K, 8 * K, 12 * K, 3},
+      {"GxROM, bus conflict", 66, 0, 8, 4, {{0x8123, 0x33, 0x0F}}, 0, 16 * K, 24 * K, 28 * K, 3},
+      {"Color Dreams", 11, 0, 8, 16, {{0x9000, 0x52, 0xFF}}, 64 * K, 80 * K, 40 * K, 44 * K, 3},
+      {"BNROM", 34, 0, 8, 0, {{0xFFF0, 0x03, 0xFF}}, 96 * K, 112 * K, 0, 4 * K, 3},
+      {"NINA-001", 34, 0, 4, 8, {{0x7FFD, 1, 0}, {0x7FFE, 5, 0}, {0x7FFF, 9, 0}}, 32 * K, 48 * K, 20 * K, 36 * K, 3},
+      {"NINA-001 by submapper", 34, 1, 4, 1, {{0x7FFD, 1, 0}, {0x7FFE, 1, 0}}, 32 * K, 48 * K, 4 * K, 0, 3},
+      {"UNL-PCI556", 38, 0, 8, 4, {{0x7000, 0x0E, 0}}, 64 * K, 80 * K, 24 * K, 28 * K, 3},
+      {"Camerica", 71, 0, 16, 0, {{0xC000, 5, 0}, {0x8000, 0x10, 0}}, 80 * K, 240 * K, 0, 4 * K, 3},
+      {"Camerica, $9000", 71, 0, 16, 0, {{0x9000, 0x10, 0}}, 0, 240 * K, 0, 4 * K, 1},
+      {"Fire Hawk (71.1)", 71, 1, 16, 0, {{0x8000, 0x10, 0}}, 0, 240 * K, 0, 4 * K, 1},
+      {"Holy Diver (78.3)", 78, 3, 8, 16, {{0x8000, 0x5B, 0xFF}}, 48 * K, 112 * K, 40 * K, 44 * K, 3},
+      {"Holy Diver, M = 0", 78, 3, 8, 16, {{0x8000, 0x53, 0xFF}}, 48 * K, 112 * K, 40 * K, 44 * K, 2},
+      {"Cosmo Carrier (78.1)", 78, 1, 8, 16, {{0x8000, 0x58, 0xFF}}, 0, 112 * K, 40 * K, 44 * K, 1},
+      {"J87, bits swapped", 87, 0, 2, 4, {{0x6000, 0x01, 0}}, 0, 16 * K, 16 * K, 20 * K, 3},
+      {"J87 as 101", 101, 0, 2, 4, {{0x7FFF, 0x01, 0}}, 0, 16 * K, 8 * K, 12 * K, 3},
+      {"JF-11", 140, 0, 8, 16, {{0x6000, 0x23, 0}}, 64 * K, 80 * K, 24 * K, 28 * K, 3},
+      {"UNROM 74HC08", 180, 0, 8, 0, {{0x8000, 0x05, 0xFF}}, 0, 80 * K, 0, 4 * K, 3},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    power_on(row.prg_units, row.chr_units, row.mapper_number, 0x01, row.submapper);
+    for (const Write& w : row.writes) {
+      if (w.address >= 0x8000) banks.prg_slots[w.address >> 13][w.address & 0x1FFF] = w.rom_byte;
+      cpu_write(w.address, w.value);
+    }
+    EXPECT_EQ(banks.prg_slots[4], prg(row.prg_8000));
+    EXPECT_EQ(banks.prg_slots[6], prg(row.prg_c000));
+    EXPECT_EQ(banks.chr_slots[0], chr(row.chr_0000));
+    EXPECT_EQ(banks.chr_slots[4], chr(row.chr_1000));
+    const int pages[4][4] = {{0, 0, 0, 0}, {1, 1, 1, 1}, {0, 0, 1, 1}, {0, 1, 0, 1}};
+    for (int n = 0; n < 4; ++n) EXPECT_EQ(banks.nametable_slots[n], page(pages[row.page][n])) << n;
+  }
+}
+
 // Whatever bytes a board's register record holds (a crafted save state with its checksum made
 // right), loading it is refused or gives a bank map that stays within the cartridge's memories:
 // every byte of every board's record, one at a time, at its extremes.
@@ -105,7 +158,11 @@ TEST(BankMap, AnyRecordABoardCanHoldIsRefusedOrMapsInBounds) {
       {0, 0, 2, 1, 0x01},   {1, 0, 16, 4, 0x00},  {1, 0, 8, 0, 0x00},  {2, 0, 8, 0, 0x01},
       {3, 0, 2, 4, 0x01},   {7, 0, 16, 0, 0x00},  {4, 0, 32, 32, 0x00}, {4, 0, 8, 0, 0x08},
       {4, 1, 16, 16, 0x00}, {4, 4, 16, 16, 0x01}, {118, 0, 16, 16, 0x00}, {119, 0, 8, 8, 0x00},
-      {206, 0, 8, 4, 0x01}, {206, 1, 2, 4, 0x09}, {66, 0, 4, 2, 0x01},
+      {206, 0, 8, 4, 0x01}, {206, 1, 2, 4, 0x09}, {66, 0, 8, 4, 0x01},  {66, 0, 32, 16, 0x00},
+      {11, 0, 8, 16, 0x01}, {34, 0, 8, 0, 0x01},  {34, 1, 8, 8, 0x00},   {38, 0, 8, 4, 0x01},
+      {71, 0, 16, 0, 0x00}, {71, 1, 8, 0, 0x00},  {78, 1, 8, 16, 0x00},  {78, 3, 8, 16, 0x08},
+      {87, 0, 2, 4, 0x01},  {101, 0, 2, 4, 0x01}, {140, 0, 8, 16, 0x01}, {180, 0, 8, 0, 0x01},
+      {99, 0, 2, 1, 0x01},
   };
   const uint8_t extremes[] = {0x00, 0x01, 0x3F, 0x40, 0x7F, 0x80, 0xC0, 0xFE, 0xFF};
   auto within = [](const uint8_t* p, const std::vector<uint8_t>& memory, size_t span) {

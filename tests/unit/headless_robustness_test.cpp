@@ -34,7 +34,7 @@ std::vector<uint8_t> endless_image() {
 }
 
 // A cartridge with battery RAM that counts at $6000 for ever (INC $6000, JMP $8000), on board
-// `mapper_number` (mapper 66 and the like: one the board table lacks).
+// `mapper_number` (mapper 99 and the like: one the board table lacks).
 std::vector<uint8_t> counting_image(uint8_t mapper_number) {
   Image image;
   image.ctrlbyte = static_cast<uint8_t>(0x02 | (mapper_number << 4));
@@ -232,8 +232,8 @@ TEST(HeadlessRobustness, HostileCommandLines) {
       {"battery file unreadable", {"{dir}/game.nes", "--battery", "{dir}/game.sav"}, 2, "{dir}/game.sav: cannot read",
        [&](const TempDir& d) { file_of("game.sav", 8192)(d); fs::permissions(d.path() / "game.sav", fs::perms::none); }, 0, nullptr, true},
       {"battery of a board this program lacks", {"{dir}/odd.nes", "--frames", "120", "--battery", "{dir}/odd.sav"}, 0,
-       "mapper 66 is not supported; this game will not run correctly",
-       [](const TempDir& d) { d.write("odd.nes", counting_image(66)); d.write("odd.sav", std::vector<uint8_t>(100, 0x5A)); },
+       "mapper 99 is not supported; this game will not run correctly",
+       [](const TempDir& d) { d.write("odd.nes", counting_image(99)); d.write("odd.sav", std::vector<uint8_t>(100, 0x5A)); },
        0, [](const TempDir& d, const HeadlessRun&) {
          // The same game on NROM rewrites its battery file: the one above was left alone by choice.
          d.write("even.nes", counting_image(0));
