@@ -8,6 +8,7 @@
 #include <new>
 #include <string>
 #include <type_traits>
+#include <vector>
 
 // The registers of the loaded cartridge's board, as plain bytes. Each board reads and writes them
 // through its own view (board_registers); the snapshot stores the bytes as they are, and every bank
@@ -34,15 +35,16 @@ enum class PpuWatch : uint8_t {
   A12,   // every address the PPU puts on its bus, with the dot it appears on (the MMC3's counter)
 };
 
-// One board. Only `name`, `write` and `update_banks` are required.
+// One board. Only `name` is required: a board without registers keeps the power-on arrangement.
 struct Board {
   const char* name;
   // The record's power-on values; the record is all zeroes before. Null: all zeroes.
   void (*power_on)() = nullptr;
   // A CPU write to $8000-$FFFF. It stores what the registers take and calls mapper_update_banks when
-  // the banks may have moved.
+  // the banks may have moved. Null: writes there change nothing.
   void (*write)(uint16_t address, uint8_t value) = nullptr;
-  // Points the bank map's slots where the record says, over the power-on arrangement.
+  // Points the bank map's slots where the record says, over the power-on arrangement. Null: the
+  // power-on arrangement stands.
   void (*update_banks)() = nullptr;
   // CPU reads and writes of $4020-$7FFF, for boards that answer there themselves. Null: cartridge
   // RAM at $6000-$7FFF, read and written as it is.
@@ -66,12 +68,21 @@ extern bool board_supported;
 const Board* board_for(uint32_t mapper_number, uint8_t submapper);
 // Makes the table's board for these numbers the loaded cartridge's.
 void select_board(uint32_t mapper_number, uint8_t submapper);
-// What the programs tell the player when board_supported is false: "mapper N is not supported; ...".
-std::string unsupported_board_message();
+// What the programs tell the player about the loaded cartridge, a line each: its board is not in
+// the table ("mapper N is not supported; this game will not run correctly"), or it was made for PAL
+// or Dendy consoles ("this image is for PAL consoles; it runs here at NTSC speed and timing").
+std::vector<std::string> cartridge_warnings();
 
 // The cartridge's side of a CPU access to $4018-$FFFF: with `write` set, the board's registers
 // ($8000-$FFFF) or its RAM ($4020-$7FFF) take the value. Returns the byte the address reads.
 uint8_t mapper_write(uint16_t address, uint8_t value, bool write);
+// The byte a latch on a board with bus conflicts takes from a CPU write of `value` at `address`: the
+// ROM drives the data bus too, so the value is ANDed with the byte the address maps.
+inline uint8_t bus_conflict(uint16_t address, uint8_t value) {
+  return static_cast<uint8_t>(value & mapper_write(address, 0, false));
+}
+// Board::low_read of boards without cartridge RAM (a register sits at $6000-$7FFF): reads give 0.
+uint8_t read_nothing(uint16_t address);
 // The cartridge's answer to a CPU read of $4018-$7FFF.
 uint8_t cartridge_low_read(uint16_t address);
 

@@ -3,6 +3,8 @@
 #include "cart/board.h"
 
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "cart/banks.h"
 #include "cart/cartridge.h"
@@ -49,7 +51,7 @@ constexpr BoardRow board_table[] = {
 };
 
 // A board without registers, for mapper numbers the table does not have.
-const Board unknown_board = {.name = "unknown", .write = [](uint16_t, uint8_t) {}, .update_banks = [] {}};
+const Board unknown_board = {.name = "unknown"};
 }  // namespace
 
 const Board* board = &nrom_board;
@@ -68,13 +70,19 @@ void select_board(uint32_t mapper_number, uint8_t submapper) {
   board = b ? b : &unknown_board;
 }
 
-std::string unsupported_board_message() {
-  return "mapper " + std::to_string(cartridge.mapper_number) + " is not supported; this game will not run correctly";
+std::vector<std::string> cartridge_warnings() {
+  std::vector<std::string> lines;
+  if (!board_supported)
+    lines.push_back("mapper " + std::to_string(cartridge.mapper_number) +
+                    " is not supported; this game will not run correctly");
+  const char* console = cartridge.timing == TIMING_PAL ? "PAL" : cartridge.timing == TIMING_DENDY ? "Dendy" : nullptr;
+  if (console) lines.push_back(std::string("this image is for ") + console + " consoles; it runs here at NTSC speed and timing");
+  return lines;
 }
 
 void mapper_update_banks() {
   mapper_power_on();
-  board->update_banks();
+  if (board->update_banks) board->update_banks();
 }
 
 void mapper_power_on_registers() {
@@ -83,6 +91,8 @@ void mapper_power_on_registers() {
   if (board->power_on) board->power_on();
   mapper_update_banks();
 }
+
+uint8_t read_nothing(uint16_t) { return 0; }
 
 uint8_t cartridge_low_read(uint16_t address) {
   if (board->low_read) return board->low_read(address);
@@ -93,7 +103,7 @@ uint8_t cartridge_low_read(uint16_t address) {
 uint8_t mapper_write(uint16_t address, uint8_t value, bool write) {
   if (write) {
     if (address >= 0x8000) {
-      board->write(address, value);
+      if (board->write) board->write(address, value);
     } else if (board->low_write) {
       board->low_write(address, value);
     } else if ((address >> 13) == 3) {

@@ -219,12 +219,6 @@ bool load_cartridge_bytes(const uint8_t* data, size_t size, const char* name, st
   return true;
 }
 
-std::string cartridge_timing_note() {
-  const char* console = cartridge.timing == TIMING_PAL ? "PAL" : cartridge.timing == TIMING_DENDY ? "Dendy" : nullptr;
-  if (!console) return {};
-  return std::string("this image is for ") + console + " consoles; it runs here at NTSC speed and timing";
-}
-
 std::string cartridge_summary() {
   char line[96];
   std::snprintf(line, sizeof line, "%u * 16kB ROM, %u * 8kB VROM, mapper %u, ctrlbyte %02X\n",

@@ -59,9 +59,5 @@ bool load_cartridge(const char* path, std::string& error);
 // The same from an image already in memory; `name` is what the error message calls it.
 bool load_cartridge_bytes(const uint8_t* data, size_t size, const char* name, std::string& error);
 
-// What the programs tell the player about an image made for other consoles than the NTSC one this
-// machine is ("this image is for PAL consoles; it runs here at NTSC speed and timing"), or nothing.
-std::string cartridge_timing_note();
-
 // The summary line printed after loading.
 std::string cartridge_summary();

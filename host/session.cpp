@@ -135,8 +135,7 @@ void open_image(const std::string& path) {
   open_battery();
   present();  // the old game's picture goes, also while paused
   messages.post("Opened " + path);
-  if (!board_supported) messages.post(unsupported_board_message());
-  if (const std::string note = cartridge_timing_note(); !note.empty()) messages.post(note);
+  for (const std::string& line : cartridge_warnings()) messages.post(line);
 }
 
 void carry_out(const Request& r) {
@@ -247,8 +246,7 @@ void session_run(std::string image, int run_ahead) {
   }
   s.image = image;
   open_battery();
-  if (!board_supported) messages.post(unsupported_board_message());
-  if (const std::string note = cartridge_timing_note(); !note.empty()) messages.post(note);
+  for (const std::string& line : cartridge_warnings()) messages.post(line);
   // The sound device is opened only for a cartridge that runs, and from here on it is this
   // thread's alone.
   const std::string sound = audio_out_open();

@@ -271,8 +271,7 @@ int main(int argc, char** argv) {
     audio_sink = [](const int16_t* samples, size_t count) { audio_tap.on_full_buffer(samples, count); };
 
   power_on_loaded_cartridge();
-  if (!board_supported) report(unsupported_board_message());
-  if (const std::string note = cartridge_timing_note(); !note.empty()) report(note);
+  for (const std::string& line : cartridge_warnings()) report(line);
   BatterySave battery(report);
   if (options.battery) battery.open(options.battery);
   if (options.load_state && !load_state_file(options.load_state, error)) {

@@ -1,5 +1,5 @@
-// CNROM (mapper 3): a latch at $8000-$FFFF selects the 8 KiB pattern bank. The ROM drives the data
-// bus during the write too, so the latch takes the value ANDed with the byte under the address.
+// CNROM (mapper 3): a latch at $8000-$FFFF selects the 8 KiB pattern bank (bits 0-1), with bus
+// conflicts.
 #include "cart/banks.h"
 #include "cart/board.h"
 
@@ -15,7 +15,7 @@ void update_banks() {
 }
 
 void write(uint16_t address, uint8_t value) {
-  r().chr_bank = (value & mapper_write(address, 0, false)) & 3;
+  r().chr_bank = bus_conflict(address, value) & 3;
   r().written = 1;
   mapper_update_banks();
 }

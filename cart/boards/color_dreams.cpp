@@ -15,7 +15,7 @@ void update_banks() {
 }
 
 void write(uint16_t address, uint8_t value) {
-  r().latch = value & mapper_write(address, 0, false);
+  r().latch = bus_conflict(address, value);
   mapper_update_banks();
 }
 }  // namespace

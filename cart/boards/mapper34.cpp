@@ -32,7 +32,7 @@ void update_banks() {
 
 void write(uint16_t address, uint8_t value) {
   if (nina()) return;
-  r().prg_bank = value & mapper_write(address, 0, false);
+  r().prg_bank = bus_conflict(address, value);
   mapper_update_banks();
 }
 

@@ -2,4 +2,4 @@
 // arrangement is the whole map.
 #include "cart/board.h"
 
-extern const Board nrom_board = {.name = "NROM", .write = [](uint16_t, uint8_t) {}, .update_banks = [] {}};
+extern const Board nrom_board = {.name = "NROM"};

@@ -19,12 +19,9 @@ void low_write(uint16_t address, uint8_t value) {
   r().latch = value;
   mapper_update_banks();
 }
-
-uint8_t low_read(uint16_t) { return 0; }
 }  // namespace
 
 extern const Board pci556_board = {.name = "UNL-PCI556",
-                                   .write = [](uint16_t, uint8_t) {},
                                    .update_banks = update_banks,
-                                   .low_read = low_read,
+                                   .low_read = read_nothing,
                                    .low_write = low_write};

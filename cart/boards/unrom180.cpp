@@ -15,7 +15,7 @@ void update_banks() {
 }
 
 void write(uint16_t address, uint8_t value) {
-  r().prg_bank = value & mapper_write(address, 0, false);
+  r().prg_bank = bus_conflict(address, value);
   mapper_update_banks();
 }
 }  // namespace
