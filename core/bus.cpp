@@ -58,7 +58,9 @@ void cpu_write(uint16_t address, uint8_t value) {
     (void)mapper_write(address, value, true);
     if (board->irq_deadline) ppu_plan_catch_up();  // the board's interrupt may now come sooner
   } else if (address >= 0x4018) {
+    if (board->low_write) ppu_catch_up();  // a register there may move the banks
     (void)mapper_write(address, value, true);
+    if (board->irq_deadline) ppu_plan_catch_up();
   } else {
     switch (address & 0x1F) {
       case 0x14: sprite_dma(value); break;

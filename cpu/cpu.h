@@ -38,6 +38,16 @@ inline void raise_cartridge_irq(uint64_t time) {
   if (!cartridge_irq_line) cartridge_irq_since = time;
   cartridge_irq_line = true;
 }
+// Boards whose interrupt counter runs on the CPU's clock know in advance the cycle it will expire
+// on: they keep the counter as a value and the CPU cycle it had that value at, and raise the line
+// ahead of time. The line then counts exactly as the sound unit's does when its counter sets it on
+// CPU cycle `cycle` (cpu_cycles() during that cycle): a step whose opcode fetch is cycle `cycle` or
+// later takes it. A CPU access to the board before then may lower it again (lower_cartridge_irq) and
+// schedule another.
+inline void raise_cartridge_irq_on_cycle(uint64_t cycle) {
+  raise_cartridge_irq(3 * cycle >= CARTRIDGE_IRQ_DELAY ? 3 * cycle - CARTRIDGE_IRQ_DELAY : 0);
+}
+inline void lower_cartridge_irq() { cartridge_irq_line = false; }
 extern bool reset_active;
 
 // Handler table entries past the 256 opcodes.
