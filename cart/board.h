@@ -58,6 +58,18 @@ struct Board {
   int32_t (*irq_deadline)() = nullptr;
   // Character RAM the board carries beside character ROM (iNES 1.0 images; NES 2.0 says it).
   uint32_t chr_ram_beside_rom = 0;
+  // Bytes of the board's own memory beyond the record (an EEPROM's cells, a chip's internal RAM),
+  // held in cartridge.board_memory: zeroed at power-on, part of the state.
+  uint32_t memory_size = 0;
+  // Boards that rewrite their program ROM (flash): true when this cartridge can, so that the state
+  // holds the program ROM too.
+  bool (*program_rom_written)() = nullptr;
+  // What the board keeps between runs, for boards that keep something other than the battery-backed
+  // part of cartridge RAM (an EEPROM, rewritten flash): the battery file's size, and its bytes out of
+  // and into the board's memories. Null: that part of cartridge RAM.
+  size_t (*battery_size)() = nullptr;
+  void (*battery_save)(uint8_t* out) = nullptr;
+  void (*battery_load)(const uint8_t* in) = nullptr;
 };
 
 // The loaded cartridge's board: the table's row for its numbers, or a board without registers when

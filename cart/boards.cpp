@@ -88,6 +88,7 @@ void mapper_update_banks() {
 void mapper_power_on_registers() {
   select_board(cartridge.mapper_number, cartridge.submapper);
   std::memset(mapper.bytes, 0, sizeof mapper.bytes);
+  cartridge.board_memory.assign(board->memory_size, 0);
   if (board->power_on) board->power_on();
   mapper_update_banks();
 }

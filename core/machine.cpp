@@ -24,6 +24,22 @@ void machine_power_on() {
   machine_rebuild_derived();
 }
 
+size_t battery_image_size() {
+  if (!cartridge_has_battery() || !board_supported) return 0;
+  return board->battery_size ? board->battery_size() : cartridge_battery_size();
+}
+
+void battery_image_save(uint8_t* out) {
+  if (board->battery_save) board->battery_save(out);
+  else std::copy_n(bus.cartridge_ram, cartridge_battery_size(), out);
+}
+
+void battery_image_load(const uint8_t* in) {
+  if (board->battery_load) board->battery_load(in);
+  else std::copy_n(in, cartridge_battery_size(), bus.cartridge_ram);
+  machine_rebuild_derived();  // rewritten flash may be mapped
+}
+
 void machine_rebuild_derived() {
   mapper_update_banks();
   ppu_rebuild_derived();

@@ -55,5 +55,11 @@ inline size_t cartridge_battery_size() {
   if (!cartridge.nes2 || cartridge.prg_nvram_size == 0) return sizeof bus.cartridge_ram;
   return std::min<size_t>(cartridge.prg_nvram_size, sizeof bus.cartridge_ram);
 }
+// The battery file's contents: what the cartridge keeps between runs, the battery-backed part of
+// cartridge RAM unless its board keeps something else. Size 0 for a cartridge without a battery or
+// on a board this program lacks (nothing is read or written then).
+size_t battery_image_size();
+void battery_image_save(uint8_t* out);
+void battery_image_load(const uint8_t* in);
 // Whether its character memory is RAM (and so part of the state): no character ROM in the header.
 inline bool cartridge_has_chr_ram() { return cartridge.chr_units == 0 && (cartridge.rom_units_high >> 4) == 0; }

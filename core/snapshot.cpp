@@ -80,6 +80,10 @@ void visit_state(V& v, uint32_t version = SNAPSHOT_VERSION) {
 
   if (cartridge_has_chr_ram()) v(cartridge.chr_rom);
   if (version >= 2) v(cartridge.chr_ram);
+  if (version >= 3) {
+    v(cartridge.board_memory);
+    if (board->program_rom_written && board->program_rom_written()) v(cartridge.prg_rom);
+  }
 }
 
 struct Writer {
@@ -232,7 +236,7 @@ bool snapshot_load(const uint8_t* data, size_t size, std::string& error) {
     return false;
   }
   const auto version = static_cast<uint32_t>(get_le(data + sizeof MAGIC, 4));
-  if (version != SNAPSHOT_VERSION && version != 1) {
+  if (version < 1 || version > SNAPSHOT_VERSION) {
     error = "save state of format version " + std::to_string(version) + "; this program reads versions 1 to " +
             std::to_string(SNAPSHOT_VERSION);
     return false;

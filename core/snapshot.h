@@ -8,10 +8,11 @@
 #include <vector>
 
 // Version 2: the board's register record as plain bytes, the cartridge's interrupt line, the
-// character RAM beside character ROM. States of version 1 still load.
-constexpr uint32_t SNAPSHOT_VERSION = 2;
-// More than any snapshot holds (the largest character RAM a header gives is 4 MiB): the most a
-// save state file read may be.
+// character RAM beside character ROM. Version 3: the board's own memory, and the program ROM of
+// boards that rewrite it. States of versions 1 and 2 still load.
+constexpr uint32_t SNAPSHOT_VERSION = 3;
+// More than any snapshot holds (the largest character RAM a header gives is 4 MiB, the largest
+// rewritable program ROM 512 KiB): the most a save state file read may be.
 constexpr size_t SNAPSHOT_MAX_SIZE = size_t{8} << 20;
 
 // Writes the state into `out`, replacing its contents (its capacity is reused).

@@ -1,7 +1,6 @@
 // The battery save's two halves: noticing changes on the emulation thread, writing on its own thread.
 #include "host/battery.h"
 
-#include <cstring>
 #include <vector>
 
 #include "core/machine.h"
@@ -18,12 +17,12 @@ BatterySave::~BatterySave() {
 
 void BatterySave::open(const std::string& path) {
   close();
-  if (!cartridge_has_battery() || !board_supported) return;
-  const size_t size = cartridge_battery_size();
+  const size_t size = battery_image_size();
+  if (size == 0) return;
   std::vector<uint8_t> saved;
   std::string error;
   switch (read_file(path, size, true, saved, error)) {
-    case ReadResult::ok: std::memcpy(bus.cartridge_ram, saved.data(), saved.size()); break;
+    case ReadResult::ok: battery_image_load(saved.data()); break;
     case ReadResult::missing: break;
     case ReadResult::refused:
       report_(error + "; the game starts with empty RAM and this file is left as it is");
@@ -32,7 +31,7 @@ void BatterySave::open(const std::string& path) {
   {
     std::lock_guard lock(mutex_);
     path_ = path;
-    size_ = size;
+    pending_.resize(size);
   }
   if (!writer_.joinable()) writer_ = std::thread(&BatterySave::writer_loop, this);
   cartridge_ram_changed = false;
@@ -59,7 +58,7 @@ void BatterySave::hand_over() {
   unsaved_ = false;
   {
     std::lock_guard lock(mutex_);
-    std::memcpy(pending_.data(), bus.cartridge_ram, size_);
+    battery_image_save(pending_.data());
     has_pending_ = true;
   }
   wake_.notify_all();
@@ -77,19 +76,18 @@ bool BatterySave::flush() {
 }
 
 void BatterySave::writer_loop() {
-  std::array<uint8_t, 8192> copy{};
+  std::vector<uint8_t> copy;
   std::unique_lock lock(mutex_);
   for (;;) {
     wake_.wait(lock, [this] { return has_pending_ || stop_; });
     if (!has_pending_) return;
     copy = pending_;
     const std::string path = path_;
-    const size_t size = size_;
     has_pending_ = false;
     writing_ = true;
     lock.unlock();
     std::string error;
-    const bool ok = write_file_atomically(path, copy.data(), size, error);
+    const bool ok = write_file_atomically(path, copy.data(), copy.size(), error);
     if (!ok) report_("battery save not written: " + error);
     lock.lock();
     writing_ = false;

@@ -3,13 +3,13 @@
 // frames) after the first change not yet saved it hands a copy to a writer thread, which replaces
 // the file atomically.
 #pragma once
-#include <array>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 constexpr uint64_t BATTERY_SAVE_DELAY_FRAMES = 60;
 
@@ -20,11 +20,11 @@ class BatterySave {
   explicit BatterySave(Report report) : report_(std::move(report)) {}
   ~BatterySave();
 
-  // Takes over the loaded cartridge's RAM for `path`, right after power-on, when the cartridge has a
-  // battery and a board this program has (otherwise nothing is read or written): when the file
-  // exists and is exactly the battery-backed size (cartridge_battery_size: 8192 bytes for iNES 1.0)
-  // it becomes the start of the cartridge RAM. Any other file there is left untouched and
-  // reported, the game keeps its zeroed RAM, and nothing is written for this run.
+  // Takes over what the loaded cartridge keeps (battery_image_size: the battery-backed part of its
+  // RAM, 8192 bytes for iNES 1.0, or its board's EEPROM or flash) for `path`, right after power-on,
+  // when it keeps anything (otherwise nothing is read or written): when the file exists and is
+  // exactly that size it is loaded. Any other file there is left untouched and reported, the game
+  // keeps its empty memory, and nothing is written for this run.
   void open(const std::string& path);
   // Stops keeping the RAM (another cartridge, or one without a battery); writes nothing.
   void close();
@@ -48,8 +48,7 @@ class BatterySave {
   std::mutex mutex_;            // guards everything below, between the emulation and writer threads
   std::condition_variable wake_;
   std::string path_;
-  size_t size_ = 0;             // bytes of the file: the first of pending_
-  std::array<uint8_t, 8192> pending_{};
+  std::vector<uint8_t> pending_;  // the file's next contents
   bool has_pending_ = false;
   bool writing_ = false;
   bool stop_ = false;

@@ -184,14 +184,15 @@ bool load_state_file(const char* path, std::string& error) {
   return true;
 }
 
-// The battery file as the run will use it: absent, or readable and exactly the battery-backed size
-// of the loaded cartridge (cartridge_battery_size). A cartridge without a battery, or on a board
-// this program lacks, never reads or writes it. (The window program starts with empty RAM when it
+// The battery file as the run will use it: absent, or readable and exactly the size of what the
+// loaded cartridge keeps (battery_image_size). A cartridge without a battery, or on a board this
+// program lacks, never reads or writes it. (The window program starts with empty RAM when it
 // is not; a script is told instead.)
 bool check_battery_file(const char* path, std::string& error) {
-  if (!cartridge_has_battery() || !board_supported) return true;
+  const size_t size = battery_image_size();
+  if (size == 0) return true;
   std::vector<uint8_t> data;
-  return read_file(path, cartridge_battery_size(), true, data, error) != ReadResult::refused;
+  return read_file(path, size, true, data, error) != ReadResult::refused;
 }
 
 // The outputs of one run, each opened (created beside its target) before the run starts.
