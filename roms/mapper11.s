@@ -2,7 +2,7 @@
 ; Mapper 11 (Color Dreams): a write anywhere in $8000-$FFFF latches `CCCC LLPP`, the 8 KiB pattern
 ; bank (bits 7-4, sixteen banks of 128 KiB), two bits of the lockout defeat (bits 3-2, no effect)
 ; and the 32 KiB program bank (bits 1-0). The latch takes the value ANDed with the ROM byte under
-; the address (bus conflict). Power-on: bank 0 and pattern bank 0; the arrangement is the header's
+; the address (bus conflict). Power-on: bank 0 and pattern bank 0; the mirroring is the header's
 ; (horizontal here) and never changes.
 .include "discrete.inc"
 INES_HEADER 8, 16, $B0, $00
@@ -11,7 +11,7 @@ CHR_KIB_IDS 128
 
 .segment "RAMCODE"
 main:   TAG_NT
-        EXPECT_NT 1, "nametables not horizontal", $E0, $E0, $E3, $E3
+        EXPECT_NT 1, "nametables not mirrored horizontally", $E0, $E0, $E3, $E3
         EXPECT_PRG32 2, "power-on program bank 0", 0
         EXPECT_CHR8 3, "power-on pattern bank 0", 0
         lda #$FF

@@ -2,7 +2,7 @@
 ; Mapper 180 (UNROM wired with a 74HC08, Crazy Climber): the first 16 KiB bank stays at $8000 and a
 ; write anywhere in $8000-$FFFF selects the one at $C000 by bits 2-0 (eight banks of 128 KiB; bits
 ; 7-3 do nothing), ANDed with the ROM byte under the address (bus conflict). 8 KiB of character RAM,
-; not banked; the arrangement is the header's (vertical here). Power-on: bank 0, so bank 0 shows in
+; not banked; the mirroring is the header's (vertical here). Power-on: bank 0, so bank 0 shows in
 ; both windows and the vectors come from its second page.
 .include "discrete.inc"
 INES_HEADER 8, 0, $41, $B0
@@ -10,7 +10,7 @@ PRG_IDS 16
 
 .segment "RAMCODE"
 main:   TAG_NT
-        EXPECT_NT 1, "nametables not vertical", $E0, $E3, $E0, $E3
+        EXPECT_NT 1, "nametables not mirrored vertically", $E0, $E3, $E0, $E3
         TAG_CHR_RAM
         EXPECT_CHR_RAM 2, "character RAM lost its tags"
         EXPECT_WINDOWS 3, "power-on program bank 0 at $C000", 0, 1, 0, 1

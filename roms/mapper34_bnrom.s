@@ -1,8 +1,8 @@
 ; config: prg128_bank32
 ; Mapper 34.2 (BNROM): a write anywhere in $8000-$FFFF latches the 32 KiB program bank (bits 1-0 on
 ; the board's 128 KiB; the larger homebrew boards take more bits, which wrap here), ANDed with the
-; ROM byte under the address (bus conflict). 8 KiB of character RAM, not banked; the arrangement is
-; the header's (vertical here). The NINA-001 registers at $7FFD-$7FFF are not there: writes to them
+; ROM byte under the address (bus conflict). 8 KiB of character RAM, not banked; the mirroring is the
+; header's (vertical here). The NINA-001 registers at $7FFD-$7FFF are not there: writes to them
 ; reach the cartridge RAM only. Power-on: bank 0. An NES 2.0 header names the submapper and declares
 ; 8 KiB of PRG RAM for the result area (the board has none).
 .include "discrete.inc"
@@ -11,7 +11,7 @@ PRG_IDS 16
 
 .segment "RAMCODE"
 main:   TAG_NT
-        EXPECT_NT 1, "nametables not vertical", $E0, $E3, $E0, $E3
+        EXPECT_NT 1, "nametables not mirrored vertically", $E0, $E3, $E0, $E3
         TAG_CHR_RAM
         EXPECT_CHR_RAM 2, "character RAM lost its tags"
         EXPECT_PRG32 3, "power-on program bank 0", 0

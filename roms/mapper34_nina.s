@@ -3,7 +3,7 @@
 ; cartridge RAM beneath them (a read gives back the last value written): $7FFD `.... ..BA` the
 ; 32 KiB program bank (128 KiB on the NINA-002), $7FFE and $7FFF `.... DCBA` the 4 KiB pattern banks
 ; at $0000 and $1000 (64 KiB). Nothing listens at $8000-$FFFF (no latch, no bus conflicts); the
-; arrangement is the header's (horizontal here). Power-on: all three 0.
+; mirroring is the header's (horizontal here). Power-on: all three 0.
 .include "discrete.inc"
 NES2_HEADER 8, 8, $20, $20, $10, $07, $00
 PRG_IDS 16
@@ -11,7 +11,7 @@ CHR_KIB_IDS 64
 
 .segment "RAMCODE"
 main:   TAG_NT
-        EXPECT_NT 1, "nametables not horizontal", $E0, $E0, $E3, $E3
+        EXPECT_NT 1, "nametables not mirrored horizontally", $E0, $E0, $E3, $E3
         EXPECT_PRG32 2, "power-on program bank 0", 0
         EXPECT_CHR4 3, "power-on pattern banks 0, 0", 0, 0
         lda #$FF

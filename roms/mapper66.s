@@ -3,7 +3,7 @@
 ; program bank (bits 5-4) and the 8 KiB pattern bank (bits 1-0); bits 7-6 and 3-2 do nothing at
 ; the boards' 128 KiB / 32 KiB. The ROM drives the data bus during the write, so the latch takes the
 ; value ANDed with the ROM byte under the address (bus conflict). Power-on: bank 0 and pattern bank
-; 0; the arrangement is the header's (vertical here) and never changes.
+; 0; the mirroring is the header's (vertical here) and never changes.
 .include "discrete.inc"
 INES_HEADER 8, 4, $21, $40
 PRG_IDS 16
@@ -11,7 +11,7 @@ CHR_KIB_IDS 32
 
 .segment "RAMCODE"
 main:   TAG_NT
-        EXPECT_NT 1, "nametables not vertical", $E0, $E3, $E0, $E3
+        EXPECT_NT 1, "nametables not mirrored vertically", $E0, $E3, $E0, $E3
         EXPECT_PRG32 2, "power-on program bank 0", 0
         EXPECT_CHR8 3, "power-on pattern bank 0", 0
         lda #$21

@@ -1,7 +1,7 @@
 ; config: prg256_bank16
 ; Mapper 71 (Camerica / Codemasters BF9093), no submapper: a write to $C000-$FFFF selects the 16 KiB
 ; program bank at $8000 by bits 3-0 (sixteen banks of 256 KiB; bits 7-4 do nothing); the last bank
-; stays at $C000. No bus conflicts. The header's arrangement (vertical here) stands until a write
+; stays at $C000. No bus conflicts. The header's mirroring (vertical here) stands until a write
 ; to $9000-$9FFF, which picks a one-screen page by bit 4 (0 lower, 1 upper) from then on; writes to
 ; $8000-$8FFF (games write $00 to $8000 at start-up) and $A000-$BFFF do nothing. 8 KiB of
 ; character RAM, not banked. Power-on: bank 0.
@@ -11,7 +11,7 @@ PRG_IDS 32
 
 .segment "RAMCODE"
 main:   TAG_NT
-        EXPECT_NT 1, "nametables not vertical", $E0, $E3, $E0, $E3
+        EXPECT_NT 1, "nametables not mirrored vertically", $E0, $E3, $E0, $E3
         TAG_CHR_RAM
         EXPECT_CHR_RAM 2, "character RAM lost its tags"
         EXPECT_PRG16 3, "power-on program banks 0, 15", 0, 15

@@ -1,6 +1,6 @@
 ; config: prg128_bank16
 ; Mapper 78.1 (Jaleco JF-16, Uchuusen Cosmo Carrier), see mapper78.inc: M picks the one-screen page.
-; The header's arrangement bit (vertical mirroring here) is not wired. An NES 2.0 header names the
+; The header's mirroring bit (vertical mirroring here) is not wired. An NES 2.0 header names the
 ; submapper and declares 8 KiB of PRG RAM for the result area (the board has none).
 .include "discrete.inc"
 NES2_HEADER 8, 16, $E1, $40, $10, $07, $00
