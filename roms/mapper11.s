@@ -38,8 +38,22 @@ main:   TAG_NT
         sta $8100               ; over $FF
         EXPECT_PRG32 14, "$A9: program bank 1", 1
         EXPECT_CHR8 15, "$A9: pattern bank 10", 10
-        EXPECT_RAM_WRITE 16, "cartridge RAM $7000 lost the write", $7000, $32
-        EXPECT_PRG32 17, "a write to $7000 switched the program bank", 1
-        EXPECT_CHR8 18, "a write to $7000 switched the pattern bank", 10
-        EXPECT_NT 19, "the latch changed the nametables", $E0, $E0, $E3, $E3
+        lda #$5B
+        sta code_page_zero      ; over $FF (page 7), not bank 0's $00
+        EXPECT_PRG32 16, "$5B over ROM $FF: program bank 3", 3
+        EXPECT_CHR8 17, "$5B over ROM $FF: pattern bank 5", 5
+        lda #$F0
+        sta $8100               ; over $FF
+        EXPECT_PRG32 18, "$F0: program bank 0", 0
+        EXPECT_CHR8 19, "$F0: pattern bank 15", 15
+        lda #$FF
+        sta code_page_zero      ; over $00 (page 3)
+        EXPECT_PRG32 20, "$FF over ROM $00: program bank 0", 0
+        EXPECT_CHR8 21, "$FF over ROM $00: pattern bank 0", 0
+        lda #$A9
+        sta $8100               ; over $FF
+        EXPECT_RAM_WRITE 22, "cartridge RAM $7000 lost the write", $7000, $32
+        EXPECT_PRG32 23, "a write to $7000 switched the program bank", 1
+        EXPECT_CHR8 24, "a write to $7000 switched the pattern bank", 10
+        EXPECT_NT 25, "the latch changed the nametables", $E0, $E0, $E3, $E3
         PASS "mapper 11: ok"

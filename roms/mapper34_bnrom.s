@@ -27,13 +27,19 @@ main:   TAG_NT
         lda #$03
         sta $A001               ; over $7E (page 1): $02
         EXPECT_PRG32 7, "$03 over ROM $7E: program bank 2", 2
+        lda #$01
+        sta code_page_zero      ; over $FF (page 11), not bank 0's $00
+        EXPECT_PRG32 8, "$01 over ROM $FF: program bank 1", 1
         lda #$FE
-        sta $E001               ; over $74 (page 11): $74, bank 0 of 4
-        EXPECT_PRG32 8, "$FE over ROM $74: program bank 0", 0
-        EXPECT_RAM_WRITE 9, "cartridge RAM $7FFD lost the write", $7FFD, $01
-        EXPECT_RAM_WRITE 10, "cartridge RAM $7FFE lost the write", $7FFE, $05
-        EXPECT_RAM_WRITE 11, "cartridge RAM $7FFF lost the write", $7FFF, $09
-        EXPECT_PRG32 12, "a write to $7FFD switched the program bank", 0
-        EXPECT_CHR_RAM 13, "a write to $7FFE/$7FFF switched the character RAM"
-        EXPECT_NT 14, "the latch changed the nametables", $E0, $E3, $E0, $E3
+        sta $E001               ; over $78 (page 7): $78, bank 0 of 4
+        EXPECT_PRG32 9, "$FE over ROM $78: program bank 0", 0
+        lda #$03
+        sta code_page_zero      ; over $00 (page 3)
+        EXPECT_PRG32 10, "$03 over ROM $00: program bank 0", 0
+        EXPECT_RAM_WRITE 11, "cartridge RAM $7FFD lost the write", $7FFD, $01
+        EXPECT_RAM_WRITE 12, "cartridge RAM $7FFE lost the write", $7FFE, $05
+        EXPECT_RAM_WRITE 13, "cartridge RAM $7FFF lost the write", $7FFF, $09
+        EXPECT_PRG32 14, "a write to $7FFD switched the program bank", 0
+        EXPECT_CHR_RAM 15, "a write to $7FFE/$7FFF switched the character RAM"
+        EXPECT_NT 16, "the latch changed the nametables", $E0, $E3, $E0, $E3
         PASS "mapper 34.2 (BNROM): ok"

@@ -34,16 +34,24 @@ main:   TAG_NT
         sta $E001               ; over $70 (page 15): $70
         EXPECT_PRG32 12, "$FF over ROM $70: program bank 3", 3
         EXPECT_CHR8 13, "$FF over ROM $70: pattern bank 0", 0
+        lda #$13
+        sta code_page_zero      ; over $FF (page 15), not bank 0's $00
+        EXPECT_PRG32 14, "$13 over ROM $FF: program bank 1", 1
+        EXPECT_CHR8 15, "$13 over ROM $FF: pattern bank 3", 3
         lda #$1F
-        sta $C000               ; over $8E (page 14): $0E
-        EXPECT_PRG32 14, "$1F over ROM $8E: program bank 0", 0
-        EXPECT_CHR8 15, "$1F over ROM $8E: pattern bank 2", 2
+        sta $C000               ; over $86 (page 6): $06
+        EXPECT_PRG32 16, "$1F over ROM $86: program bank 0", 0
+        EXPECT_CHR8 17, "$1F over ROM $86: pattern bank 2", 2
+        lda #$FF
+        sta code_page_zero      ; over $00 (page 3)
+        EXPECT_PRG32 18, "$FF over ROM $00: program bank 0", 0
+        EXPECT_CHR8 19, "$FF over ROM $00: pattern bank 0", 0
         lda #$13
         sta $8100               ; over $FF
-        EXPECT_PRG32 16, "$13: program bank 1", 1
-        EXPECT_CHR8 17, "$13: pattern bank 3", 3
-        EXPECT_RAM_WRITE 18, "cartridge RAM $7000 lost the write", $7000, $20
-        EXPECT_PRG32 19, "a write to $7000 switched the program bank", 1
-        EXPECT_CHR8 20, "a write to $7000 switched the pattern bank", 3
-        EXPECT_NT 21, "the latch changed the nametables", $E0, $E3, $E0, $E3
+        EXPECT_PRG32 20, "$13: program bank 1", 1
+        EXPECT_CHR8 21, "$13: pattern bank 3", 3
+        EXPECT_RAM_WRITE 22, "cartridge RAM $7000 lost the write", $7000, $20
+        EXPECT_PRG32 23, "a write to $7000 switched the program bank", 1
+        EXPECT_CHR8 24, "a write to $7000 switched the pattern bank", 3
+        EXPECT_NT 25, "the latch changed the nametables", $E0, $E3, $E0, $E3
         PASS "mapper 66: ok"
