@@ -179,7 +179,8 @@ TEST(Mappers, VrcBoardsDecodeTheirWiringAndBankWidths) {
   constexpr size_t K = 1024;
   const int pages[4][4] = {{0, 1, 0, 1}, {0, 0, 1, 1}, {0, 0, 0, 0}, {1, 1, 1, 1}};
   auto expect_pages = [&](int arrangement) {
-    for (int n = 0; n < 4; ++n) EXPECT_EQ(banks.nametable_slots[n], page(pages[arrangement][n])) << arrangement << " " << n;
+    for (int n = 0; n < 4; ++n)
+      EXPECT_EQ(banks.nametable_slots[n], page(pages[arrangement][n])) << arrangement << " " << n;
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
@@ -200,13 +201,15 @@ TEST(Mappers, VrcBoardsDecodeTheirWiringAndBankWidths) {
     EXPECT_EQ(banks.prg_slots[5], prg(7 * 8 * K));
     EXPECT_EQ(banks.prg_slots[6], prg(240 * K));
     EXPECT_EQ(banks.prg_slots[7], prg(248 * K));
+    // A 9-bit value per slot (bits 0 and 8 both vary), the unused bits of both writes set.
+    auto bank_value = [](int s) { return (0x2Du + 0xF3u * static_cast<uint32_t>(s)) & 0x1FFu; };
     for (int s = 0; s < 8; ++s) {
-      const uint32_t bank = 0x10F + 0x1D * static_cast<uint32_t>(s);  // bits 8 and 0 vary
-      cpu_write(reg(static_cast<uint16_t>(0xB000 + (s / 2) * 0x1000), (s & 1) * 2), static_cast<uint8_t>(0xF0 | (bank & 0x0F)));
-      cpu_write(reg(static_cast<uint16_t>(0xB000 + (s / 2) * 0x1000), (s & 1) * 2 + 1), static_cast<uint8_t>(0xE0 | (bank >> 4)));
+      const uint16_t base = static_cast<uint16_t>(0xB000 + (s / 2) * 0x1000);
+      cpu_write(reg(base, (s & 1) * 2), static_cast<uint8_t>(0xF0 | (bank_value(s) & 0x0F)));
+      cpu_write(reg(base, (s & 1) * 2 + 1), static_cast<uint8_t>(0xE0 | (bank_value(s) >> 4)));
     }
     for (int s = 0; s < 8; ++s) {
-      const uint32_t bank = (0x10F + 0x1D * static_cast<uint32_t>(s)) & chr_mask;
+      const uint32_t bank = bank_value(s) & chr_mask;
       EXPECT_EQ(banks.chr_slots[s], chr((row.chr_halved ? bank >> 1 : bank) * K)) << s;
     }
     cpu_write(reg(0x9000, 0), 0xFD);
