@@ -16,16 +16,18 @@
 #pragma once
 #include <cstdint>
 
+// Part of a board's register record, at an offset that is a multiple of 8.
 struct VrcIrq {
-  uint64_t cycle;          // CPU cycle at which `counter` and `prescaler_count` held their values
-  uint16_t prescaler_count;  // how far the prescaler has counted down from 341 (0-340; taken modulo 341)
+  uint64_t cycle;            // CPU cycle at which `counter` and `prescaler_count` held their values
+  uint16_t prescaler_count;  // how far the prescaler has counted down from 341 (0-340; read modulo 341)
   uint8_t latch;
-  uint8_t control;         // VRC_IRQ_* bits
+  uint8_t control;           // VRC_IRQ_* bits
   uint8_t counter;
 };
 
 constexpr uint8_t VRC_IRQ_ENABLE_AFTER_ACK = 0x01, VRC_IRQ_ENABLE = 0x02, VRC_IRQ_CYCLE_MODE = 0x04;
-constexpr uint16_t VRC_PRESCALER_PERIOD = 341;  // prescaler steps of 3, i.e. thirds of a CPU cycle
+// The prescaler counts 3 a CPU cycle (one per PPU dot) through the 341 of a scanline.
+constexpr uint16_t VRC_PRESCALER_PERIOD = 341;
 
 // Brings counter and prescaler from irq.cycle to CPU cycle `now` (including the clock of cycle
 // `now` itself). A record whose cycle lies past `now` (a crafted state) counts from `now`.
