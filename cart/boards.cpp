@@ -17,6 +17,8 @@ extern const Board nrom_board, mmc1_board, uxrom_board, cnrom_board, axrom_board
 extern const Board mmc3_board, mmc3_nec_board, mmc6_board, txsrom_board, tqrom_board, namco108_board;
 extern const Board gxrom_board, color_dreams_board, mapper34_board, camerica_board, unrom180_board, j87_board,
     jf11_board, pci556_board, irem78_board;
+extern const Board vrc2a_board, vrc2b_board, vrc2c_board, vrc4a_board, vrc4b_board, vrc4c_board, vrc4d_board,
+    vrc4e_board, vrc4f_board, vrc4_21_board, vrc4_23_board, vrc4_25_board;
 
 namespace {
 constexpr int ANY_SUBMAPPER = -1;
@@ -36,6 +38,18 @@ constexpr BoardRow board_table[] = {
     {4, ANY_SUBMAPPER, &mmc3_board},       // TxROM (Sharp MMC3)
     {7, ANY_SUBMAPPER, &axrom_board},      // AxROM
     {11, ANY_SUBMAPPER, &color_dreams_board},  // Color Dreams
+    {21, 1, &vrc4a_board},                 // Konami VRC4a
+    {21, 2, &vrc4c_board},                 // VRC4c
+    {21, ANY_SUBMAPPER, &vrc4_21_board},   // VRC4a or VRC4c
+    {22, ANY_SUBMAPPER, &vrc2a_board},     // VRC2a
+    {23, 1, &vrc4f_board},                 // VRC4f
+    {23, 2, &vrc4e_board},                 // VRC4e
+    {23, 3, &vrc2b_board},                 // VRC2b
+    {23, ANY_SUBMAPPER, &vrc4_23_board},   // VRC2b, VRC4e or VRC4f
+    {25, 1, &vrc4b_board},                 // VRC4b
+    {25, 2, &vrc4d_board},                 // VRC4d
+    {25, 3, &vrc2c_board},                 // VRC2c
+    {25, ANY_SUBMAPPER, &vrc4_25_board},   // VRC2c, VRC4b or VRC4d
     {34, ANY_SUBMAPPER, &mapper34_board},  // BNROM, NINA-001/002
     {38, ANY_SUBMAPPER, &pci556_board},    // Bit Corp UNL-PCI556
     {66, ANY_SUBMAPPER, &gxrom_board},     // GxROM

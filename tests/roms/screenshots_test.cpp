@@ -67,13 +67,17 @@ std::string frame_hash_from_log(const fs::path& log, int frame) {
   return "";
 }
 
-TEST(Screenshots, OwnPicturesMatchTheirRecordedHashes) {
+TEST(Screenshots, PicturesMatchTheirRecordedHashes) {
   const std::vector<Picture> pictures = read_pictures();
   ASSERT_FALSE(pictures.empty());
   const fs::path temp = fs::temp_directory_path();
   for (const Picture& p : pictures) {
     SCOPED_TRACE(p.cartridge + ": " + p.description);
     const fs::path image = cartridge_path(p.cartridge);
+    if (p.cartridge.rfind("test-roms/", 0) == 0 && !fs::exists(SHARED_TEST_ROMS)) {
+      std::printf("skipped %s: no %s\n", p.cartridge.c_str(), SHARED_TEST_ROMS);
+      continue;
+    }
     ASSERT_TRUE(fs::exists(image)) << image << " is missing";
     const std::string stem =
         image.stem().string() + "_" + std::to_string(p.frames) + "_" + std::to_string(getpid());

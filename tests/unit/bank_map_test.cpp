@@ -148,6 +148,99 @@ TEST(Mappers, DiscreteBoardsMapWhatTheirLatchesSay) {
   }
 }
 
+// The VRC2 and VRC4 boards, one row per wiring: registers reached through the address lines the
+// board puts on the chip's two select pins (`a0`, `a1`; the unknown boards of submapper 0 have a row
+// per candidate wiring) whatever the other low lines say (`ignored`), the widths of program and
+// pattern banks, the mirroring and swap bits, and what $6000 holds without RAM (the VRC2's latch).
+TEST(Mappers, VrcBoardsDecodeTheirWiringAndBankWidths) {
+  struct Row {
+    const char* what;
+    uint32_t mapper_number;
+    uint8_t submapper;
+    uint16_t a0, a1, ignored;
+    bool vrc4, chr_halved;
+  };
+  const Row rows[] = {
+      {"VRC4a (21.1)", 21, 1, 0x02, 0x04, 0xF9, true, false},
+      {"VRC4c (21.2)", 21, 2, 0x40, 0x80, 0x3F, true, false},
+      {"21.0 as VRC4a", 21, 0, 0x02, 0x04, 0x39, true, false},
+      {"21.0 as VRC4c", 21, 0, 0x40, 0x80, 0x39, true, false},
+      {"VRC2a (22)", 22, 0, 0x02, 0x01, 0xFC, false, true},
+      {"VRC4f (23.1)", 23, 1, 0x01, 0x02, 0xFC, true, false},
+      {"VRC4e (23.2)", 23, 2, 0x04, 0x08, 0xF3, true, false},
+      {"VRC2b (23.3)", 23, 3, 0x01, 0x02, 0xFC, false, false},
+      {"23.0 as VRC4f", 23, 0, 0x01, 0x02, 0xF0, true, false},
+      {"23.0 as VRC4e", 23, 0, 0x04, 0x08, 0xF0, true, false},
+      {"VRC4b (25.1)", 25, 1, 0x02, 0x01, 0xFC, true, false},
+      {"VRC4d (25.2)", 25, 2, 0x08, 0x04, 0xF3, true, false},
+      {"VRC2c (25.3)", 25, 3, 0x02, 0x01, 0xFC, false, false},
+      {"25.0 as VRC4b", 25, 0, 0x02, 0x01, 0xF0, true, false},
+      {"25.0 as VRC4d", 25, 0, 0x08, 0x04, 0xF0, true, false},
+  };
+  constexpr size_t K = 1024;
+  const int pages[4][4] = {{0, 1, 0, 1}, {0, 0, 1, 1}, {0, 0, 0, 0}, {1, 1, 1, 1}};
+  auto expect_pages = [&](int arrangement) {
+    for (int n = 0; n < 4; ++n)
+      EXPECT_EQ(banks.nametable_slots[n], page(pages[arrangement][n])) << arrangement << " " << n;
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    // Register `reg` (0-3) of the page at `base`, with the ignored lines set as well.
+    auto reg = [&](uint16_t base, int n) {
+      return static_cast<uint16_t>(base | row.ignored | ((n & 1) ? row.a0 : 0) | ((n & 2) ? row.a1 : 0));
+    };
+    power_on(16, 64, row.mapper_number, 0x00, row.submapper);  // 256 KiB program, 512 KiB pattern ROM
+    EXPECT_EQ(banks.prg_slots[4], prg(0));
+    EXPECT_EQ(banks.prg_slots[6], prg(240 * K));
+    EXPECT_EQ(banks.prg_slots[7], prg(248 * K));
+    expect_pages(0);  // every register 0: vertical, whatever the header says
+
+    const uint32_t prg_mask = row.vrc4 ? 0x1F : 0x0F, chr_mask = row.vrc4 ? 0x1FF : 0xFF;
+    cpu_write(reg(0x8000, 3), 0xF5);
+    cpu_write(reg(0xA000, 2), 0xE7);
+    EXPECT_EQ(banks.prg_slots[4], prg((0x15 & prg_mask) * 8 * K));
+    EXPECT_EQ(banks.prg_slots[5], prg(7 * 8 * K));
+    EXPECT_EQ(banks.prg_slots[6], prg(240 * K));
+    EXPECT_EQ(banks.prg_slots[7], prg(248 * K));
+    // A 9-bit value per slot (bits 0 and 8 both vary), the unused bits of both writes set.
+    auto bank_value = [](int s) { return (0x2Du + 0xF3u * static_cast<uint32_t>(s)) & 0x1FFu; };
+    for (int s = 0; s < 8; ++s) {
+      const uint16_t base = static_cast<uint16_t>(0xB000 + (s / 2) * 0x1000);
+      cpu_write(reg(base, (s & 1) * 2), static_cast<uint8_t>(0xF0 | (bank_value(s) & 0x0F)));
+      cpu_write(reg(base, (s & 1) * 2 + 1), static_cast<uint8_t>(0xE0 | (bank_value(s) >> 4)));
+    }
+    for (int s = 0; s < 8; ++s) {
+      const uint32_t bank = bank_value(s) & chr_mask;
+      EXPECT_EQ(banks.chr_slots[s], chr((row.chr_halved ? bank >> 1 : bank) * K)) << s;
+    }
+    cpu_write(reg(0x9000, 0), 0xFD);
+    expect_pages(1);
+    cpu_write(reg(0x9000, 1), 0x02);
+    expect_pages(row.vrc4 ? 2 : 0);
+    cpu_write(reg(0x9000, 0), 0x03);
+    expect_pages(row.vrc4 ? 3 : 1);
+    // VRC4 $9002: program windows swapped; on a VRC2 the mirroring register again.
+    cpu_write(reg(0x9000, 2), 0x02);
+    EXPECT_EQ(banks.prg_slots[4], prg((row.vrc4 ? 30 : 0x15 & prg_mask) * 8 * K));
+    EXPECT_EQ(banks.prg_slots[6], prg((row.vrc4 ? 0x15 : 30) * 8 * K));
+    expect_pages(row.vrc4 ? 3 : 0);
+    cpu_write(reg(0x9000, 3), 0x03);  // bit 0 (a RAM control) changes nothing
+    EXPECT_EQ(banks.prg_slots[4], prg((row.vrc4 ? 30 : 0x15 & prg_mask) * 8 * K));
+    expect_pages(row.vrc4 ? 3 : 1);
+    cpu_write(reg(0x9000, 3), 0x00);
+    EXPECT_EQ(banks.prg_slots[4], prg((0x15 & prg_mask) * 8 * K));
+
+    // No cartridge RAM here: the VRC2 keeps bit 0 at $6000-$6FFF; the VRC4 board has the RAM.
+    cpu_write(0x6123, 0xA5);
+    EXPECT_EQ(cpu_read(0x6FFF), row.vrc4 ? 0x00 : 0x01);
+    EXPECT_EQ(cpu_read(0x6123), row.vrc4 ? 0xA5 : 0x01);
+    cpu_write(0x6FFF, 0xFE);
+    EXPECT_EQ(cpu_read(0x6000), 0x00);
+    cpu_write(0x6000, 0x01);
+    EXPECT_EQ(cpu_read(0x7000), 0x00);
+  }
+}
+
 // Whatever bytes a board's register record holds (a crafted save state with its checksum made
 // right), loading it is refused or gives a bank map that stays within the cartridge's memories:
 // every byte of every board's record, one at a time, at its extremes.
@@ -160,7 +253,9 @@ TEST(BankMap, AnyRecordABoardCanHoldIsRefusedOrMapsInBounds) {
       {3, 0, 2, 4, 0x01},   {7, 0, 16, 0, 0x00},  {4, 0, 32, 32, 0x00}, {4, 0, 8, 0, 0x08},
       {4, 1, 16, 16, 0x00}, {4, 4, 16, 16, 0x01}, {118, 0, 16, 16, 0x00}, {119, 0, 8, 8, 0x00},
       {206, 0, 8, 4, 0x01}, {206, 1, 2, 4, 0x09}, {66, 0, 8, 4, 0x01},  {66, 0, 32, 16, 0x00},
-      {11, 0, 8, 16, 0x01}, {34, 0, 8, 0, 0x01},  {34, 1, 8, 8, 0x00},   {38, 0, 8, 4, 0x01},
+      {11, 0, 8, 16, 0x01}, {21, 1, 16, 64, 0x00}, {21, 0, 8, 16, 0x01}, {22, 0, 8, 16, 0x00},
+      {23, 3, 8, 16, 0x00}, {23, 0, 16, 32, 0x00}, {25, 1, 16, 64, 0x00}, {25, 3, 8, 0, 0x00},
+      {34, 0, 8, 0, 0x01},  {34, 1, 8, 8, 0x00},   {38, 0, 8, 4, 0x01},
       {71, 0, 16, 0, 0x00}, {71, 1, 8, 0, 0x00},  {78, 1, 8, 16, 0x00},  {78, 3, 8, 16, 0x08},
       {87, 0, 2, 4, 0x01},  {101, 0, 2, 4, 0x01}, {140, 0, 8, 16, 0x01}, {180, 0, 8, 0, 0x01},
       {99, 0, 2, 1, 0x01},
