@@ -16,7 +16,7 @@ Mapper mapper;
 extern const Board nrom_board, mmc1_board, uxrom_board, cnrom_board, axrom_board;
 extern const Board mmc3_board, mmc3_nec_board, mmc6_board, txsrom_board, tqrom_board, namco108_board;
 extern const Board gxrom_board, color_dreams_board, mapper34_board, camerica_board, unrom180_board, j87_board,
-    jf11_board, pci556_board, irem78_board;
+    jf11_board, pci556_board, irem78_board, unrom512_board;
 
 namespace {
 constexpr int ANY_SUBMAPPER = -1;
@@ -36,6 +36,7 @@ constexpr BoardRow board_table[] = {
     {4, ANY_SUBMAPPER, &mmc3_board},       // TxROM (Sharp MMC3)
     {7, ANY_SUBMAPPER, &axrom_board},      // AxROM
     {11, ANY_SUBMAPPER, &color_dreams_board},  // Color Dreams
+    {30, ANY_SUBMAPPER, &unrom512_board},  // UNROM 512
     {34, ANY_SUBMAPPER, &mapper34_board},  // BNROM, NINA-001/002
     {38, ANY_SUBMAPPER, &pci556_board},    // Bit Corp UNL-PCI556
     {66, ANY_SUBMAPPER, &gxrom_board},     // GxROM
@@ -112,6 +113,10 @@ uint8_t mapper_write(uint16_t address, uint8_t value, bool write) {
       cartridge_ram_changed = true;
     }
   }
-  if (address >= 0x8000) return banks.prg_slots[address >> 13][address & 0x1FFF];
+  if (address >= 0x8000) {
+    // An empty slot: the board's chip answers by itself, to reads alone (board->rom_read).
+    const uint8_t* slot = banks.prg_slots[address >> 13];
+    return slot ? slot[address & 0x1FFF] : 0;
+  }
   return cartridge_low_read(address);
 }
