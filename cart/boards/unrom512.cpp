@@ -15,7 +15,11 @@
 // programmed bit (0 while erasing), DQ6 toggling read after read; writes to it are ignored. The
 // operation's end is a CPU cycle kept in the record, so nothing ticks: reads compare cpu_cycles().
 //
-// A flashing cartridge keeps its rewritten flash in its battery file (see battery_save below).
+// Undocumented, chosen here: the latch powers on as 0; a status read gives 0 in DQ5-DQ0, and DQ6 reads
+// 1 first after the operation starts; the chip's times are the datasheet's typical ones.
+//
+// A flashing cartridge keeps its rewritten flash in its battery file (see battery_save below); the
+// flash survives machine_power_on as it survives a power cycle (loading the image starts afresh).
 #include <algorithm>
 #include <cstring>
 
