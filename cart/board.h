@@ -52,7 +52,7 @@ struct Board {
   void (*low_write)(uint16_t address, uint8_t value) = nullptr;
   // A CPU read of $8000-$FFFF whose bank slot the board has left empty (null) while its chip answers
   // with something other than its memory (a flash chip at work gives its status). Required of a
-  // board that empties a slot; no other read pays for it.
+  // board that empties a slot; other reads pay a test of the slot for it.
   uint8_t (*rom_read)(uint16_t address) = nullptr;
   // Why a record loaded from a snapshot is refused (a value that its logic cannot take), or null.
   const char* (*impossible)() = nullptr;
