@@ -16,7 +16,7 @@ Mapper mapper;
 extern const Board nrom_board, mmc1_board, uxrom_board, cnrom_board, axrom_board;
 extern const Board mmc3_board, mmc3_nec_board, mmc6_board, txsrom_board, tqrom_board, namco108_board;
 extern const Board gxrom_board, color_dreams_board, mapper34_board, camerica_board, unrom180_board, j87_board,
-    jf11_board, pci556_board, irem78_board;
+    jf11_board, pci556_board, irem78_board, unrom512_board;
 extern const Board vrc2a_board, vrc2b_board, vrc2c_board, vrc4a_board, vrc4b_board, vrc4c_board, vrc4d_board,
     vrc4e_board, vrc4f_board, vrc4_21_board, vrc4_23_board, vrc4_25_board;
 
@@ -50,6 +50,7 @@ constexpr BoardRow board_table[] = {
     {25, 2, &vrc4d_board},                 // VRC4d
     {25, 3, &vrc2c_board},                 // VRC2c
     {25, ANY_SUBMAPPER, &vrc4_25_board},   // VRC2c, VRC4b or VRC4d
+    {30, ANY_SUBMAPPER, &unrom512_board},  // UNROM 512
     {34, ANY_SUBMAPPER, &mapper34_board},  // BNROM, NINA-001/002
     {38, ANY_SUBMAPPER, &pci556_board},    // Bit Corp UNL-PCI556
     {66, ANY_SUBMAPPER, &gxrom_board},     // GxROM
@@ -126,6 +127,10 @@ uint8_t mapper_write(uint16_t address, uint8_t value, bool write) {
       cartridge_ram_changed = true;
     }
   }
-  if (address >= 0x8000) return banks.prg_slots[address >> 13][address & 0x1FFF];
+  if (address >= 0x8000) {
+    // An empty slot: the board's chip answers by itself, to reads alone (board->rom_read).
+    const uint8_t* slot = banks.prg_slots[address >> 13];
+    return slot ? slot[address & 0x1FFF] : 0;
+  }
   return cartridge_low_read(address);
 }

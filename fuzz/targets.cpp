@@ -60,6 +60,7 @@ constexpr SnapshotCartridge snapshot_cartridges[] = {
     {8, 8, 0xE9, 0x48, 0x30},   // Irem IF-12 (78.3)
     {4, 8, 0x20, 0x28, 0x10},   // NINA-001 (34.1)
     {2, 2, 0x71, 0x50, 0x00},   // J87 (87)
+    {8, 0, 0xE3, 0x10, 0x00},   // UNROM 512 (30), self-flashing: the program ROM is state
     {2, 1, 0x31, 0x60, 0x00},   // an unknown board (99)
 };
 constexpr unsigned SNAPSHOT_CARTRIDGES = sizeof snapshot_cartridges / sizeof snapshot_cartridges[0];
@@ -107,8 +108,10 @@ int fuzz_loader(const uint8_t* data, size_t size) {
     if (prg == 0 || prg % 8192 != 0 || prg > MAX_ROM_SIZE ||
         (!cartridge.nes2 && prg != cartridge.prg_units * PRG_UNIT))
       fault("loaded program ROM of the wrong size");
+    const Board* b = board_for(cartridge.mapper_number, cartridge.submapper);
+    const size_t chr_ram = b && b->chr_ram_without_rom ? b->chr_ram_without_rom : CHR_UNIT;
     if (chr == 0 || chr % 1024 != 0 || chr > MAX_ROM_SIZE ||
-        (!cartridge.nes2 && chr != (cartridge.chr_units ? cartridge.chr_units * CHR_UNIT : CHR_UNIT)))
+        (!cartridge.nes2 && chr != (cartridge.chr_units ? cartridge.chr_units * CHR_UNIT : chr_ram)))
       fault("loaded character memory of the wrong size");
     if (!cartridge.chr_ram.empty() && (cartridge.chr_ram.size() < CHR_UNIT || cartridge.chr_ram.size() % 1024 != 0))
       fault("character RAM beside ROM of the wrong size");

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <random>
 #include <sstream>
@@ -392,37 +393,137 @@ bool is_a_state_the_game_wrote(const std::string& ram) {
   return i == ram.size() && (first == last || first == static_cast<uint8_t>(last + 1));
 }
 
-TEST(BatterySaves, AKillAtAnyMomentLeavesNoSaveOrAWholeOne) {
-  TempDir dir;
-  const fs::path save = dir.path() / "game.sav";
-  const std::string image = own_rom("battery_ram.nes").string();
-  std::mt19937 random(12345);
-  std::uniform_int_distribution<int> delay_us(0, 150000);
-  constexpr int RUNS = 200;
-  int saved = 0;
-  for (int run = 0; run < RUNS; ++run) {
-    fs::remove(save);
-    headless::Process child({image, "--frames", "100000000", "--battery", save.string()});
-    ASSERT_TRUE(child.running());
-    // Every other run first waits until the game has saved once (however loaded the machine is), so
-    // that its kill lands among the later rewrites of an existing file.
-    if (run % 2 == 1) {
-      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-      while (!fs::exists(save) && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-      ASSERT_TRUE(fs::exists(save)) << "run " << run << " wrote no save in 30 s";
-    }
-    std::this_thread::sleep_for(std::chrono::microseconds(delay_us(random)));
-    child.send(SIGKILL);
-    const HeadlessRun ended = child.wait();
-    ASSERT_EQ(ended.signal, SIGKILL) << "run " << run << " ended before it was killed: " << ended.describe();
-    if (!fs::exists(save)) continue;
-    ++saved;
-    std::ifstream in(save, std::ios::binary);
-    const std::string ram((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    ASSERT_TRUE(is_a_state_the_game_wrote(ram)) << "run " << run << ": a save of " << ram.size() << " bytes mixes states";
+// The battery file of our flash cartridges (mapper30_flash*.s, 128 KiB of flash): one byte per
+// 4 KiB sector, 1 where the flash differs from the image, then the flash. They save in the sector
+// at $B000 of bank 6.
+constexpr size_t FLASH_SIZE = 128 * 1024, FLASH_SECTOR = 4096, FLASH_SECTORS = FLASH_SIZE / FLASH_SECTOR;
+constexpr size_t SAVE_SECTOR = (6 * 0x4000 + 0x3000) / FLASH_SECTOR;
+
+std::string file_bytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+std::string program_of(const fs::path& image) { return file_bytes(image).substr(16, FLASH_SIZE); }
+std::string sector_of(const std::string& save, size_t s) { return save.substr(FLASH_SECTORS + s * FLASH_SECTOR, FLASH_SECTOR); }
+
+// A whole battery file of a flash cartridge: of its size, its map true to its sectors, and every
+// sector but the save's as the image has it.
+bool is_whole_flash_save(const std::string& save, const std::string& program) {
+  if (save.size() != FLASH_SECTORS + FLASH_SIZE) return false;
+  for (size_t s = 0; s < FLASH_SECTORS; ++s) {
+    const bool differs = sector_of(save, s) != program.substr(s * FLASH_SECTOR, FLASH_SECTOR);
+    if (save[s] != (differs ? 1 : 0) || (differs && s != SAVE_SECTOR)) return false;
   }
-  std::printf("%d of %d killed runs had written a save\n", saved, RUNS);
+  return true;
+}
+
+// What mapper30_flash_loop's save sector can hold at any moment: some value w up to a byte, $FF
+// (erased, not yet programmed) after it.
+bool is_a_flash_state_the_game_wrote(const std::string& save, const std::string& program) {
+  if (!is_whole_flash_save(save, program)) return false;
+  const std::string sector = sector_of(save, SAVE_SECTOR);
+  size_t i = 0;
+  while (i < sector.size() && sector[i] == sector[0]) ++i;
+  while (i < sector.size() && static_cast<uint8_t>(sector[i]) == 0xFF) ++i;
+  return i == sector.size();
+}
+
+TEST(BatterySaves, RewrittenFlashSurvivesARestart) {
+  TempDir dir;
+  const fs::path image = own_rom("mapper30_flash.nes");
+  const std::string original = file_bytes(image), program = program_of(image);
+  const fs::path save = dir.path() / "game.sav";
+  auto run = [&](const fs::path& battery) {
+    const HeadlessRun r = run_headless(image, "--result --frames 3000 --battery " + battery.string());
+    EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
+    return r.out;
+  };
+  // The cartridge finds the run number it saved last time and saves the next.
+  EXPECT_NE(run(save).find("run 01"), std::string::npos);
+  EXPECT_NE(run(save).find("run 02"), std::string::npos);
+  const std::string saved = file_bytes(save);
+  ASSERT_TRUE(is_whole_flash_save(saved, program));
+  EXPECT_EQ(saved[SAVE_SECTOR], 1);
+  EXPECT_EQ(sector_of(saved, SAVE_SECTOR).substr(0, 5), std::string("SAVE\x02", 5));
+  EXPECT_EQ(file_bytes(image), original) << "the image was written";
+
+  // Only the sectors the map marks are taken: unmarked, the save sector is the image's again.
+  std::string unmarked = saved;
+  unmarked[SAVE_SECTOR] = 0;
+  const fs::path other = dir.write("unmarked.sav", bytes_of(unmarked));
+  EXPECT_NE(run(other).find("run 01"), std::string::npos);
+  // A file of another size is refused before the run and left as it is.
+  const fs::path short_file = dir.write("short.sav", bytes_of(saved.substr(1)));
+  const HeadlessRun refused = run_headless(image, "--result --frames 3000 --battery " + short_file.string());
+  EXPECT_NE(refused.exit_code, 0);
+  EXPECT_NE(refused.err.find("short.sav"), std::string::npos) << refused.err;
+  EXPECT_EQ(file_bytes(short_file), saved.substr(1));
+}
+
+// A save state holds the flash as the game has rewritten it: a run continued from a state taken
+// while the game rewrites its save ends in the same state, flash included, as the run itself.
+TEST(SaveStates, AStateHoldsTheRewrittenFlash) {
+  TempDir dir;
+  const fs::path image = own_rom("mapper30_flash_loop.nes");
+  auto path = [&](const char* name) { return (dir.path() / name).string(); };
+  for (const std::string& options : {"--frames 50 --save-state " + path("whole"), "--frames 31 --save-state " + path("mid"),
+                                     "--frames 19 --load-state " + path("mid") + " --save-state " + path("end")}) {
+    const HeadlessRun run = run_headless(image, options);
+    ASSERT_EQ(run.exit_code, 0) << options << "\n" << run.err;
+  }
+  EXPECT_TRUE(dir.read("whole") == dir.read("end"));
+  load_image(image);
+  std::string error;
+  ASSERT_TRUE(snapshot_load(bytes_of(dir.read("mid")), error)) << error;
+  const std::string program = program_of(image);
+  EXPECT_NE(std::string(cartridge.prg_rom.begin() + SAVE_SECTOR * FLASH_SECTOR,
+                        cartridge.prg_rom.begin() + (SAVE_SECTOR + 1) * FLASH_SECTOR),
+            program.substr(SAVE_SECTOR * FLASH_SECTOR, FLASH_SECTOR));
+}
+
+// Games that save all the time, killed at random moments: the save is absent or one the game wrote
+// (the battery-backed RAM, or the flash of a self-flashing cartridge).
+TEST(BatterySaves, AKillAtAnyMomentLeavesNoSaveOrAWholeOne) {
+  const fs::path flash_image = own_rom("mapper30_flash_loop.nes");
+  const std::string flash_program = program_of(flash_image);
+  const struct {
+    fs::path image;
+    int runs;
+    std::function<bool(const std::string&)> whole;
+  } games[] = {
+      {own_rom("battery_ram.nes"), 200, is_a_state_the_game_wrote},
+      {flash_image, 100, [&](const std::string& save) { return is_a_flash_state_the_game_wrote(save, flash_program); }},
+  };
+  for (const auto& game : games) {
+    SCOPED_TRACE(game.image.filename().string());
+    TempDir dir;
+    const fs::path save = dir.path() / "game.sav";
+    std::mt19937 random(12345);
+    std::uniform_int_distribution<int> delay_us(0, 150000);
+    int saved = 0;
+    for (int run = 0; run < game.runs; ++run) {
+      fs::remove(save);
+      headless::Process child({game.image.string(), "--frames", "100000000", "--battery", save.string()});
+      ASSERT_TRUE(child.running());
+      // Every other run first waits until the game has saved once (however loaded the machine is),
+      // so that its kill lands among the later rewrites of an existing file.
+      if (run % 2 == 1) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!fs::exists(save) && std::chrono::steady_clock::now() < deadline)
+          std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ASSERT_TRUE(fs::exists(save)) << "run " << run << " wrote no save in 30 s";
+      }
+      std::this_thread::sleep_for(std::chrono::microseconds(delay_us(random)));
+      child.send(SIGKILL);
+      const HeadlessRun ended = child.wait();
+      ASSERT_EQ(ended.signal, SIGKILL) << "run " << run << " ended before it was killed: " << ended.describe();
+      if (!fs::exists(save)) continue;
+      ++saved;
+      const std::string bytes = file_bytes(save);
+      ASSERT_TRUE(game.whole(bytes)) << "run " << run << ": a save of " << bytes.size() << " bytes mixes states";
+    }
+    std::printf("%s: %d of %d killed runs had written a save\n", game.image.filename().c_str(), saved, game.runs);
+  }
 }
 
 }  // namespace
