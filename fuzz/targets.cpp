@@ -108,11 +108,14 @@ int fuzz_loader(const uint8_t* data, size_t size) {
   if (load_cartridge_bytes(data, size, "image", error)) {
     // Whole bank slots within the limits: iNES 1.0 sizes exactly, NES 2.0 ones rounded up.
     const size_t prg = cartridge.prg_rom.size(), chr = cartridge.chr_rom.size();
+    // Without character ROM an iNES 1.0 image has 8 KiB of character RAM, or its board's own.
+    const Board* b = board_for(cartridge.mapper_number, cartridge.submapper);
+    const size_t chr_ram = b && b->chr_ram_size ? b->chr_ram_size : CHR_UNIT;
     if (prg == 0 || prg % 8192 != 0 || prg > MAX_ROM_SIZE ||
         (!cartridge.nes2 && prg != cartridge.prg_units * PRG_UNIT))
       fault("loaded program ROM of the wrong size");
     if (chr == 0 || chr % 1024 != 0 || chr > MAX_ROM_SIZE ||
-        (!cartridge.nes2 && chr != (cartridge.chr_units ? cartridge.chr_units * CHR_UNIT : CHR_UNIT)))
+        (!cartridge.nes2 && chr != (cartridge.chr_units ? cartridge.chr_units * CHR_UNIT : chr_ram)))
       fault("loaded character memory of the wrong size");
     if (!cartridge.chr_ram.empty() && (cartridge.chr_ram.size() < CHR_UNIT || cartridge.chr_ram.size() % 1024 != 0))
       fault("character RAM beside ROM of the wrong size");
