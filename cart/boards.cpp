@@ -102,7 +102,8 @@ uint8_t read_nothing(uint16_t) { return 0; }
 
 size_t cartridge_ram_size() {
   if (!board->ram_size) return CARTRIDGE_RAM_BANK;
-  return std::clamp<size_t>(board->ram_size() / CARTRIDGE_RAM_BANK * CARTRIDGE_RAM_BANK, CARTRIDGE_RAM_BANK, CARTRIDGE_RAM_MAX);
+  const size_t whole_banks = board->ram_size() / CARTRIDGE_RAM_BANK;
+  return std::clamp<size_t>(whole_banks * CARTRIDGE_RAM_BANK, CARTRIDGE_RAM_BANK, CARTRIDGE_RAM_MAX);
 }
 
 uint8_t cartridge_low_read(uint16_t address) {

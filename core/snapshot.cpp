@@ -84,7 +84,8 @@ void visit_state(V& v, uint32_t version = SNAPSHOT_VERSION) {
   if (version >= 2) v(cartridge.chr_ram);
   if (version >= 3) {
     // The cartridge RAM's banks after the first, on the boards that have them.
-    std::span<uint8_t> more_ram_banks(bus.cartridge_ram + CARTRIDGE_RAM_BANK, cartridge_ram_size() - CARTRIDGE_RAM_BANK);
+    std::span<uint8_t> more_ram_banks(bus.cartridge_ram + CARTRIDGE_RAM_BANK,
+                                      cartridge_ram_size() - CARTRIDGE_RAM_BANK);
     v(more_ram_banks);
     v(cartridge.board_memory);
     if (board->program_rom_written && board->program_rom_written()) v(cartridge.prg_rom);
@@ -144,7 +145,8 @@ struct Sizer {
   template <class T>
   void operator()(const T& value) {
     if constexpr (std::is_same_v<T, bool> || std::is_integral_v<T>) size += sizeof(T);
-    else if constexpr (std::is_same_v<T, std::vector<uint8_t>> || std::is_same_v<T, std::span<uint8_t>>) size += value.size();
+    else if constexpr (std::is_same_v<T, std::vector<uint8_t>> || std::is_same_v<T, std::span<uint8_t>>)
+      size += value.size();
     else if constexpr (std::is_same_v<std::remove_extent_t<T>, uint8_t>) size += sizeof value;
     else for (const auto& element : value) (*this)(element);
   }

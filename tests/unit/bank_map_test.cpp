@@ -174,7 +174,8 @@ TEST(Mappers, Mmc2LatchesSwitchAfterTheFetchOfTileFdOrFe) {
   // The 2-bit pixels of a pattern row: bit k of the low plane at bit 2k, of the high plane at 2k+1.
   auto pattern_row = [](const uint8_t* tile_row) {
     uint32_t v = 0;
-    for (uint32_t k = 0; k < 8; ++k) v |= ((tile_row[0] >> k) & 1u) << (2 * k) | ((tile_row[8] >> k) & 1u) << (2 * k + 1);
+    for (uint32_t k = 0; k < 8; ++k)
+      v |= ((tile_row[0] >> k) & 1u) << (2 * k) | ((tile_row[8] >> k) & 1u) << (2 * k + 1);
     return v;
   };
   for (const Row& row : rows) {

@@ -107,8 +107,8 @@ TEST_F(CartridgeLoad, HeaderFieldsGiveTheRecordAndItsMemories) {
        1024, 0, 0, 0, 1024, TIMING_DENDY},
       {"NES 2.0 NVRAM nibble 0 keeps 8K", 1, 1, 0x02, 0x08, {0, 0, 0, 0, 2}, 0, 0, 16384, 8192, false, 0, 0, 0,
        0, 0, 8192, TIMING_MULTI_REGION},
-      {"NES 2.0 32K of NVRAM: the 8K held", 1, 1, 0x12, 0x08, {0, 0, 0x90}, 1, 0, 16384, 8192, false, 0, 32768,
-       0, 0, 0, 8192, TIMING_NTSC},
+      {"NES 2.0 32K of NVRAM: the 8K at $6000 (SXROM's board keeps all, below)", 1, 1, 0x12, 0x08, {0, 0, 0x90},
+       1, 0, 16384, 8192, false, 0, 32768, 0, 0, 0, 8192, TIMING_NTSC},
       {"NES 2.0 no CHR RAM given: 8K all the same", 1, 0, 0x00, 0x08, {}, 0, 0, 16384, 8192, true, 0, 0, 0, 0, 0,
        0, TIMING_NTSC},
       {"NES 2.0 tiny CHR RAM: 8K", 1, 0, 0x00, 0x08, {0, 0, 0, 0x12}, 0, 0, 16384, 8192, true, 0, 0, 256, 128,
@@ -194,7 +194,8 @@ TEST_F(CartridgeLoad, Mmc1LargeBoardsHaveTheirRamInTheStateAndTheirKeptBankInThe
     const std::vector<uint8_t> state = snapshot_save();
     std::fill(bus.cartridge_ram, bus.cartridge_ram + c.ram, uint8_t{0});
     battery_image_load(kept.data());
-    EXPECT_TRUE(std::equal(kept.begin(), kept.end(), bus.cartridge_ram + c.battery_offset)) << "battery file not loaded back";
+    EXPECT_TRUE(std::equal(kept.begin(), kept.end(), bus.cartridge_ram + c.battery_offset))
+        << "battery file not loaded back";
     std::string error;
     ASSERT_TRUE(snapshot_load(state, error)) << error;
     EXPECT_TRUE(std::equal(ram.begin(), ram.end(), bus.cartridge_ram)) << "cartridge RAM not in the state";
