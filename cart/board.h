@@ -49,7 +49,7 @@ struct Board {
   // power-on arrangement stands.
   void (*update_banks)() = nullptr;
   // CPU reads and writes of $4020-$7FFF, for boards that answer there themselves. Null: cartridge
-  // RAM at $6000-$7FFF, read and written as it is.
+  // RAM at $6000-$7FFF (the bank banks.cartridge_ram_slot shows), read and written as it is.
   uint8_t (*low_read)(uint16_t address) = nullptr;
   void (*low_write)(uint16_t address, uint8_t value) = nullptr;
   // Why a record loaded from a snapshot is refused (a value that its logic cannot take), or null.
@@ -73,8 +73,9 @@ struct Board {
   // holds the program ROM too.
   bool (*program_rom_written)() = nullptr;
   // What the board keeps between runs, for boards that keep something other than the battery-backed
-  // part of cartridge RAM (an EEPROM, rewritten flash): the battery file's size, and its bytes out of
-  // and into the board's memories. Null: that part of cartridge RAM.
+  // part of cartridge RAM's first bank (an EEPROM, rewritten flash, SOROM's second RAM bank): the
+  // battery file's size, and its bytes out of and into the board's memories. Null: that part of
+  // cartridge RAM.
   size_t (*battery_size)() = nullptr;
   void (*battery_save)(uint8_t* out) = nullptr;
   void (*battery_load)(const uint8_t* in) = nullptr;

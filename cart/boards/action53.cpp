@@ -18,7 +18,7 @@
 namespace {
 struct Action53Registers {
   uint8_t select;  // the last $5000-$5FFF write: bit 7 and bit 0 pick the register
-  uint8_t regs[4]; // $00 pattern bank, $01 inner program bank, $80 mode, $81 outer bank
+  uint8_t regs[4];  // $00 pattern bank, $01 inner program bank, $80 mode, $81 outer bank
 };
 Action53Registers& r() { return board_registers<Action53Registers>(); }
 

@@ -24,7 +24,7 @@ extern const Board mmc4_board;
 namespace {
 struct Mmc2Registers {
   uint8_t prg_bank;    // $A000
-  uint8_t chr_bank[4]; // $B000 (latch 0 FD), $C000 (latch 0 FE), $D000 (latch 1 FD), $E000 (latch 1 FE)
+  uint8_t chr_bank[4];  // $B000 (latch 0 FD), $C000 (latch 0 FE), $D000 (latch 1 FD), $E000 (latch 1 FE)
   uint8_t mirroring;   // $F000 bit 0: 0 vertical, 1 horizontal
   uint8_t latch[2];    // bit 0: 0 FD, 1 FE
 };
@@ -32,7 +32,6 @@ Mmc2Registers& r() { return board_registers<Mmc2Registers>(); }
 
 enum Chip { MMC2, MMC4 };
 
-template <Chip C>
 void power_on() {
   r().latch[0] = r().latch[1] = 1;
   r().mirroring = (cartridge.ctrlbyte & CTRL_VERTICAL_MIRRORING) ? 0 : 1;
@@ -59,7 +58,6 @@ void update_banks() {
   else set_nametable_pages(0, 1, 0, 1);
 }
 
-template <Chip C>
 void write(uint16_t address, uint8_t value) {
   Mmc2Registers& m = r();
   switch (address & 0xF000) {
@@ -77,8 +75,8 @@ void write(uint16_t address, uint8_t value) {
 template <Chip C>
 constexpr Board chip_board(const char* name) {
   return {.name = name,
-          .power_on = power_on<C>,
-          .write = write<C>,
+          .power_on = power_on,
+          .write = write,
           .update_banks = update_banks<C>,
           .watch = PpuWatch::LATCHES};
 }
