@@ -17,6 +17,7 @@ extern const Board nrom_board, mmc1_board, uxrom_board, cnrom_board, axrom_board
 extern const Board mmc3_board, mmc3_nec_board, mmc6_board, txsrom_board, tqrom_board, namco108_board;
 extern const Board gxrom_board, color_dreams_board, mapper34_board, camerica_board, unrom180_board, j87_board,
     jf11_board, pci556_board, irem78_board;
+extern const Board fme7_board;
 
 namespace {
 constexpr int ANY_SUBMAPPER = -1;
@@ -39,6 +40,7 @@ constexpr BoardRow board_table[] = {
     {34, ANY_SUBMAPPER, &mapper34_board},  // BNROM, NINA-001/002
     {38, ANY_SUBMAPPER, &pci556_board},    // Bit Corp UNL-PCI556
     {66, ANY_SUBMAPPER, &gxrom_board},     // GxROM
+    {69, ANY_SUBMAPPER, &fme7_board},      // Sunsoft FME-7, 5A, 5B
     {71, ANY_SUBMAPPER, &camerica_board},  // Camerica BF9093, BF9097
     {78, ANY_SUBMAPPER, &irem78_board},    // Irem IF-12, Jaleco JF-16
     {87, ANY_SUBMAPPER, &j87_board},       // J87

@@ -56,6 +56,7 @@ constexpr SnapshotCartridge snapshot_cartridges[] = {
     {8, 0, 0x41, 0xB0, 0x00},   // UNROM with a 74HC08 (180)
     {8, 8, 0xE9, 0x48, 0x30},   // Irem IF-12 (78.3)
     {4, 8, 0x20, 0x28, 0x10},   // NINA-001 (34.1)
+    {16, 16, 0x52, 0x40, 0x00}, // Sunsoft FME-7 (69), battery
     {2, 2, 0x71, 0x50, 0x00},   // J87 (87)
     {2, 1, 0x31, 0x60, 0x00},   // an unknown board (99)
 };
