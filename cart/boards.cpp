@@ -17,7 +17,7 @@ extern const Board nrom_board, mmc1_board, uxrom_board, cnrom_board, axrom_board
 extern const Board mmc3_board, mmc3_nec_board, mmc6_board, txsrom_board, tqrom_board, namco108_board;
 extern const Board gxrom_board, color_dreams_board, mapper34_board, camerica_board, unrom180_board, j87_board,
     jf11_board, pci556_board, irem78_board;
-extern const Board fme7_board;
+extern const Board fme7_board, namco163_board;
 
 namespace {
 constexpr int ANY_SUBMAPPER = -1;
@@ -37,6 +37,7 @@ constexpr BoardRow board_table[] = {
     {4, ANY_SUBMAPPER, &mmc3_board},       // TxROM (Sharp MMC3)
     {7, ANY_SUBMAPPER, &axrom_board},      // AxROM
     {11, ANY_SUBMAPPER, &color_dreams_board},  // Color Dreams
+    {19, ANY_SUBMAPPER, &namco163_board},  // Namco 129, 163
     {34, ANY_SUBMAPPER, &mapper34_board},  // BNROM, NINA-001/002
     {38, ANY_SUBMAPPER, &pci556_board},    // Bit Corp UNL-PCI556
     {66, ANY_SUBMAPPER, &gxrom_board},     // GxROM
@@ -109,6 +110,7 @@ uint8_t mapper_write(uint16_t address, uint8_t value, bool write) {
       if (board->write) board->write(address, value);
     } else if (board->low_write) {
       board->low_write(address, value);
+      return value;  // not read back: reads of a board's registers there can have effects
     } else if ((address >> 13) == 3) {
       bus.cartridge_ram[address & 0x1FFF] = value;
       cartridge_ram_changed = true;
