@@ -17,7 +17,7 @@ extern const Board nrom_board, mmc1_board, uxrom_board, cnrom_board, axrom_board
 extern const Board mmc3_board, mmc3_nec_board, mmc6_board, txsrom_board, tqrom_board, namco108_board;
 extern const Board gxrom_board, color_dreams_board, mapper34_board, camerica_board, unrom180_board, j87_board,
     jf11_board, pci556_board, irem78_board;
-extern const Board fme7_board, namco163_board;
+extern const Board fme7_board, namco163_board, namco175_board, namco340_board, namco210_board;
 
 namespace {
 constexpr int ANY_SUBMAPPER = -1;
@@ -51,6 +51,9 @@ constexpr BoardRow board_table[] = {
     {140, ANY_SUBMAPPER, &jf11_board},     // Jaleco JF-11, JF-14
     {180, ANY_SUBMAPPER, &unrom180_board}, // UNROM with a 74HC08
     {206, ANY_SUBMAPPER, &namco108_board}, // Namco 108 family, DxROM
+    {210, 1, &namco175_board},             // Namco 175
+    {210, 2, &namco340_board},             // Namco 340
+    {210, ANY_SUBMAPPER, &namco210_board}, // Namco 175 or 340 (or 163), by what the game writes
 };
 
 // A board without registers, for mapper numbers the table does not have.

@@ -52,6 +52,7 @@ constexpr SnapshotCartridge snapshot_cartridges[] = {
     {8, 8, 0x60, 0x70, 0x00},   // TxSROM (118)
     {8, 8, 0x70, 0x70, 0x00},   // TQROM (119): character ROM and RAM
     {4, 4, 0xE1, 0xC0, 0x00},   // Namco 108 (206)
+    {8, 8, 0x21, 0xD0, 0x00},   // Namco 175/340 (210), told apart by the game's writes
     {4, 2, 0x21, 0x40, 0x00},   // GxROM (66: bytes 12-15 are zero)
     {8, 0, 0x41, 0xB0, 0x00},   // UNROM with a 74HC08 (180)
     {8, 8, 0xE9, 0x48, 0x30},   // Irem IF-12 (78.3)

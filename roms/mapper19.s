@@ -19,6 +19,7 @@
 ; NT_OFFSET, where the nametable probes read.
 BOARD_RESET = 1
 IRQ_HANDLER = 1
+SHOW = 1
 .include "banked.inc"
 .include "irq_slide.inc"
 INES_HEADER 16, 32, $30, $10
@@ -70,7 +71,8 @@ board_reset:
         SET $F800, $40          ; open for the result and the probes' code
         rts
 
-main:   lda power_on_ram
+main:   SLIDE_INIT
+        lda power_on_ram
         sta probe
         cmp #$FF
         CHECK 1, "power-on cartridge RAM took a write"

@@ -15,6 +15,7 @@
 ; the board overrides.
 BOARD_RESET = 1
 IRQ_HANDLER = 1
+SHOW = 1
 .include "banked.inc"
 .include "irq_slide.inc"
 INES_HEADER 16, 32, $50, $40
@@ -73,7 +74,8 @@ window_write:
         sta $A000
         rts
 
-main:   lda power_on_6000
+main:   SLIDE_INIT
+        lda power_on_6000
         sta probe
         cmp #PRG_ID
         CHECK 1, "power-on $6000 not ROM page 0"

@@ -115,12 +115,16 @@ void low_write(uint16_t address, uint8_t value) {
   }
 }
 
-const char* impossible() {
+}  // namespace
+
+const char* namco163_impossible() {
   const Namco163Registers& m = r();
   if (m.counter_cycle > cpu_cycles() || m.counter > COUNTER_TOP || m.irq_enable > 1 || m.irq_pending > 1)
     return "Namco 163 interrupt counter";
   return nullptr;
 }
+
+namespace {
 
 // The 8 KiB of cartridge RAM is kept when the header says it is battery-backed (iNES 1.0 implies it).
 bool battery_keeps_cartridge_ram() {
@@ -170,7 +174,7 @@ extern const Board namco163_board = {.name = "Namco 129/163",
                                      .update_banks = update_banks,
                                      .low_read = low_read,
                                      .low_write = low_write,
-                                     .impossible = impossible,
+                                     .impossible = namco163_impossible,
                                      .memory_size = NAMCO163_RAM_SIZE,
                                      .battery_size = battery_size,
                                      .battery_save = battery_save,

@@ -30,4 +30,7 @@ void namco163_count_one_cycle(Namco163Registers& m);
 // The chip's 128 bytes of internal RAM (sound registers and waves; save data on some boards).
 constexpr uint32_t NAMCO163_RAM_SIZE = 128;
 
+// Why a record is refused (a counter value or cycle it cannot hold), or null.
+const char* namco163_impossible();
+
 extern const Board namco163_board;
