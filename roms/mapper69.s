@@ -18,12 +18,17 @@ IRQ_HANDLER = 1
 SHOW = 1
 .include "banked.inc"
 .include "irq_slide.inc"
+.include "delay.inc"
 INES_HEADER 16, 32, $50, $40
 PRG_IDS 32
 CHR_KIB_IDS 256
 
+; From the acknowledge after a wrap to the slide: the next wrap comes about 100 NOPs into it.
+AFTER_WRAP = 65536 - 260
+
 .segment "ZEROPAGE"
 power_on_6000: .res 1
+first_run:     .res 1
 RESULT_RUNNING = $80     ; result_code while the test runs: $6000 in RAM
 
 ; Command `c` with parameter `value`.
@@ -187,6 +192,31 @@ main:   SLIDE_INIT
         CMD $0D, $81            ; acknowledged; the counter runs on from $FFFF
         jsr run_slide
         EXPECT_SLIDE 31, "command D did not acknowledge: NOP", $FF
+
+        ; The counter runs on from its wrap: the next one comes 65536 cycles after it, however late
+        ; the acknowledge (10 cycles later in the second run, the same wait in all: the same NOP).
+        IRQ_RUN 60, $81
+        CMD $0D, $81
+        DELAY AFTER_WRAP
+        jsr run_slide
+        lda slide_index
+        sta first_run
+        IRQ_RUN 60, $81
+        DELAY 10
+        CMD $0D, $81
+        DELAY AFTER_WRAP - 10
+        jsr run_slide
+        lda slide_index
+        sta probe
+        lda first_run
+        sta probe+1
+        cmp #$FF
+        lda #0
+        rol a                   ; Z: the first run was interrupted
+        CHECK 32, "no wrap 65536 cycles after the first: NOPs"
+        lda slide_index
+        cmp first_run
+        CHECK 33, "the second wrap followed the acknowledge: NOPs"
         SHOW_PASS "mapper 69: ok"
 
 ; The show: a wrap every $2000-$27FF cycles, the high byte written directly after each.

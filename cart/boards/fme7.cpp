@@ -14,6 +14,7 @@
 #include "cart/banks.h"
 #include "cart/board.h"
 #include "cart/boards/fme7.h"
+#include "cart/cartridge.h"
 #include "core/bus.h"
 #include "cpu/bus_access.h"
 #include "cpu/cpu.h"
@@ -79,17 +80,21 @@ void write(uint16_t address, uint8_t value) {
 }
 
 // $6000-$7FFF: ROM when command 8's R bit is clear, the 8 KiB of RAM when R and E are set, and
-// nothing (reads 0, the machine's unmapped value) when R is set without E.
+// nothing (reads 0, the machine's unmapped value) when R is set without E, or on an NES 2.0 image
+// without PRG RAM.
+bool ram_on() {
+  return (r().low_window & (RAM_SELECT | RAM_ENABLE)) == (RAM_SELECT | RAM_ENABLE) &&
+         (!cartridge.nes2 || cartridge.prg_ram_size + cartridge.prg_nvram_size != 0);
+}
+
 uint8_t low_read(uint16_t address) {
   if ((address >> 13) != 3) return 0;
-  const uint8_t w = r().low_window;
-  if (!(w & RAM_SELECT)) return banks.prg_slots[3][address & 0x1FFF];
-  if (!(w & RAM_ENABLE)) return 0;
-  return bus.cartridge_ram[address & 0x1FFF];
+  if (!(r().low_window & RAM_SELECT)) return banks.prg_slots[3][address & 0x1FFF];
+  return ram_on() ? bus.cartridge_ram[address & 0x1FFF] : 0;
 }
 
 void low_write(uint16_t address, uint8_t value) {
-  if ((address >> 13) != 3 || (r().low_window & (RAM_SELECT | RAM_ENABLE)) != (RAM_SELECT | RAM_ENABLE)) return;
+  if ((address >> 13) != 3 || !ram_on()) return;
   bus.cartridge_ram[address & 0x1FFF] = value;
   cartridge_ram_changed = true;
 }

@@ -94,7 +94,8 @@ TEST(Mappers, Mapper3WithOneCharacterBankAlwaysShowsIt) {
   }
 }
 
-// The discrete boards: each row powers a board on, makes its writes (the program ROM byte under a
+// The discrete boards, and the Namco 175/340 (with the writes that tell a 210 without a submapper
+// what it is): each row powers a board on, makes its writes (the program ROM byte under a
 // latch's address set first, $FF to let the value through or less to show a bus conflict) and
 // checks the program ROM seen at $8000 and $C000, the character memory at $0000 and $1000, and
 // the nametable pages (-1: the header's arrangement, vertical here).
