@@ -64,7 +64,7 @@ TEST(SaveStates, ARunContinuedFromASaveStateIsTheRunItself) {
       {own_rom("mapper3.nes"), 4, 12, ""},
       {own_rom("mapper7.nes"), 4, 12, ""},
       {own_rom("mapper19.nes"), 5, 12, ""},  // saved while the interrupt counter runs
-      {own_rom("mapper69.nes"), 5, 12, ""},  // saved while the interrupt counter runs
+      {own_rom("mapper69.nes"), 8, 12, ""},  // saved while the interrupt counter runs
       {own_rom("nes2_mapper2.nes"), 4, 12, ""},
       {own_rom("battery_ram.nes"), 7, 20, ""},
       {own_rom("ppu_scroll_split.nes"), 10, 20, ""},
