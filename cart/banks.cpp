@@ -44,6 +44,21 @@ void set_chr_ram_pages(uint32_t size, uint32_t base, uint32_t index) {
 void set_nametable_pages(int p0, int p1, int p2, int p3) {
   const int pages[4] = {p0, p1, p2, p3};
   for (int k = 0; k < 4; ++k) banks.nametable_slots[k] = banks.nametable_ram + 0x400 * (pages[k] & 3);
+  banks.rom_nametables = 0;
+}
+
+void set_nametable_chr_page(int slot, uint32_t index) {
+  uint8_t* one[1] = {banks.nametable_slots[slot & 3]};
+  map_pages(one, cartridge.chr_rom, 1024, 1024, 0, index);
+  banks.nametable_slots[slot & 3] = one[0];
+  // Character RAM (an image without character ROM) takes the writes.
+  const bool rom = cartridge.chr_units != 0 || (cartridge.rom_units_high >> 4) != 0;
+  const auto bit = static_cast<uint8_t>(1u << (slot & 3));
+  banks.rom_nametables = static_cast<uint8_t>(rom ? banks.rom_nametables | bit : banks.rom_nametables & ~bit);
+}
+
+void set_chr_nametable_page(uint32_t base, int page) {
+  banks.chr_slots[(base >> 10) & 7] = banks.nametable_ram + 0x400 * (page & 3);
 }
 
 void set_cartridge_ram_bank(uint32_t bank) {

@@ -21,6 +21,7 @@ extern const Board gxrom_board, color_dreams_board, mapper34_board, camerica_boa
     jf11_board, pci556_board, irem78_board, unrom512_board;
 extern const Board vrc2a_board, vrc2b_board, vrc2c_board, vrc4a_board, vrc4b_board, vrc4c_board, vrc4d_board,
     vrc4e_board, vrc4f_board, vrc4_21_board, vrc4_23_board, vrc4_25_board;
+extern const Board fme7_board, namco163_board, namco175_board, namco340_board, namco210_board;
 
 namespace {
 constexpr int ANY_SUBMAPPER = -1;
@@ -42,6 +43,7 @@ constexpr BoardRow board_table[] = {
     {9, ANY_SUBMAPPER, &mmc2_board},       // PxROM (MMC2)
     {10, ANY_SUBMAPPER, &mmc4_board},      // FxROM (MMC4)
     {11, ANY_SUBMAPPER, &color_dreams_board},  // Color Dreams
+    {19, ANY_SUBMAPPER, &namco163_board},  // Namco 129, 163
     {21, 1, &vrc4a_board},                 // Konami VRC4a
     {21, 2, &vrc4c_board},                 // VRC4c
     {21, ANY_SUBMAPPER, &vrc4_21_board},   // VRC4a or VRC4c
@@ -59,6 +61,7 @@ constexpr BoardRow board_table[] = {
     {34, ANY_SUBMAPPER, &mapper34_board},  // BNROM, NINA-001/002
     {38, ANY_SUBMAPPER, &pci556_board},    // Bit Corp UNL-PCI556
     {66, ANY_SUBMAPPER, &gxrom_board},     // GxROM
+    {69, ANY_SUBMAPPER, &fme7_board},      // Sunsoft FME-7, 5A, 5B
     {71, ANY_SUBMAPPER, &camerica_board},  // Camerica BF9093, BF9097
     {78, ANY_SUBMAPPER, &irem78_board},    // Irem IF-12, Jaleco JF-16
     {87, ANY_SUBMAPPER, &j87_board},       // J87
@@ -68,6 +71,9 @@ constexpr BoardRow board_table[] = {
     {140, ANY_SUBMAPPER, &jf11_board},     // Jaleco JF-11, JF-14
     {180, ANY_SUBMAPPER, &unrom180_board}, // UNROM with a 74HC08
     {206, ANY_SUBMAPPER, &namco108_board}, // Namco 108 family, DxROM
+    {210, 1, &namco175_board},             // Namco 175
+    {210, 2, &namco340_board},             // Namco 340
+    {210, ANY_SUBMAPPER, &namco210_board}, // Namco 175 or 340 (or 163), by what the game writes
 };
 
 // A board without registers, for mapper numbers the table does not have.
@@ -133,6 +139,7 @@ uint8_t mapper_write(uint16_t address, uint8_t value, bool write) {
       if (board->write) board->write(address, value);
     } else if (board->low_write) {
       board->low_write(address, value);
+      return value;  // not read back: reads of a board's registers there can have effects
     } else if ((address >> 13) == 3) {
       banks.cartridge_ram_slot[address & 0x1FFF] = value;
       cartridge_ram_changed = true;

@@ -56,10 +56,13 @@ constexpr SnapshotCartridge snapshot_cartridges[] = {
     {8, 16, 0x50, 0x18, 0x10},  // Konami VRC4a (21.1), with its interrupt
     {8, 8, 0x60, 0x10, 0x00},   // VRC2a (22)
     {8, 16, 0x90, 0x18, 0x30},  // VRC2c (25.3)
+    {8, 8, 0x21, 0xD0, 0x00},   // Namco 175/340 (210), told apart by the game's writes
     {4, 2, 0x21, 0x40, 0x00},   // GxROM (66: bytes 12-15 are zero)
     {8, 0, 0x41, 0xB0, 0x00},   // UNROM with a 74HC08 (180)
     {8, 8, 0xE9, 0x48, 0x30},   // Irem IF-12 (78.3)
     {4, 8, 0x20, 0x28, 0x10},   // NINA-001 (34.1)
+    {16, 16, 0x52, 0x40, 0x00}, // Sunsoft FME-7 (69), battery
+    {16, 32, 0x32, 0x10, 0x00}, // Namco 163 (19), battery: cartridge RAM and the chip's
     {2, 2, 0x71, 0x50, 0x00},   // J87 (87)
     {8, 0, 0xE3, 0x10, 0x00},   // UNROM 512 (30), self-flashing: the program ROM is state
     {32, 0, 0x12, 0x00, 0x00},  // SUROM (1, iNES 1.0 with 512 KiB)

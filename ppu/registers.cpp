@@ -56,7 +56,7 @@ uint8_t data_access(uint8_t value, bool write) {
   uint8_t* p = vram_map(a);
   uint8_t result = ppu.read_buffer;
   if (write) {
-    *p = value;
+    if (vram_writable(a)) *p = value;
     result = value;
     if ((a & 0x3F00) == 0x3F00) ppu_derived.colours_stale = true;
   } else {

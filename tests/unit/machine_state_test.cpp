@@ -67,6 +67,8 @@ TEST(SaveStates, ARunContinuedFromASaveStateIsTheRunItself) {
       {own_rom("mapper9.nes"), 5, 12, ""},   // saved between frames whose fetches switch the latches
       {own_rom("mapper10.nes"), 7, 10, ""},
       {own_rom("mapper1_sxrom.nes"), 2, 6, ""},
+      {own_rom("mapper19.nes"), 5, 12, ""},  // saved while the interrupt counter runs
+      {own_rom("mapper69.nes"), 8, 12, ""},  // saved while the interrupt counter runs
       {own_rom("nes2_mapper2.nes"), 4, 12, ""},
       {own_rom("battery_ram.nes"), 7, 20, ""},
       {own_rom("ppu_scroll_split.nes"), 10, 20, ""},
