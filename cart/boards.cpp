@@ -17,6 +17,7 @@ extern const Board nrom_board, mmc1_board, uxrom_board, cnrom_board, axrom_board
 extern const Board mmc3_board, mmc3_nec_board, mmc6_board, txsrom_board, tqrom_board, namco108_board;
 extern const Board gxrom_board, color_dreams_board, mapper34_board, camerica_board, unrom180_board, j87_board,
     jf11_board, pci556_board, irem78_board;
+extern const Board ss88006_board, fcg_board, lz93d50_board, bandai16_board, bandai153_board, bandai159_board;
 
 namespace {
 constexpr int ANY_SUBMAPPER = -1;
@@ -36,6 +37,12 @@ constexpr BoardRow board_table[] = {
     {4, ANY_SUBMAPPER, &mmc3_board},       // TxROM (Sharp MMC3)
     {7, ANY_SUBMAPPER, &axrom_board},      // AxROM
     {11, ANY_SUBMAPPER, &color_dreams_board},  // Color Dreams
+    {16, 1, &bandai159_board},             // Bandai LZ93D50 with a 24C01 (old number of 159)
+    {16, 3, &bandai153_board},             // Bandai LZ93D50 with RAM (old number of 153)
+    {16, 4, &fcg_board},                   // Bandai FCG-1/2
+    {16, 5, &lz93d50_board},               // Bandai LZ93D50, with or without a 24C02
+    {16, ANY_SUBMAPPER, &bandai16_board},  // Bandai FCG or LZ93D50: both
+    {18, ANY_SUBMAPPER, &ss88006_board},   // Jaleco SS 88006
     {34, ANY_SUBMAPPER, &mapper34_board},  // BNROM, NINA-001/002
     {38, ANY_SUBMAPPER, &pci556_board},    // Bit Corp UNL-PCI556
     {66, ANY_SUBMAPPER, &gxrom_board},     // GxROM
@@ -46,6 +53,8 @@ constexpr BoardRow board_table[] = {
     {118, ANY_SUBMAPPER, &txsrom_board},   // TKSROM, TLSROM
     {119, ANY_SUBMAPPER, &tqrom_board},    // TQROM
     {140, ANY_SUBMAPPER, &jf11_board},     // Jaleco JF-11, JF-14
+    {153, ANY_SUBMAPPER, &bandai153_board},  // Bandai LZ93D50 with RAM
+    {159, ANY_SUBMAPPER, &bandai159_board},  // Bandai LZ93D50 with a 24C01
     {180, ANY_SUBMAPPER, &unrom180_board}, // UNROM with a 74HC08
     {206, ANY_SUBMAPPER, &namco108_board}, // Namco 108 family, DxROM
 };
