@@ -94,9 +94,9 @@ TEST(Mappers, Mapper3WithOneCharacterBankAlwaysShowsIt) {
   }
 }
 
-// The discrete boards, and the bank registers of larger boards: each row powers a board on, makes its writes (the program ROM byte under a
-// latch's address set first, $FF to let the value through or less to show a bus conflict) and
-// checks the program ROM seen at $8000 and $C000, the character memory at $0000 and $1000, and
+// The discrete boards, and the bank registers of larger boards: each row powers a board on, makes
+// its writes (the program ROM byte under a latch's address set first, $FF to let the value through
+// or less to show a bus conflict) and checks the program ROM seen at $8000 and $C000, the character memory at $0000 and $1000, and
 // the nametable pages (-1: the header's arrangement, vertical here).
 TEST(Mappers, DiscreteBoardsMapWhatTheirLatchesSay) {
   struct Write {
