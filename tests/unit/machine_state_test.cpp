@@ -63,6 +63,7 @@ TEST(SaveStates, ARunContinuedFromASaveStateIsTheRunItself) {
       {own_rom("mapper2.nes"), 4, 12, ""},
       {own_rom("mapper3.nes"), 4, 12, ""},
       {own_rom("mapper7.nes"), 4, 12, ""},
+      {own_rom("mapper18.nes"), 20, 10, ""},  // its counter interrupting all the while
       {own_rom("nes2_mapper2.nes"), 4, 12, ""},
       {own_rom("battery_ram.nes"), 7, 20, ""},
       {own_rom("ppu_scroll_split.nes"), 10, 20, ""},
