@@ -100,7 +100,7 @@ chr_writes:     ; address, value: the pattern banks $F3, $1E, $2D, $3C, $4B, $5A
         .word $C000, $FB, $C001, $04, $C002, $FA, $C003, $05, $D000, $09, $D001, $06, $DFFE, $08, $D003, $07
 
 .segment "RAMCODE"
-main:   QUIET_APU
+main:   SLIDE_SETUP
         EXPECT_WINDOWS 1, "power-on program pages", 0, 0, 0, 31
         EXPECT_CHR_KIB 2, "power-on pattern KiB", 0, 0, 0, 0, 0, 0, 0, 0
         NT_WRITE 0, $E0

@@ -55,7 +55,7 @@ struct BandaiRegisters {
   // The EEPROM's side of the serial lines.
   uint8_t scl, sda;     // the lines as the console drove them last (1 = high)
   uint8_t state;        // EepromState; any other value is IDLE
-  uint8_t bit;          // clock within the byte: 0-7 the bits, 8 the acknowledge
+  uint8_t bit;          // bits of the byte clocked so far; 8, then 9 once the acknowledge is clocked
   uint8_t shift;        // the bits received so far
   uint8_t address;      // the word address
   uint8_t next;         // the state after the acknowledge (READ: the console acknowledged)
@@ -144,45 +144,47 @@ void eeprom_byte_received() {
   else r().state = IDLE;
 }
 
+// SCL rising: the receiver samples SDA. `bit` counts the bits clocked in or out (8: the
+// acknowledge clock comes next, 9: it has come).
 void eeprom_rising(uint8_t sda) {
-  if (r().state == READ) {
-    if (r().bit == 8) r().next = sda ? IDLE : READ;
-  } else if (r().state != IDLE && r().bit < 8) {
-    r().shift = is_24c01() ? static_cast<uint8_t>(r().shift >> 1 | sda << 7) : static_cast<uint8_t>(r().shift << 1 | sda);
+  if (r().state == IDLE || r().state > READ || r().bit > 8) return;
+  if (r().bit == 8) {
+    if (r().state == READ) {
+      r().next = sda ? IDLE : READ;  // the console's acknowledge
+      r().bit = 9;
+    }
+    return;
   }
+  if (r().state != READ)
+    r().shift = is_24c01() ? static_cast<uint8_t>(r().shift >> 1 | sda << 7) : static_cast<uint8_t>(r().shift << 1 | sda);
+  ++r().bit;
 }
 
+// SCL falling: the sender puts out its next bit.
 void eeprom_falling() {
-  switch (r().state) {
-    case DEVICE:
-    case ADDRESS:
-    case WRITE:
-      if (r().bit < 8) {
-        if (++r().bit == 8) eeprom_byte_received();
-        return;
-      }
+  if (r().state == IDLE || r().state > READ) return;
+  if (r().state != READ) {
+    if (r().bit == 8) {
+      eeprom_byte_received();
+      r().bit = 9;
+    } else if (r().bit > 8) {  // the end of the acknowledge clock
       r().output = 1;
       r().bit = 0;
       r().shift = 0;
       r().state = r().next == READ ? READ : r().next == WRITE ? WRITE : ADDRESS;
       if (r().state == READ) r().output = eeprom_data_bit();
-      return;
-    case READ:
-      if (r().bit < 7) {
-        ++r().bit;
-        r().output = eeprom_data_bit();
-      } else if (r().bit == 7) {
-        r().bit = 8;
-        r().output = 1;  // the console acknowledges
-        r().address = static_cast<uint8_t>((r().address + 1) % eeprom_size());
-      } else if (r().next == READ) {
-        r().bit = 0;
-        r().output = eeprom_data_bit();
-      } else {
-        r().state = IDLE;
-      }
-      return;
-    default: r().state = IDLE; return;
+    }
+    return;
+  }
+  if (r().bit < 8) {
+    r().output = eeprom_data_bit();
+  } else if (r().bit == 8) {
+    r().output = 1;  // the console acknowledges or not
+  } else {
+    r().address = static_cast<uint8_t>((r().address + 1) % eeprom_size());
+    r().bit = 0;
+    if (r().next == READ) r().output = eeprom_data_bit();
+    else r().state = IDLE;
   }
 }
 
