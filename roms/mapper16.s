@@ -23,9 +23,6 @@ CHR_KIB_IDS 256
 ctrl0:   .res 1
 second:  .res 2     ; the address of the measured write
 value1:  .res 1     ; its value
-i2c_byte: .res 1
-i2c_ack: .res 1
-runs:    .res 1
 
 ; The counter: $A := ctrl0 on cycle W - 6, then value1 to (second) on cycle W.
 .macro MEASURED_WRITES
@@ -72,121 +69,7 @@ runs:    .res 1
         EXPECT_SUM code, text, expected
 .endmacro
 
-SCL = $20
-SDA = $40
-RELEASE = $80
-EEPROM = $800D
-
-.macro LINES v
-        lda #v
-        sta EEPROM
-.endmacro
-
-.segment "CODE"
-; START: SDA falls while SCL is high; both low after.
-i2c_start:
-        LINES SDA
-        LINES SDA|SCL
-        LINES SCL
-        LINES 0
-        rts
-; STOP: SDA rises while SCL is high.
-i2c_stop:
-        LINES 0
-        LINES SCL
-        LINES SDA|SCL
-        rts
-; Sends A, MSB first; carry := the acknowledge bit (clear: acknowledged).
-i2c_send:
-        sta i2c_byte
-        ldx #8
-@bit:   lda #0
-        asl i2c_byte
-        bcc @zero
-        lda #SDA
-@zero:  sta EEPROM
-        ora #SCL
-        sta EEPROM
-        and #SDA
-        sta EEPROM
-        dex
-        bne @bit
-        LINES RELEASE
-        LINES RELEASE|SCL
-        lda $6000
-        and #$10
-        cmp #$10
-        php
-        LINES RELEASE
-        plp
-        rts
-; Receives a byte into A, MSB first, and acknowledges it when X is 0.
-i2c_receive:
-        stx i2c_ack
-        ldx #8
-@bit:   LINES RELEASE
-        LINES RELEASE|SCL
-        lda $6000
-        and #$10
-        cmp #$10
-        rol i2c_byte
-        dex
-        bne @bit
-        LINES RELEASE
-        lda i2c_ack
-        beq @ack
-        lda #SDA
-@ack:   sta EEPROM
-        ora #SCL
-        sta EEPROM
-        and #SDA
-        sta EEPROM
-        lda i2c_byte
-        rts
-
-; Sends A and fails unless acknowledged.
-.macro SEND code, text
-        jsr i2c_send
-        lda #0
-        rol a
-        CHECK code, text
-.endmacro
-
-; Random read of `count` bytes from `address` into probe.
-.macro READ_CELLS code, address, count
-        jsr i2c_start
-        lda #$A0
-        SEND code, "device byte (write) not acknowledged"
-        lda #address
-        SEND code, "word address not acknowledged"
-        jsr i2c_start
-        lda #$A1
-        SEND code, "device byte (read) not acknowledged"
-        .repeat count, k
-          .if k < count - 1
-        ldx #0
-          .else
-        ldx #1
-          .endif
-        jsr i2c_receive
-        sta probe + k
-        .endrepeat
-        jsr i2c_stop
-.endmacro
-
-; Writes the bytes `list` from `address` on.
-.macro WRITE_CELLS code, address, list
-        jsr i2c_start
-        lda #$A0
-        SEND code, "device byte (write) not acknowledged"
-        lda #address
-        SEND code, "word address not acknowledged"
-        .repeat .tcount({list}) / 2 + 1, k
-        lda #.mid(k * 2, 1, {list})
-        SEND code, "data byte not acknowledged"
-        .endrepeat
-        jsr i2c_stop
-.endmacro
+.include "bandai_eeprom.inc"
 
 .segment "RAMCODE"
 main:   SLIDE_SETUP
@@ -284,18 +167,7 @@ main:   SLIDE_SETUP
         CHECK 23, "device $A2 acknowledged"
         jsr i2c_stop
 
-        READ_CELLS 24, $00, 1
-        lda probe
-        sta runs
-        inc runs
-        jsr i2c_start
-        lda #$A0
-        SEND 25, "device byte not acknowledged"
-        lda #$00
-        SEND 25, "word address 0 not acknowledged"
-        lda runs
-        SEND 25, "run count not acknowledged"
-        jsr i2c_stop
+        COUNT_RUN 24
 
         WRITE_CELLS 26, $10, {$11, $22, $33, $44}
         READ_CELLS 27, $10, 4
