@@ -50,6 +50,10 @@ struct Board {
   // RAM at $6000-$7FFF, read and written as it is.
   uint8_t (*low_read)(uint16_t address) = nullptr;
   void (*low_write)(uint16_t address, uint8_t value) = nullptr;
+  // A CPU read of $8000-$FFFF whose bank slot the board has left empty (null) while its chip answers
+  // with something other than its memory (a flash chip at work gives its status). Required of a
+  // board that empties a slot; other reads pay a test of the slot for it.
+  uint8_t (*rom_read)(uint16_t address) = nullptr;
   // Why a record loaded from a snapshot is refused (a value that its logic cannot take), or null.
   const char* (*impossible)() = nullptr;
   PpuWatch watch = PpuWatch::NONE;
@@ -58,6 +62,8 @@ struct Board {
   int32_t (*irq_deadline)() = nullptr;
   // Character RAM the board carries beside character ROM (iNES 1.0 images; NES 2.0 says it).
   uint32_t chr_ram_beside_rom = 0;
+  // Character RAM of an iNES 1.0 image without character ROM, when the board has more than 8 KiB.
+  uint32_t chr_ram_without_rom = 0;
   // Bytes of the board's own memory beyond the record (an EEPROM's cells, a chip's internal RAM),
   // held in cartridge.board_memory: zeroed at power-on, part of the state.
   uint32_t memory_size = 0;

@@ -16,7 +16,9 @@ Mapper mapper;
 extern const Board nrom_board, mmc1_board, uxrom_board, cnrom_board, axrom_board;
 extern const Board mmc3_board, mmc3_nec_board, mmc6_board, txsrom_board, tqrom_board, namco108_board;
 extern const Board gxrom_board, color_dreams_board, mapper34_board, camerica_board, unrom180_board, j87_board,
-    jf11_board, pci556_board, irem78_board;
+    jf11_board, pci556_board, irem78_board, unrom512_board;
+extern const Board vrc2a_board, vrc2b_board, vrc2c_board, vrc4a_board, vrc4b_board, vrc4c_board, vrc4d_board,
+    vrc4e_board, vrc4f_board, vrc4_21_board, vrc4_23_board, vrc4_25_board;
 extern const Board ss88006_board, fcg_board, lz93d50_board, bandai16_board, bandai153_board, bandai159_board;
 
 namespace {
@@ -43,6 +45,19 @@ constexpr BoardRow board_table[] = {
     {16, 5, &lz93d50_board},               // Bandai LZ93D50, with or without a 24C02
     {16, ANY_SUBMAPPER, &bandai16_board},  // Bandai FCG or LZ93D50: both
     {18, ANY_SUBMAPPER, &ss88006_board},   // Jaleco SS 88006
+    {21, 1, &vrc4a_board},                 // Konami VRC4a
+    {21, 2, &vrc4c_board},                 // VRC4c
+    {21, ANY_SUBMAPPER, &vrc4_21_board},   // VRC4a or VRC4c
+    {22, ANY_SUBMAPPER, &vrc2a_board},     // VRC2a
+    {23, 1, &vrc4f_board},                 // VRC4f
+    {23, 2, &vrc4e_board},                 // VRC4e
+    {23, 3, &vrc2b_board},                 // VRC2b
+    {23, ANY_SUBMAPPER, &vrc4_23_board},   // VRC2b, VRC4e or VRC4f
+    {25, 1, &vrc4b_board},                 // VRC4b
+    {25, 2, &vrc4d_board},                 // VRC4d
+    {25, 3, &vrc2c_board},                 // VRC2c
+    {25, ANY_SUBMAPPER, &vrc4_25_board},   // VRC2c, VRC4b or VRC4d
+    {30, ANY_SUBMAPPER, &unrom512_board},  // UNROM 512
     {34, ANY_SUBMAPPER, &mapper34_board},  // BNROM, NINA-001/002
     {38, ANY_SUBMAPPER, &pci556_board},    // Bit Corp UNL-PCI556
     {66, ANY_SUBMAPPER, &gxrom_board},     // GxROM
@@ -121,6 +136,10 @@ uint8_t mapper_write(uint16_t address, uint8_t value, bool write) {
       cartridge_ram_changed = true;
     }
   }
-  if (address >= 0x8000) return banks.prg_slots[address >> 13][address & 0x1FFF];
+  if (address >= 0x8000) {
+    // An empty slot: the board's chip answers by itself, to reads alone (board->rom_read).
+    const uint8_t* slot = banks.prg_slots[address >> 13];
+    return slot ? slot[address & 0x1FFF] : 0;
+  }
   return cartridge_low_read(address);
 }

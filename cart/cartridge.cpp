@@ -212,7 +212,9 @@ bool load_cartridge_bytes(const uint8_t* data, size_t size, const char* name, st
     if (const Board* b = board_for(loaded.mapper_number, loaded.submapper); b && b->chr_ram_beside_rom)
       loaded.chr_ram = chr_ram_memory(nes2 ? chr_ram_bytes : b->chr_ram_beside_rom);
   } else {
-    loaded.chr_rom = chr_ram_memory(chr_ram_bytes);  // no character ROM: RAM, 8 KiB for iNES 1.0
+    // No character ROM: RAM, for iNES 1.0 8 KiB or the board's own.
+    const Board* b = nes2 ? nullptr : board_for(loaded.mapper_number, loaded.submapper);
+    loaded.chr_rom = chr_ram_memory(b && b->chr_ram_without_rom ? b->chr_ram_without_rom : chr_ram_bytes);
   }
   cartridge = std::move(loaded);
   cartridge.checksum = cartridge_checksum();

@@ -18,6 +18,7 @@ struct Cartridge {
   uint32_t chr_nvram_size = 0;                           // and of battery-backed character RAM
   std::vector<uint8_t> chr_ram;                          // RAM beside character ROM (TQROM), or none
   std::vector<uint8_t> board_memory;                     // the board's own memory (Board::memory_size)
+  std::vector<uint8_t> prg_rom_image;                    // flash boards: the program ROM as the image has it
   uint8_t timing = 0;                                    // TIMING_*: NES 2.0 byte 12; NTSC for iNES 1.0
   uint8_t ctrlbyte = 0;                                  // header byte 6: mirroring, trainer, mapper low
   uint8_t prg_units = 0;                                 // header byte 4

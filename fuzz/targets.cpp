@@ -52,11 +52,15 @@ constexpr SnapshotCartridge snapshot_cartridges[] = {
     {8, 8, 0x60, 0x70, 0x00},   // TxSROM (118)
     {8, 8, 0x70, 0x70, 0x00},   // TQROM (119): character ROM and RAM
     {4, 4, 0xE1, 0xC0, 0x00},   // Namco 108 (206)
+    {8, 16, 0x50, 0x18, 0x10},  // Konami VRC4a (21.1), with its interrupt
+    {8, 8, 0x60, 0x10, 0x00},   // VRC2a (22)
+    {8, 16, 0x90, 0x18, 0x30},  // VRC2c (25.3)
     {4, 2, 0x21, 0x40, 0x00},   // GxROM (66: bytes 12-15 are zero)
     {8, 0, 0x41, 0xB0, 0x00},   // UNROM with a 74HC08 (180)
     {8, 8, 0xE9, 0x48, 0x30},   // Irem IF-12 (78.3)
     {4, 8, 0x20, 0x28, 0x10},   // NINA-001 (34.1)
     {2, 2, 0x71, 0x50, 0x00},   // J87 (87)
+    {8, 0, 0xE3, 0x10, 0x00},   // UNROM 512 (30), self-flashing: the program ROM is state
     {16, 16, 0x02, 0x10, 0x00}, // Bandai, both chips and a 24C02 (16 with a battery)
     {8, 8, 0x00, 0x18, 0x40},   // Bandai FCG-1/2 (16.4)
     {16, 32, 0x20, 0x10, 0x00}, // Jaleco SS 88006 (18)
@@ -109,8 +113,10 @@ int fuzz_loader(const uint8_t* data, size_t size) {
     if (prg == 0 || prg % 8192 != 0 || prg > MAX_ROM_SIZE ||
         (!cartridge.nes2 && prg != cartridge.prg_units * PRG_UNIT))
       fault("loaded program ROM of the wrong size");
+    const Board* b = board_for(cartridge.mapper_number, cartridge.submapper);
+    const size_t chr_ram = b && b->chr_ram_without_rom ? b->chr_ram_without_rom : CHR_UNIT;
     if (chr == 0 || chr % 1024 != 0 || chr > MAX_ROM_SIZE ||
-        (!cartridge.nes2 && chr != (cartridge.chr_units ? cartridge.chr_units * CHR_UNIT : CHR_UNIT)))
+        (!cartridge.nes2 && chr != (cartridge.chr_units ? cartridge.chr_units * CHR_UNIT : chr_ram)))
       fault("loaded character memory of the wrong size");
     if (!cartridge.chr_ram.empty() && (cartridge.chr_ram.size() < CHR_UNIT || cartridge.chr_ram.size() % 1024 != 0))
       fault("character RAM beside ROM of the wrong size");

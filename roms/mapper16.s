@@ -13,7 +13,7 @@
 ; 256 KiB program ROM, 256 KiB character ROM (KiB numbered by their first byte), an NES 2.0 header
 ; with 256 bytes of NVRAM and the battery bit; the program runs from the fixed ROM at $C000.
 PROGRAM_IN_ROM = 1
-IRQ_HANDLER = irq_handler
+BANKED_IRQ = 1
 .include "banked.inc"
 NES2_HEADER 16, 32, $02, $10, $50, $20, $00
 PRG_IDS 32

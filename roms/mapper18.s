@@ -12,7 +12,7 @@
 ; iNES 1.0 header (8 KiB of RAM at $6000).
 RAM_ENABLE_ADDRESS = $9002
 RAM_ENABLE_VALUE = $03
-IRQ_HANDLER = irq_handler
+BANKED_IRQ = 1
 .include "banked.inc"
 INES_HEADER 16, 32, $20, $10
 PRG_IDS 32

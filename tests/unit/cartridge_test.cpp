@@ -97,6 +97,8 @@ TEST_F(CartridgeLoad, HeaderFieldsGiveTheRecordAndItsMemories) {
       {"iNES battery", 2, 1, 0x02, 0x00, {}, 0, 0, 32768, 8192, false, 0, 8192, 0, 0, 0, 8192, TIMING_NTSC},
       {"iNES RAM, no battery", 1, 0, 0x40, 0x00, {}, 4, 0, 16384, 8192, true, 8192, 0, 0, 0, 0, 0, TIMING_NTSC},
       {"iNES TQROM", 8, 8, 0x72, 0x70, {}, 119, 0, 131072, 65536, false, 0, 8192, 0, 0, 8192, 8192, TIMING_NTSC},
+      {"iNES UNROM 512: 32K of CHR RAM", 8, 0, 0xE3, 0x10, {}, 30, 0, 131072, 32768, true, 0, 8192, 0, 0, 0, 8192,
+       TIMING_NTSC},
       {"iNES byte 9 is no size", 1, 1, 0x00, 0x00, {0, 0x11}, 0, 0, 16384, 8192, false, 8192, 0, 0, 0, 0, 0,
        TIMING_NTSC},
       {"NES 2.0 TxROM with 32K of CHR RAM", 8, 0, 0x40, 0x08, {0, 0, 0x07, 0x09, 1}, 4, 0, 131072, 32768, true,

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <random>
 #include <sstream>
@@ -69,6 +70,7 @@ TEST(SaveStates, ARunContinuedFromASaveStateIsTheRunItself) {
       {own_rom("battery_ram.nes"), 7, 20, ""},
       {own_rom("ppu_scroll_split.nes"), 10, 20, ""},
       {own_rom("apu_dmc_notes.nes"), 37, 40, ""},
+      {own_rom("vrc4e.nes"), 9, 20, ""},  // VRC4: saved while its interrupt counter runs
       {own_rom("demo.nes"), 250, 150, "--buttons 60:80 --buttons 66:00 --buttons 120:01 --buttons 200:21 --buttons 300:00"},
   };
   if (fs::exists(shared)) {
@@ -227,26 +229,77 @@ TEST(LatePpu, TheCartridgeInterruptReachesTheCpuOnTheCycleDotByDotGives) {
   }
 }
 
-// A save state of the first format (one record of named mapper fields; here mapper 1 with character
-// RAM, saved at frame 200 by that version) still loads, and the game goes on as the uninterrupted
-// run did: its next 100 frames match the recorded log.
-TEST(SaveStates, AStateOfTheFirstFormatStillLoads) {
-  const fs::path image = fs::path(SHARED_TEST_ROMS) / "instr_test-v5/all_instrs.nes";
-  if (!fs::exists(image)) GTEST_SKIP() << "no shared test cartridges";
-  TempDir dir;
-  const fs::path log = dir.path() / "rest.log";
-  const HeadlessRun run = run_headless(image, "--frames 100 --load-state " + std::string(TEST_DATA_DIR) +
-                                                  "/data/v1_all_instrs.state --frame-log " + log.string());
-  ASSERT_EQ(run.exit_code, 0) << run.err;
-  std::ifstream golden(std::string(TEST_DATA_DIR) + "/golden/logs/instr_test-v5__all_instrs.log");
-  std::vector<std::string> expected;
-  for (std::string line; std::getline(golden, line);) expected.push_back(line);
-  ASSERT_EQ(expected.size(), 300u);
-  expected.erase(expected.begin(), expected.begin() + 200);
-  std::istringstream rest(dir.read("rest.log"));
-  std::vector<std::string> continued;
-  for (std::string line; std::getline(rest, line);) continued.push_back(line);
-  EXPECT_EQ(continued, expected);
+// A board register in $4020-$7FFF that moves the pattern banks (NINA-001's at $7FFE and $7FFF) lets
+// the PPU catch up first: the fetches it owes read the banks as they were, so the frame is the one
+// that dots run one by one give. Pattern bank writes near lines 45, 110 and 180 of the second frame,
+// with random ROM shown.
+TEST(LatePpu, BankWritesBelowTheProgramRomLandBetweenTheDotsTheyWouldDotByDot) {
+  auto frame = [](bool every_cycle) {
+    power_on(2, 8, 34, 0x01, 1);
+    Board per_cycle = *board;
+    per_cycle.irq_deadline = [] { return int32_t{1}; };
+    const Board* own_board = board;
+    if (every_cycle) board = &per_cycle;
+    ppu_plan_catch_up();
+    while (bus.cycles < 29000) system_tick();  // past the PPU's warm-up, in vertical blank
+    cpu_write(0x2006, 0x3F);
+    cpu_write(0x2006, 0x00);
+    for (int colour : {0x0F, 0x16, 0x2A, 0x12}) cpu_write(0x2007, static_cast<uint8_t>(colour));
+    cpu_write(0x2006, 0x00);
+    cpu_write(0x2006, 0x00);
+    cpu_write(0x2001, 0x1E);  // background and sprites shown, no clipping
+    const struct { uint64_t cycle; uint16_t address; uint8_t bank; } writes[] = {
+        {35000, 0x7FFE, 5}, {42300, 0x7FFF, 9}, {50200, 0x7FFE, 14}};
+    for (const auto& w : writes) {
+      while (bus.cycles < w.cycle) system_tick();
+      cpu_write(w.address, w.bank);
+    }
+    while (bus.cycles < 58000) system_tick();
+    ppu_catch_up();
+    ppu_flush_pixels();
+    board = own_board;
+    std::vector<uint32_t> out(FRAME_WIDTH * FRAME_HEIGHT);
+    for (size_t i = 0; i < out.size(); ++i) out[i] = frame_buffer[i].load(std::memory_order_relaxed);
+    return out;
+  };
+  const std::vector<uint32_t> dot_by_dot = frame(true);
+  EXPECT_TRUE(frame(false) == dot_by_dot);
+}
+
+// Save states of earlier formats still load, and the game goes on as the uninterrupted run does:
+// the next 100 frames match a run from power-on. Format 1 kept one record of named mapper fields
+// (here mapper 1 with character RAM, saved at frame 200); format 2 the board's bytes and the
+// cartridge's interrupt line (here an MMC3 splitting the screen by its interrupt, saved at frame 60).
+TEST(SaveStates, StatesOfEarlierFormatsStillLoad) {
+  struct Old {
+    fs::path image;
+    const char* state;
+    int saved_at;
+  };
+  std::vector<Old> table = {{own_rom("bench_mmc3_split.nes"), "v2_bench_mmc3_split.state", 60}};
+  if (fs::exists(SHARED_TEST_ROMS))
+    table.push_back({fs::path(SHARED_TEST_ROMS) / "instr_test-v5/all_instrs.nes", "v1_all_instrs.state", 200});
+  for (const Old& old : table) {
+    SCOPED_TRACE(old.state);
+    TempDir dir;
+    const fs::path whole = dir.path() / "whole.log", rest = dir.path() / "rest.log";
+    const HeadlessRun from_start =
+        run_headless(old.image, "--frames " + std::to_string(old.saved_at + 100) + " --frame-log " + whole.string());
+    ASSERT_EQ(from_start.exit_code, 0) << from_start.err;
+    const HeadlessRun continued = run_headless(old.image, "--frames 100 --load-state " + std::string(TEST_DATA_DIR) +
+                                                              "/data/" + old.state + " --frame-log " + rest.string());
+    ASSERT_EQ(continued.exit_code, 0) << continued.err;
+    auto lines = [&](const char* name) {
+      std::istringstream in(dir.read(name));
+      std::vector<std::string> out;
+      for (std::string line; std::getline(in, line);) out.push_back(line);
+      return out;
+    };
+    std::vector<std::string> expected = lines("whole.log");
+    ASSERT_EQ(expected.size(), static_cast<size_t>(old.saved_at + 100));
+    expected.erase(expected.begin(), expected.begin() + old.saved_at);
+    EXPECT_EQ(lines("rest.log"), expected);
+  }
 }
 
 // A snapshot that is refused leaves the running game exactly as it was, and says why.
@@ -381,37 +434,137 @@ bool is_a_state_the_game_wrote(const std::string& ram) {
   return i == ram.size() && (first == last || first == static_cast<uint8_t>(last + 1));
 }
 
-TEST(BatterySaves, AKillAtAnyMomentLeavesNoSaveOrAWholeOne) {
-  TempDir dir;
-  const fs::path save = dir.path() / "game.sav";
-  const std::string image = own_rom("battery_ram.nes").string();
-  std::mt19937 random(12345);
-  std::uniform_int_distribution<int> delay_us(0, 150000);
-  constexpr int RUNS = 200;
-  int saved = 0;
-  for (int run = 0; run < RUNS; ++run) {
-    fs::remove(save);
-    headless::Process child({image, "--frames", "100000000", "--battery", save.string()});
-    ASSERT_TRUE(child.running());
-    // Every other run first waits until the game has saved once (however loaded the machine is), so
-    // that its kill lands among the later rewrites of an existing file.
-    if (run % 2 == 1) {
-      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-      while (!fs::exists(save) && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-      ASSERT_TRUE(fs::exists(save)) << "run " << run << " wrote no save in 30 s";
-    }
-    std::this_thread::sleep_for(std::chrono::microseconds(delay_us(random)));
-    child.send(SIGKILL);
-    const HeadlessRun ended = child.wait();
-    ASSERT_EQ(ended.signal, SIGKILL) << "run " << run << " ended before it was killed: " << ended.describe();
-    if (!fs::exists(save)) continue;
-    ++saved;
-    std::ifstream in(save, std::ios::binary);
-    const std::string ram((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    ASSERT_TRUE(is_a_state_the_game_wrote(ram)) << "run " << run << ": a save of " << ram.size() << " bytes mixes states";
+// The battery file of our flash cartridges (mapper30_flash*.s, 128 KiB of flash): one byte per
+// 4 KiB sector, 1 where the flash differs from the image, then the flash. They save in the sector
+// at $B000 of bank 6.
+constexpr size_t FLASH_SIZE = 128 * 1024, FLASH_SECTOR = 4096, FLASH_SECTORS = FLASH_SIZE / FLASH_SECTOR;
+constexpr size_t SAVE_SECTOR = (6 * 0x4000 + 0x3000) / FLASH_SECTOR;
+
+std::string file_bytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+std::string program_of(const fs::path& image) { return file_bytes(image).substr(16, FLASH_SIZE); }
+std::string sector_of(const std::string& save, size_t s) { return save.substr(FLASH_SECTORS + s * FLASH_SECTOR, FLASH_SECTOR); }
+
+// A whole battery file of a flash cartridge: of its size, its map true to its sectors, and every
+// sector but the save's as the image has it.
+bool is_whole_flash_save(const std::string& save, const std::string& program) {
+  if (save.size() != FLASH_SECTORS + FLASH_SIZE) return false;
+  for (size_t s = 0; s < FLASH_SECTORS; ++s) {
+    const bool differs = sector_of(save, s) != program.substr(s * FLASH_SECTOR, FLASH_SECTOR);
+    if (save[s] != (differs ? 1 : 0) || (differs && s != SAVE_SECTOR)) return false;
   }
-  std::printf("%d of %d killed runs had written a save\n", saved, RUNS);
+  return true;
+}
+
+// What mapper30_flash_loop's save sector can hold at any moment: some value w up to a byte, $FF
+// (erased, not yet programmed) after it.
+bool is_a_flash_state_the_game_wrote(const std::string& save, const std::string& program) {
+  if (!is_whole_flash_save(save, program)) return false;
+  const std::string sector = sector_of(save, SAVE_SECTOR);
+  size_t i = 0;
+  while (i < sector.size() && sector[i] == sector[0]) ++i;
+  while (i < sector.size() && static_cast<uint8_t>(sector[i]) == 0xFF) ++i;
+  return i == sector.size();
+}
+
+TEST(BatterySaves, RewrittenFlashSurvivesARestart) {
+  TempDir dir;
+  const fs::path image = own_rom("mapper30_flash.nes");
+  const std::string original = file_bytes(image), program = program_of(image);
+  const fs::path save = dir.path() / "game.sav";
+  auto run = [&](const fs::path& battery) {
+    const HeadlessRun r = run_headless(image, "--result --frames 3000 --battery " + battery.string());
+    EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
+    return r.out;
+  };
+  // The cartridge finds the run number it saved last time and saves the next.
+  EXPECT_NE(run(save).find("run 01"), std::string::npos);
+  EXPECT_NE(run(save).find("run 02"), std::string::npos);
+  const std::string saved = file_bytes(save);
+  ASSERT_TRUE(is_whole_flash_save(saved, program));
+  EXPECT_EQ(saved[SAVE_SECTOR], 1);
+  EXPECT_EQ(sector_of(saved, SAVE_SECTOR).substr(0, 5), std::string("SAVE\x02", 5));
+  EXPECT_EQ(file_bytes(image), original) << "the image was written";
+
+  // Only the sectors the map marks are taken: unmarked, the save sector is the image's again.
+  std::string unmarked = saved;
+  unmarked[SAVE_SECTOR] = 0;
+  const fs::path other = dir.write("unmarked.sav", bytes_of(unmarked));
+  EXPECT_NE(run(other).find("run 01"), std::string::npos);
+  // A file of another size is refused before the run and left as it is.
+  const fs::path short_file = dir.write("short.sav", bytes_of(saved.substr(1)));
+  const HeadlessRun refused = run_headless(image, "--result --frames 3000 --battery " + short_file.string());
+  EXPECT_NE(refused.exit_code, 0);
+  EXPECT_NE(refused.err.find("short.sav"), std::string::npos) << refused.err;
+  EXPECT_EQ(file_bytes(short_file), saved.substr(1));
+}
+
+// A save state holds the flash as the game has rewritten it: a run continued from a state taken
+// while the game rewrites its save ends in the same state, flash included, as the run itself.
+TEST(SaveStates, AStateHoldsTheRewrittenFlash) {
+  TempDir dir;
+  const fs::path image = own_rom("mapper30_flash_loop.nes");
+  auto path = [&](const char* name) { return (dir.path() / name).string(); };
+  for (const std::string& options : {"--frames 50 --save-state " + path("whole"), "--frames 31 --save-state " + path("mid"),
+                                     "--frames 19 --load-state " + path("mid") + " --save-state " + path("end")}) {
+    const HeadlessRun run = run_headless(image, options);
+    ASSERT_EQ(run.exit_code, 0) << options << "\n" << run.err;
+  }
+  EXPECT_TRUE(dir.read("whole") == dir.read("end"));
+  load_image(image);
+  std::string error;
+  ASSERT_TRUE(snapshot_load(bytes_of(dir.read("mid")), error)) << error;
+  const std::string program = program_of(image);
+  EXPECT_NE(std::string(cartridge.prg_rom.begin() + SAVE_SECTOR * FLASH_SECTOR,
+                        cartridge.prg_rom.begin() + (SAVE_SECTOR + 1) * FLASH_SECTOR),
+            program.substr(SAVE_SECTOR * FLASH_SECTOR, FLASH_SECTOR));
+}
+
+// Games that save all the time, killed at random moments: the save is absent or one the game wrote
+// (the battery-backed RAM, or the flash of a self-flashing cartridge).
+TEST(BatterySaves, AKillAtAnyMomentLeavesNoSaveOrAWholeOne) {
+  const fs::path flash_image = own_rom("mapper30_flash_loop.nes");
+  const std::string flash_program = program_of(flash_image);
+  const struct {
+    fs::path image;
+    int runs;
+    std::function<bool(const std::string&)> whole;
+  } games[] = {
+      {own_rom("battery_ram.nes"), 200, is_a_state_the_game_wrote},
+      {flash_image, 100, [&](const std::string& save) { return is_a_flash_state_the_game_wrote(save, flash_program); }},
+  };
+  for (const auto& game : games) {
+    SCOPED_TRACE(game.image.filename().string());
+    TempDir dir;
+    const fs::path save = dir.path() / "game.sav";
+    std::mt19937 random(12345);
+    std::uniform_int_distribution<int> delay_us(0, 150000);
+    int saved = 0;
+    for (int run = 0; run < game.runs; ++run) {
+      fs::remove(save);
+      headless::Process child({game.image.string(), "--frames", "100000000", "--battery", save.string()});
+      ASSERT_TRUE(child.running());
+      // Every other run first waits until the game has saved once (however loaded the machine is),
+      // so that its kill lands among the later rewrites of an existing file.
+      if (run % 2 == 1) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!fs::exists(save) && std::chrono::steady_clock::now() < deadline)
+          std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ASSERT_TRUE(fs::exists(save)) << "run " << run << " wrote no save in 30 s";
+      }
+      std::this_thread::sleep_for(std::chrono::microseconds(delay_us(random)));
+      child.send(SIGKILL);
+      const HeadlessRun ended = child.wait();
+      ASSERT_EQ(ended.signal, SIGKILL) << "run " << run << " ended before it was killed: " << ended.describe();
+      if (!fs::exists(save)) continue;
+      ++saved;
+      const std::string bytes = file_bytes(save);
+      ASSERT_TRUE(game.whole(bytes)) << "run " << run << ": a save of " << bytes.size() << " bytes mixes states";
+    }
+    std::printf("%s: %d of %d killed runs had written a save\n", game.image.filename().c_str(), saved, game.runs);
+  }
 }
 
 }  // namespace

@@ -1,0 +1,12 @@
+; config: prg256_chr512
+; Konami VRC2a (mapper 22) banking test (see vrc.inc):
+; chip A0 on CPU A1, A1 on A0.
+VRC_A0 = $02
+VRC_A1 = $01
+VRC_IGNORED = $FC
+VRC4 = 0
+VRC2A = 1
+BANKED_IRQ = 1
+.define VRC_NAME "VRC2a (22): ok"
+.include "vrc.inc"
+NES2_HEADER 16, 64, $60, $10, $00, $07, $00
