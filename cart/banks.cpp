@@ -4,7 +4,9 @@
 
 #include <vector>
 
+#include "cart/board.h"
 #include "cart/cartridge.h"
+#include "core/bus.h"
 
 BankMap banks = [] {
   BankMap b;
@@ -44,8 +46,14 @@ void set_nametable_pages(int p0, int p1, int p2, int p3) {
   for (int k = 0; k < 4; ++k) banks.nametable_slots[k] = banks.nametable_ram + 0x400 * (pages[k] & 3);
 }
 
+void set_cartridge_ram_bank(uint32_t bank) {
+  const auto count = static_cast<uint32_t>(cartridge_ram_size() / CARTRIDGE_RAM_BANK);
+  banks.cartridge_ram_slot = bus.cartridge_ram + CARTRIDGE_RAM_BANK * (bank % count);
+}
+
 void mapper_power_on() {
   set_chr_pages(8192, 0x0000, 0);
+  set_cartridge_ram_bank(0);
   for (uint32_t i = 0; i < 4; ++i) set_prg_pages(16384, i * 16384, i < 3 ? 0 : ~0u);
   if (cartridge.ctrlbyte & CTRL_FOUR_SCREEN) set_nametable_pages(0, 1, 2, 3);
   else if (cartridge.ctrlbyte & CTRL_VERTICAL_MIRRORING) set_nametable_pages(0, 1, 0, 1);

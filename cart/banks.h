@@ -7,6 +7,7 @@ struct BankMap {
   uint8_t* prg_slots[8] = {};        // CPU $0000-$FFFF in 8 KiB steps (slots 2 and 4-7 are read)
   uint8_t* chr_slots[8] = {};        // PPU $0000-$1FFF in 1 KiB steps
   uint8_t* nametable_slots[4] = {};  // PPU $2000, $2400, $2800, $2C00
+  uint8_t* cartridge_ram_slot = {};  // CPU $6000-$7FFF: the bank of cartridge RAM shown there
   uint8_t nametable_ram[4096] = {};  // four 1 KiB pages
   uint8_t palette_ram[32] = {};      // PPU palette
 };
@@ -21,9 +22,12 @@ void set_chr_pages(uint32_t size, uint32_t base, uint32_t index);
 void set_chr_ram_pages(uint32_t size, uint32_t base, uint32_t index);
 // Points the four nametables at pages of nametable RAM (page numbers wrap at 4).
 void set_nametable_pages(int p0, int p1, int p2, int p3);
+// Shows 8 KiB bank `bank` of cartridge RAM at $6000 (wrapping at the cartridge's RAM size).
+void set_cartridge_ram_bank(uint32_t bank);
 
 // Power-on arrangement: the first 8 KiB of character memory, the first 16 KiB of program ROM at
-// $8000 and the last at $C000, and the nametable arrangement that the header states.
+// $8000 and the last at $C000, the first bank of cartridge RAM at $6000, and the nametable
+// arrangement that the header states.
 void mapper_power_on();
 
 // The byte that a PPU address names: pattern memory, a nametable or the palette.

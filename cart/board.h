@@ -31,8 +31,10 @@ Registers& board_registers() {
 
 // What the PPU tells a board about its address bus.
 enum class PpuWatch : uint8_t {
-  NONE,  // nothing: rendering reads its banks and tells no one
-  A12,   // every address the PPU puts on its bus, with the dot it appears on (the MMC3's counter)
+  NONE,     // nothing: rendering reads its banks and tells no one
+  A12,      // every address the PPU puts on its bus, with the dot it appears on (the MMC3's counter)
+  LATCHES,  // every pattern-table address the PPU reads, after the read (the MMC2's and MMC4's
+            // latches, switched by the reads of tiles $FD and $FE)
 };
 
 // One board. Only `name` is required: a board without registers keeps the power-on arrangement.
@@ -47,7 +49,7 @@ struct Board {
   // power-on arrangement stands.
   void (*update_banks)() = nullptr;
   // CPU reads and writes of $4020-$7FFF, for boards that answer there themselves. Null: cartridge
-  // RAM at $6000-$7FFF, read and written as it is.
+  // RAM at $6000-$7FFF (the bank banks.cartridge_ram_slot shows), read and written as it is.
   uint8_t (*low_read)(uint16_t address) = nullptr;
   void (*low_write)(uint16_t address, uint8_t value) = nullptr;
   // A CPU read of $8000-$FFFF whose bank slot the board has left empty (null) while its chip answers
@@ -62,8 +64,12 @@ struct Board {
   int32_t (*irq_deadline)() = nullptr;
   // Character RAM the board carries beside character ROM (iNES 1.0 images; NES 2.0 says it).
   uint32_t chr_ram_beside_rom = 0;
-  // Character RAM of an iNES 1.0 image without character ROM, when the board has more than 8 KiB.
-  uint32_t chr_ram_without_rom = 0;
+  // Character RAM of an iNES 1.0 image without character ROM, on boards with more than 8 KiB (NES
+  // 2.0 says it). 0: 8 KiB.
+  uint32_t chr_ram_size = 0;
+  // Boards that bank more than 8 KiB of cartridge RAM at $6000: how much this cartridge has (a
+  // multiple of 8 KiB, at most CARTRIDGE_RAM_MAX), from its header. Null: 8 KiB.
+  uint32_t (*ram_size)() = nullptr;
   // Bytes of the board's own memory beyond the record (an EEPROM's cells, a chip's internal RAM),
   // held in cartridge.board_memory: zeroed at power-on, part of the state.
   uint32_t memory_size = 0;
@@ -71,8 +77,9 @@ struct Board {
   // holds the program ROM too.
   bool (*program_rom_written)() = nullptr;
   // What the board keeps between runs, for boards that keep something other than the battery-backed
-  // part of cartridge RAM (an EEPROM, rewritten flash): the battery file's size, and its bytes out of
-  // and into the board's memories. Null: that part of cartridge RAM.
+  // part of cartridge RAM's first bank (an EEPROM, rewritten flash, SOROM's second RAM bank): the
+  // battery file's size, and its bytes out of and into the board's memories. Null: that part of
+  // cartridge RAM.
   size_t (*battery_size)() = nullptr;
   void (*battery_save)(uint8_t* out) = nullptr;
   void (*battery_load)(const uint8_t* in) = nullptr;
@@ -103,6 +110,9 @@ inline uint8_t bus_conflict(uint16_t address, uint8_t value) {
 uint8_t read_nothing(uint16_t address);
 // The cartridge's answer to a CPU read of $4018-$7FFF.
 uint8_t cartridge_low_read(uint16_t address);
+// Bytes of cartridge RAM the loaded cartridge has (bus.cartridge_ram): 8 KiB unless its board banks
+// more (Board::ram_size).
+size_t cartridge_ram_size();
 
 // Points every slot of the bank map where the header and the board's registers say: the power-on
 // arrangement, then the board's own.
@@ -110,8 +120,15 @@ void mapper_update_banks();
 // Chooses the cartridge's board, sets the record to its power-on values and derives the bank map.
 void mapper_power_on_registers();
 
-// The PPU's address bus as a watching board sees it: `address` appears on it at dot time `time`
-// (dots since power-on). Rendering calls it for every fetch, the data port for every change of the
-// address it drives. The MMC3 family is the one kind of watch (PpuWatch::A12) so far.
+// The PPU's address bus as a watching board sees it. The PPU's rendering is compiled once per kind
+// of watch (ppu/pipeline.cpp), so that each board pays only for its own, and a board without one
+// for nothing.
+// PpuWatch::A12 (the MMC3 family): `address` appears on the bus at dot time `time` (dots since
+// power-on). Rendering calls it for every fetch, the data port for every change of the address it
+// drives.
 #include "cart/boards/mmc3.h"
 inline void cartridge_ppu_bus(uint16_t address, uint64_t time) { mmc3_ppu_bus(address, time); }
+// PpuWatch::LATCHES (MMC2, MMC4): the PPU has read the byte at pattern-table address `address`
+// ($0000-$1FFF): rendering calls it after each of its pattern fetches, the data port after each read.
+#include "cart/boards/mmc2.h"
+inline void cartridge_ppu_read(uint16_t address) { mmc2_ppu_read(address); }

@@ -2,6 +2,7 @@
 // the derivation of the bank map from the register record.
 #include "cart/board.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -14,6 +15,7 @@ Mapper mapper;
 
 // The boards, one file each in cart/boards/.
 extern const Board nrom_board, mmc1_board, uxrom_board, cnrom_board, axrom_board;
+extern const Board mmc2_board, mmc4_board, action53_board;
 extern const Board mmc3_board, mmc3_nec_board, mmc6_board, txsrom_board, tqrom_board, namco108_board;
 extern const Board gxrom_board, color_dreams_board, mapper34_board, camerica_board, unrom180_board, j87_board,
     jf11_board, pci556_board, irem78_board, unrom512_board;
@@ -38,6 +40,8 @@ constexpr BoardRow board_table[] = {
     {4, 4, &mmc3_nec_board},               // TxROM with the NEC MMC3
     {4, ANY_SUBMAPPER, &mmc3_board},       // TxROM (Sharp MMC3)
     {7, ANY_SUBMAPPER, &axrom_board},      // AxROM
+    {9, ANY_SUBMAPPER, &mmc2_board},       // PxROM (MMC2)
+    {10, ANY_SUBMAPPER, &mmc4_board},      // FxROM (MMC4)
     {11, ANY_SUBMAPPER, &color_dreams_board},  // Color Dreams
     {16, 1, &bandai159_board},             // Bandai LZ93D50 with a 24C01 (old number of 159)
     {16, 3, &bandai153_board},             // Bandai LZ93D50 with RAM (old number of 153)
@@ -57,6 +61,7 @@ constexpr BoardRow board_table[] = {
     {25, 2, &vrc4d_board},                 // VRC4d
     {25, 3, &vrc2c_board},                 // VRC2c
     {25, ANY_SUBMAPPER, &vrc4_25_board},   // VRC2c, VRC4b or VRC4d
+    {28, ANY_SUBMAPPER, &action53_board},  // Action 53
     {30, ANY_SUBMAPPER, &unrom512_board},  // UNROM 512
     {34, ANY_SUBMAPPER, &mapper34_board},  // BNROM, NINA-001/002
     {38, ANY_SUBMAPPER, &pci556_board},    // Bit Corp UNL-PCI556
@@ -119,9 +124,15 @@ void mapper_power_on_registers() {
 
 uint8_t read_nothing(uint16_t) { return 0; }
 
+size_t cartridge_ram_size() {
+  if (!board->ram_size) return CARTRIDGE_RAM_BANK;
+  const size_t whole_banks = board->ram_size() / CARTRIDGE_RAM_BANK;
+  return std::clamp<size_t>(whole_banks * CARTRIDGE_RAM_BANK, CARTRIDGE_RAM_BANK, CARTRIDGE_RAM_MAX);
+}
+
 uint8_t cartridge_low_read(uint16_t address) {
   if (board->low_read) return board->low_read(address);
-  if ((address >> 13) == 3) return bus.cartridge_ram[address & 0x1FFF];
+  if ((address >> 13) == 3) return banks.cartridge_ram_slot[address & 0x1FFF];
   return banks.prg_slots[(address >> 13) & 7][address & 0x1FFF];
 }
 
@@ -132,7 +143,7 @@ uint8_t mapper_write(uint16_t address, uint8_t value, bool write) {
     } else if (board->low_write) {
       board->low_write(address, value);
     } else if ((address >> 13) == 3) {
-      bus.cartridge_ram[address & 0x1FFF] = value;
+      banks.cartridge_ram_slot[address & 0x1FFF] = value;
       cartridge_ram_changed = true;
     }
   }

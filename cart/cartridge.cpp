@@ -206,15 +206,14 @@ bool load_cartridge_bytes(const uint8_t* data, size_t size, const char* name, st
   const auto take_function = [&](uint8_t* to, size_t count) { take(to, count); };
   loaded.prg_rom = rom_memory(prg_size, 8192, take_function);
   const uint64_t chr_ram_bytes = uint64_t{loaded.chr_ram_size} + loaded.chr_nvram_size;
+  const Board* b = board_for(loaded.mapper_number, loaded.submapper);
   if (chr_size != 0) {
     loaded.chr_rom = rom_memory(chr_size, 1024, take_function);
     // RAM beside character ROM: as much as NES 2.0 byte 11 says, for iNES 1.0 the board's own.
-    if (const Board* b = board_for(loaded.mapper_number, loaded.submapper); b && b->chr_ram_beside_rom)
-      loaded.chr_ram = chr_ram_memory(nes2 ? chr_ram_bytes : b->chr_ram_beside_rom);
+    if (b && b->chr_ram_beside_rom) loaded.chr_ram = chr_ram_memory(nes2 ? chr_ram_bytes : b->chr_ram_beside_rom);
   } else {
-    // No character ROM: RAM, for iNES 1.0 8 KiB or the board's own.
-    const Board* b = nes2 ? nullptr : board_for(loaded.mapper_number, loaded.submapper);
-    loaded.chr_rom = chr_ram_memory(b && b->chr_ram_without_rom ? b->chr_ram_without_rom : chr_ram_bytes);
+    // No character ROM: RAM, as much as NES 2.0 byte 11 says, for iNES 1.0 the board's (8 KiB or more).
+    loaded.chr_rom = chr_ram_memory(nes2 ? chr_ram_bytes : b ? b->chr_ram_size : 0);
   }
   cartridge = std::move(loaded);
   cartridge.checksum = cartridge_checksum();

@@ -6,10 +6,16 @@
 
 #include "cpu/bus_access.h"
 
+// Cartridge RAM comes in 8 KiB banks, the size of the window at $6000-$7FFF; the boards that bank
+// it (SOROM, SXROM) have up to four.
+constexpr uint32_t CARTRIDGE_RAM_BANK = 8192, CARTRIDGE_RAM_MAX = 4 * CARTRIDGE_RAM_BANK;
+
 struct Bus {
-  uint8_t work_ram[2048] = {};       // mirrored over $0000-$1FFF
-  uint8_t cartridge_ram[8192] = {};  // $6000-$7FFF
-  uint64_t cycles = 0;               // CPU cycles since power-on (reads, writes and idle cycles)
+  uint8_t work_ram[2048] = {};  // mirrored over $0000-$1FFF
+  // $6000-$7FFF: the first 8 KiB, unless the board shows another bank there (banks.cartridge_ram_slot;
+  // cartridge_ram_size() says how many the cartridge has).
+  uint8_t cartridge_ram[CARTRIDGE_RAM_MAX] = {};
+  uint64_t cycles = 0;          // CPU cycles since power-on (reads, writes and idle cycles)
 };
 extern Bus bus;
 

@@ -49,11 +49,12 @@ void machine_reset();
 // Whether the loaded cartridge keeps its RAM between runs (header byte 6, bit 1).
 inline bool cartridge_has_battery() { return cartridge.ctrlbyte & CTRL_BATTERY; }
 // How much of the cartridge RAM at $6000 the battery keeps (the battery file's size): 8 KiB, or for
-// NES 2.0 images that give their NVRAM's size, that size up to the 8 KiB the machine has.
+// NES 2.0 images that give their NVRAM's size, that size up to the 8 KiB at $6000. (The boards with
+// more RAM say what their battery keeps: Board::battery_size.)
 inline size_t cartridge_battery_size() {
   if (!cartridge_has_battery()) return 0;
-  if (!cartridge.nes2 || cartridge.prg_nvram_size == 0) return sizeof bus.cartridge_ram;
-  return std::min<size_t>(cartridge.prg_nvram_size, sizeof bus.cartridge_ram);
+  if (!cartridge.nes2 || cartridge.prg_nvram_size == 0) return CARTRIDGE_RAM_BANK;
+  return std::min<size_t>(cartridge.prg_nvram_size, CARTRIDGE_RAM_BANK);
 }
 // The battery file's contents: what the cartridge keeps between runs, the battery-backed part of
 // cartridge RAM unless its board keeps something else. Size 0 for a cartridge without a battery or

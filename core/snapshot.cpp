@@ -4,6 +4,7 @@
 #include "core/snapshot.h"
 
 #include <cstring>
+#include <span>
 #include <type_traits>
 
 #include "core/fnv1a.h"
@@ -16,7 +17,7 @@ constexpr size_t SNAPSHOT_HEADER_SIZE = sizeof MAGIC + 4 + 8, SNAPSHOT_TRAILER_S
 
 // A field added to a record must be added to visit_state too; these sizes make that impossible to
 // forget (the compiler stops here when a record changes).
-static_assert(sizeof(Cpu) == 8 && sizeof(Bus) == 10248 && sizeof(Mapper) == MAPPER_RECORD_SIZE &&
+static_assert(sizeof(Cpu) == 8 && sizeof(Bus) == 34824 && sizeof(Mapper) == MAPPER_RECORD_SIZE &&
                   sizeof(Joypads) == 12 && sizeof(Ppu) == 472 && sizeof(ApuChannel) == 44 &&
                   sizeof(Apu) == 236,
               "a state record changed: update visit_state and SNAPSHOT_VERSION");
@@ -51,7 +52,8 @@ void visit_state(V& v, uint32_t version = SNAPSHOT_VERSION) {
   v(cpu.PC), v(cpu.A), v(cpu.X), v(cpu.Y), v(cpu.S), v(cpu.P), v(cpu.nmi_latched);
   v(nmi_line), v(irq_line), v(reset_active);
   if (version >= 2) v(cartridge_irq_line), v(cartridge_irq_since);
-  v(bus.work_ram), v(bus.cartridge_ram), v(bus.cycles);
+  std::span<uint8_t> first_ram_bank(bus.cartridge_ram, CARTRIDGE_RAM_BANK);
+  v(bus.work_ram), v(first_ram_bank), v(bus.cycles);
   v(banks.nametable_ram), v(banks.palette_ram);
   if (version >= 2) v(mapper.bytes);
   else v(v1_mapper);
@@ -81,6 +83,10 @@ void visit_state(V& v, uint32_t version = SNAPSHOT_VERSION) {
   if (cartridge_has_chr_ram()) v(cartridge.chr_rom);
   if (version >= 2) v(cartridge.chr_ram);
   if (version >= 3) {
+    // The cartridge RAM's banks after the first, on the boards that have them.
+    std::span<uint8_t> more_ram_banks(bus.cartridge_ram + CARTRIDGE_RAM_BANK,
+                                      cartridge_ram_size() - CARTRIDGE_RAM_BANK);
+    v(more_ram_banks);
     v(cartridge.board_memory);
     if (board->program_rom_written && board->program_rom_written()) v(cartridge.prg_rom);
   }
@@ -95,7 +101,7 @@ struct Writer {
     } else if constexpr (std::is_integral_v<T>) {
       const auto u = static_cast<std::make_unsigned_t<T>>(value);
       for (size_t k = 0; k < sizeof(T); ++k) *p++ = static_cast<uint8_t>(u >> (8 * k));
-    } else if constexpr (std::is_same_v<T, std::vector<uint8_t>>) {
+    } else if constexpr (std::is_same_v<T, std::vector<uint8_t>> || std::is_same_v<T, std::span<uint8_t>>) {
       if (!value.empty()) std::memcpy(p, value.data(), value.size());
       p += value.size();
     } else if constexpr (std::is_same_v<std::remove_extent_t<T>, uint8_t>) {
@@ -121,7 +127,7 @@ struct Reader {
       std::make_unsigned_t<T> u = 0;
       for (size_t k = 0; k < sizeof(T); ++k) u = static_cast<decltype(u)>(u | (decltype(u){*p++} << (8 * k)));
       value = static_cast<T>(u);
-    } else if constexpr (std::is_same_v<T, std::vector<uint8_t>>) {
+    } else if constexpr (std::is_same_v<T, std::vector<uint8_t>> || std::is_same_v<T, std::span<uint8_t>>) {
       if (!value.empty()) std::memcpy(value.data(), p, value.size());
       p += value.size();
     } else if constexpr (std::is_same_v<std::remove_extent_t<T>, uint8_t>) {
@@ -139,7 +145,8 @@ struct Sizer {
   template <class T>
   void operator()(const T& value) {
     if constexpr (std::is_same_v<T, bool> || std::is_integral_v<T>) size += sizeof(T);
-    else if constexpr (std::is_same_v<T, std::vector<uint8_t>>) size += value.size();
+    else if constexpr (std::is_same_v<T, std::vector<uint8_t>> || std::is_same_v<T, std::span<uint8_t>>)
+      size += value.size();
     else if constexpr (std::is_same_v<std::remove_extent_t<T>, uint8_t>) size += sizeof value;
     else for (const auto& element : value) (*this)(element);
   }

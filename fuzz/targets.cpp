@@ -38,6 +38,7 @@ void run_cycles(uint64_t cycles) {
 // point into it, one for every board and kind of character memory.
 struct SnapshotCartridge {
   uint8_t prg, chr, ctrl, byte7, byte8;  // header bytes 4-8
+  uint8_t byte10 = 0x07;                 // NES 2.0 program RAM sizes: 8 KiB of RAM
 };
 constexpr SnapshotCartridge snapshot_cartridges[] = {
     {2, 0, 0x01, 0x00, 0x00},   // NROM, character RAM
@@ -61,6 +62,12 @@ constexpr SnapshotCartridge snapshot_cartridges[] = {
     {4, 8, 0x20, 0x28, 0x10},   // NINA-001 (34.1)
     {2, 2, 0x71, 0x50, 0x00},   // J87 (87)
     {8, 0, 0xE3, 0x10, 0x00},   // UNROM 512 (30), self-flashing: the program ROM is state
+    {32, 0, 0x12, 0x00, 0x00},  // SUROM (1, iNES 1.0 with 512 KiB)
+    {16, 0, 0x12, 0x08, 0x00, 0x77},  // SOROM (1, NES 2.0: 8 KiB of RAM, 8 KiB kept)
+    {32, 0, 0x12, 0x08, 0x00, 0x90},  // SXROM (1, NES 2.0: 32 KiB kept)
+    {8, 16, 0x91, 0x00, 0x00},  // PxROM (9, MMC2)
+    {8, 8, 0xA2, 0x00, 0x00},   // FxROM (10, MMC4), battery
+    {16, 0, 0xC0, 0x10, 0x00},  // Action 53 (28)
     {16, 16, 0x02, 0x10, 0x00}, // Bandai, both chips and a 24C02 (16 with a battery)
     {8, 8, 0x00, 0x18, 0x40},   // Bandai FCG-1/2 (16.4)
     {16, 32, 0x20, 0x10, 0x00}, // Jaleco SS 88006 (18)
@@ -77,7 +84,7 @@ const Cartridge& snapshot_cartridge(unsigned which) {
       std::vector<uint8_t> image(HEADER_SIZE + k.prg * PRG_UNIT + k.chr * CHR_UNIT);
       const uint8_t header[9] = {'N', 'E', 'S', 0x1A, k.prg, k.chr, k.ctrl, k.byte7, k.byte8};
       std::copy(header, header + 9, image.begin());
-      if (k.byte7 & 0x08) image[10] = 0x07, image[11] = 0x07;  // NES 2.0: 8 KiB of RAM, 8 KiB of CHR RAM
+      if (k.byte7 & 0x08) image[10] = k.byte10, image[11] = 0x07;  // NES 2.0: its RAM, 8 KiB of CHR RAM
       uint32_t x = 0x12345678u + k.ctrl;
       for (size_t i = HEADER_SIZE; i < image.size(); ++i) {
         x = x * 1664525u + 1013904223u;
@@ -110,11 +117,12 @@ int fuzz_loader(const uint8_t* data, size_t size) {
   if (load_cartridge_bytes(data, size, "image", error)) {
     // Whole bank slots within the limits: iNES 1.0 sizes exactly, NES 2.0 ones rounded up.
     const size_t prg = cartridge.prg_rom.size(), chr = cartridge.chr_rom.size();
+    // Without character ROM an iNES 1.0 image has 8 KiB of character RAM, or its board's own.
+    const Board* b = board_for(cartridge.mapper_number, cartridge.submapper);
+    const size_t chr_ram = b && b->chr_ram_size ? b->chr_ram_size : CHR_UNIT;
     if (prg == 0 || prg % 8192 != 0 || prg > MAX_ROM_SIZE ||
         (!cartridge.nes2 && prg != cartridge.prg_units * PRG_UNIT))
       fault("loaded program ROM of the wrong size");
-    const Board* b = board_for(cartridge.mapper_number, cartridge.submapper);
-    const size_t chr_ram = b && b->chr_ram_without_rom ? b->chr_ram_without_rom : CHR_UNIT;
     if (chr == 0 || chr % 1024 != 0 || chr > MAX_ROM_SIZE ||
         (!cartridge.nes2 && chr != (cartridge.chr_units ? cartridge.chr_units * CHR_UNIT : chr_ram)))
       fault("loaded character memory of the wrong size");

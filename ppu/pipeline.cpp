@@ -79,28 +79,33 @@ void attribute_address() {
 
 // Every memory read of rendering: the byte at `address`, a pattern-table address (below $2000) or a
 // nametable address ($2000-$2FFF), which the PPU puts on its bus at dot `dot` of the current line.
-// A board that watches the bus (W) sees every one of them here.
-template <bool W>
+// A board that watches the bus sees them here, as its kind of watch (W) asks: every address as it
+// appears (A12), or every pattern address once its byte is read (LATCHES).
+template <PpuWatch W>
 [[gnu::always_inline]] inline uint8_t fetch_pattern(uint32_t address, int32_t dot) {
-  if constexpr (W) cartridge_ppu_bus(static_cast<uint16_t>(address), ppu_derived.line_start + static_cast<uint32_t>(dot));
-  return pattern_byte(address);
+  if constexpr (W == PpuWatch::A12)
+    cartridge_ppu_bus(static_cast<uint16_t>(address), ppu_derived.line_start + static_cast<uint32_t>(dot));
+  const uint8_t byte = pattern_byte(address);
+  if constexpr (W == PpuWatch::LATCHES) cartridge_ppu_read(static_cast<uint16_t>(address));
+  return byte;
 }
-template <bool W>
+template <PpuWatch W>
 [[gnu::always_inline]] inline uint8_t fetch_nametable(uint32_t address, int32_t dot) {
-  if constexpr (W) cartridge_ppu_bus(static_cast<uint16_t>(address), ppu_derived.line_start + static_cast<uint32_t>(dot));
+  if constexpr (W == PpuWatch::A12)
+    cartridge_ppu_bus(static_cast<uint16_t>(address), ppu_derived.line_start + static_cast<uint32_t>(dot));
   return nametable_byte(address);
 }
 
 // The fetches of an eight-dot group, each on its dot: the nametable byte (phase 1), the attribute
 // byte (3), the low (5) and the high (7) pattern plane.
-template <bool W>
+template <PpuWatch W>
 [[gnu::always_inline]] inline void tile_fetch(uint8_t ctrl, int32_t dot) {
   const uint32_t tile = fetch_nametable<W>(ppu.fetch_address, dot);
   ppu.pattern_address = ((ctrl & CTRL_BACKGROUND_TABLE) ? PATTERN_TABLE_SIZE : 0) + 16 * tile +
                         fine_y(ppu.vram_address);
 }
 
-template <bool W>
+template <PpuWatch W>
 [[gnu::always_inline]] inline void attribute_fetch(int32_t dot) {
   const uint32_t v = ppu.vram_address;
   const uint32_t a = fetch_nametable<W>(ppu.fetch_address, dot);
@@ -109,12 +114,12 @@ template <bool W>
   if (dot == VERTICAL_STEP_DOT) vertical_step();
 }
 
-template <bool W>
+template <PpuWatch W>
 [[gnu::always_inline]] inline void pattern_low_fetch(int32_t dot) {
   ppu.tile_pattern = fetch_pattern<W>(ppu.pattern_address, dot);
 }
 
-template <bool W>
+template <PpuWatch W>
 [[gnu::always_inline]] inline void pattern_high_fetch(int32_t dot) {
   ppu.tile_pattern = interleave_planes(ppu.tile_pattern, fetch_pattern<W>(ppu.pattern_address | HIGH_PLANE, dot));
 }
@@ -290,7 +295,7 @@ constexpr std::array<uint8_t, 341> dot_plan = build_dot_plan();
 // in a sprite slot the pattern address of its sprite. A slot without a sprite fetches tile $FF with
 // both flips, at the Y byte its evaluation left there (the last sprite examined in the first empty
 // slot, $FF in the others).
-template <bool W>
+template <PpuWatch W>
 [[gnu::noinline]] void sprite_address(uint8_t ctrl, int32_t dot) {
   (void)fetch_nametable<W>(ppu.fetch_address, dot);
   if (dot >= SPRITE_FETCH_END_DOT) return;
@@ -322,7 +327,7 @@ template <bool W>
 
 // One dot of a rendering line, as the plan says. PPUCTRL and PPUMASK change only through the CPU,
 // between cycles, so a caller running several dots reads them once.
-template <bool W>
+template <PpuWatch W>
 [[gnu::always_inline]] inline void rendering_dot(int32_t dot, uint8_t ctrl, uint8_t mask) {
   const uint8_t plan = dot_plan[static_cast<size_t>(dot)];
 
@@ -380,7 +385,7 @@ constexpr int32_t FIRST_INNER_GROUP_DOT = 16, LAST_INNER_GROUP_DOT = 240;
 // Dots dot to dot + 7 of a background tile group (dots 0-255 and 320-335), as the plan orders them.
 // The pixels before the reload (dot + 1) show the registers before it; `runs` is null where the
 // stretch draws through ppu_flush_pixels.
-template <bool W>
+template <PpuWatch W>
 void tile_group(int32_t dot, uint8_t ctrl, uint8_t mask, const PixelRuns* runs) {
   nametable_address();
   if (dot == 0) group_start(0, mask);
@@ -401,7 +406,7 @@ void tile_group(int32_t dot, uint8_t ctrl, uint8_t mask, const PixelRuns* runs) 
 
 // Dots dot to dot + 7 of a sprite group (dots 256-319): two nametable fetches whose bytes go
 // unused, then the row of the slot's sprite.
-template <bool W>
+template <PpuWatch W>
 void sprite_group(int32_t dot, uint8_t ctrl, uint8_t mask) {
   nametable_address();
   if (dot == HORIZONTAL_COPY_DOT || dot == VERTICAL_COPY_DOT) group_start(dot, mask);
@@ -414,7 +419,7 @@ void sprite_group(int32_t dot, uint8_t ctrl, uint8_t mask) {
   ppu.oam_latch = ppu.oam[oamaddr()];
 }
 
-template <bool W>
+template <PpuWatch W>
 void run_rendering(int32_t end) {
   // PPUCTRL and PPUMASK change only through the CPU, which waits for the run to finish.
   const uint8_t ctrl = ppuctrl(), mask = ppumask();
@@ -438,11 +443,17 @@ void run_rendering(int32_t end) {
 }  // namespace
 
 void rendering_tick() {
-  if (ppu_derived.bus_watched) rendering_dot<true>(ppu.dot, ppuctrl(), ppumask());
-  else rendering_dot<false>(ppu.dot, ppuctrl(), ppumask());
+  switch (ppu_derived.bus_watch) {
+    case PpuWatch::NONE: rendering_dot<PpuWatch::NONE>(ppu.dot, ppuctrl(), ppumask()); break;
+    case PpuWatch::A12: rendering_dot<PpuWatch::A12>(ppu.dot, ppuctrl(), ppumask()); break;
+    case PpuWatch::LATCHES: rendering_dot<PpuWatch::LATCHES>(ppu.dot, ppuctrl(), ppumask()); break;
+  }
 }
 
 void rendering_run(int32_t end) {
-  if (ppu_derived.bus_watched) run_rendering<true>(end);
-  else run_rendering<false>(end);
+  switch (ppu_derived.bus_watch) {
+    case PpuWatch::NONE: run_rendering<PpuWatch::NONE>(end); break;
+    case PpuWatch::A12: run_rendering<PpuWatch::A12>(end); break;
+    case PpuWatch::LATCHES: run_rendering<PpuWatch::LATCHES>(end); break;
+  }
 }

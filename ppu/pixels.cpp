@@ -265,7 +265,7 @@ void draw_inner_pixels(const PixelRuns& runs, int32_t end) {
 void ppu_rebuild_derived() {
   ppu_derived.dots_owed = 0;
   ppu_derived.catch_up_at = 0;  // the first cycle catches up and plans the next
-  ppu_derived.bus_watched = board->watch != PpuWatch::NONE;
+  ppu_derived.bus_watch = board->watch;
   ppu_derived.colours_stale = true;
   ppu_derived.pixel_line = ppu.scanline;
   ppu_derived.pixels_drawn = ppu.dot < FRAME_WIDTH ? ppu.dot : FRAME_WIDTH;

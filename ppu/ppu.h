@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "cart/board.h"
 #include "cpu/cpu.h"
 
 // One decoded sprite of the current or the next scanline.
@@ -100,7 +101,7 @@ struct PpuDerived {
   int32_t dots_owed = 0;         // dots the CPU's cycles have passed that the PPU has not run
   int32_t catch_up_at = 0;       // dots_owed at which the next catch-up is due
   uint64_t line_start = 0;       // dot time (dots since power-on) of dot 0 of the current line
-  bool bus_watched = false;      // the cartridge's board watches the address bus (cartridge_ppu_bus)
+  PpuWatch bus_watch = PpuWatch::NONE;  // how the cartridge's board watches the address bus
 
   int32_t pixel_line = -2;       // scanline whose pixels are being drawn
   int32_t pixels_drawn = 0;      // its pixels 0 to pixels_drawn - 1 are in frame_buffer

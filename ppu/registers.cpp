@@ -11,7 +11,7 @@ constexpr uint8_t OAM_ATTRIBUTE_MASK = 0xE3;  // bits 2-4 of attribute bytes do 
 
 // Outside rendering the PPU's address bus carries the VRAM address: a watching board sees each change.
 void vram_address_on_bus() {
-  if (ppu_derived.bus_watched && !ppu_fetching())
+  if (ppu_derived.bus_watch == PpuWatch::A12 && !ppu_fetching())
     cartridge_ppu_bus(address_field(ppu.vram_address) & 0x3FFF, ppu_dot_time());
 }
 
@@ -62,6 +62,8 @@ uint8_t data_access(uint8_t value, bool write) {
   } else {
     if ((a & 0x3F00) == 0x3F00) result = static_cast<uint8_t>((ppu.open_bus & 0xC0) | (*p & 0x3F));
     ppu.read_buffer = *p;
+    // A board with latches sees the read once it is done.
+    if (ppu_derived.bus_watch == PpuWatch::LATCHES && (a & 0x3FFF) < 0x2000) cartridge_ppu_read(a & 0x1FFF);
   }
   refresh_open_bus(result);
   const uint16_t next = static_cast<uint16_t>(a + ((ppuctrl() & CTRL_INCREMENT_32) ? 32 : 1));

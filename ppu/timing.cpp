@@ -31,7 +31,7 @@ void vblank_schedule_step() {
     case POST_RENDER_LINE:
       ++ppu.frames;
       // The fetches are over: the address bus carries the VRAM address again.
-      if (ppu_derived.bus_watched && rendering_enabled())
+      if (ppu_derived.bus_watch == PpuWatch::A12 && rendering_enabled())
         cartridge_ppu_bus(address_field(ppu.vram_address) & 0x3FFF, ppu_derived.line_start);
       break;
     case FIRST_VBLANK_LINE: ppu.vblank_countdown = VBLANK_ARM; break;

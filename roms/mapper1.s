@@ -4,23 +4,8 @@
 ; four nametable arrangements, 32 KiB and both 16 KiB program modes, 8 and 4 KiB pattern banks.
 ; 128 KiB program ROM, 32 KiB character ROM; the header asks for the horizontal arrangement.
 .include "banked.inc"
+.include "mmc1_serial.inc"
 BANKED_IMAGE 8, 4, $10, $00
-
-CONTROL = $80   ; high bytes of the register addresses
-CHR0    = $A0
-CHR1    = $C0
-PRG     = $E0
-
-.segment "ZEROPAGE"
-serial_ptr:   .res 2
-serial_value: .res 1
-
-; Loads the five-bit `value` into the register at `high` * 256.
-.macro LOAD high, value
-        lda #value
-        ldx #high
-        jsr serial_load
-.endmacro
 
 .segment "RAMCODE"
 main:   NT_WRITE 0, $E0         ; tags nametable page 0 ($2000 in the horizontal arrangement)
@@ -82,19 +67,4 @@ main:   NT_WRITE 0, $E0         ; tags nametable page 0 ($2000 in the horizontal
         EXPECT_NT 22, "control 4: nametables not all page 0", $E0, $E0, $E0, $E0
         PASS "mapper 1: ok"
 
-; Five writes of A's bits, low bit first, to X * 256; bits 1-6 of every write are set and must be
-; ignored.
-serial_load:
-        stx serial_ptr+1
-        ldx #0
-        stx serial_ptr
-        sta serial_value
-        ldx #5
-        ldy #0
-@bit:   lda serial_value
-        ora #$7E
-        sta (serial_ptr),y
-        lsr serial_value
-        dex
-        bne @bit
-        rts
+        SERIAL_LOAD_ROUTINE

@@ -151,7 +151,7 @@ bool write_trace_line(OutputFile& f) {
 
 void write_dump(OutputFile& f) {
   f.write(bus.work_ram, sizeof bus.work_ram);
-  f.write(bus.cartridge_ram, sizeof bus.cartridge_ram);
+  f.write(bus.cartridge_ram, CARTRIDGE_RAM_BANK);  // the first bank: what $6000 shows on 8 KiB boards
   f.write(banks.nametable_ram, sizeof banks.nametable_ram);
   f.write(banks.palette_ram, sizeof banks.palette_ram);
   f.write(ppu.oam, sizeof ppu.oam);
@@ -166,7 +166,7 @@ bool result_valid() {
 }
 std::string result_text() {
   const auto* text = reinterpret_cast<const char*>(bus.cartridge_ram + 4);
-  return std::string(text, strnlen(text, sizeof bus.cartridge_ram - 4));
+  return std::string(text, strnlen(text, CARTRIDGE_RAM_BANK - 4));
 }
 
 // Reads a save state file and loads it into the machine; false with a message when it cannot.

@@ -280,7 +280,7 @@ void ram_low_write(uint16_t address, uint8_t value) {
 // The battery file: the EEPROM's cells, or cartridge RAM on a board without one.
 size_t battery_size() {
   if (size_t size = eeprom_size()) return size;
-  return std::min<size_t>(cartridge.prg_nvram_size ? cartridge.prg_nvram_size : 8192, sizeof bus.cartridge_ram);
+  return std::min<size_t>(cartridge.prg_nvram_size ? cartridge.prg_nvram_size : CARTRIDGE_RAM_BANK, CARTRIDGE_RAM_BANK);
 }
 void battery_save(uint8_t* out) {
   if (eeprom_size()) std::copy_n(cartridge.board_memory.data(), eeprom_size(), out);

@@ -407,6 +407,82 @@ TEST(Mappers, Unrom512FlashIdentifiesItself) {
     }
 }
 
+// The MMC2's and MMC4's latches switch after the PPU's fetch of the high plane of tile $FD or $FE:
+// that fetch, and so the whole tile, reads the bank before the switch, and the next tile's fetches
+// the bank after it. Each row puts the tile at column 5 of a line's tiles (its high plane fetched
+// at dot 31), its latch holding the other value, and runs the line's dots both one at a time and
+// in the PPU's faster runs of whole fetch groups, which read the bank slots afresh.
+TEST(Mappers, Mmc2LatchesSwitchAfterTheFetchOfTileFdOrFe) {
+  struct Row {
+    const char* what;
+    uint32_t mapper_number;
+    uint8_t ctrl;     // PPUCTRL: the background's table
+    uint32_t fine_y;  // the tile row fetched
+    uint8_t tile;
+    bool switches;
+  };
+  const Row rows[] = {
+      {"MMC2, right table, FD, row 3", 9, CTRL_BACKGROUND_TABLE, 3, 0xFD, true},
+      {"MMC2, right table, FE, row 7", 9, CTRL_BACKGROUND_TABLE, 7, 0xFE, true},
+      {"MMC2, left table, FD, row 0", 9, 0, 0, 0xFD, true},
+      {"MMC2, left table, FE, row 1 (only row 0 counts)", 9, 0, 1, 0xFE, false},
+      {"MMC4, left table, FE, row 6", 10, 0, 6, 0xFE, true},
+      {"MMC4, right table, FD, row 0", 10, CTRL_BACKGROUND_TABLE, 0, 0xFD, true},
+      {"MMC4, left table, tile $FC", 10, 0, 0, 0xFC, false},
+  };
+  constexpr int32_t HIGH_FETCH_DOT = 31, NEXT_GROUP_END = 40;
+  // The 2-bit pixels of a pattern row: bit k of the low plane at bit 2k, of the high plane at 2k+1.
+  auto pattern_row = [](const uint8_t* tile_row) {
+    uint32_t v = 0;
+    for (uint32_t k = 0; k < 8; ++k)
+      v |= ((tile_row[0] >> k) & 1u) << (2 * k) | ((tile_row[8] >> k) & 1u) << (2 * k + 1);
+    return v;
+  };
+  for (const Row& row : rows) {
+    const uint32_t half = (row.ctrl & CTRL_BACKGROUND_TABLE) ? 1 : 0;
+    const uint8_t before_value = row.tile == 0xFD ? 0xFE : 0xFD;
+    const uint32_t bank_fd = 1 + 2 * half, bank_fe = 2 + 2 * half;  // the registers written below
+    const uint32_t old_bank = before_value == 0xFD ? bank_fd : bank_fe;
+    const uint32_t new_bank = row.switches ? (old_bank == bank_fd ? bank_fe : bank_fd) : old_bank;
+    for (const bool one_at_a_time : {true, false})
+      for (const int32_t dots : {HIGH_FETCH_DOT, HIGH_FETCH_DOT + 1, NEXT_GROUP_END}) {
+        SCOPED_TRACE(std::string(row.what) + (one_at_a_time ? ", dot by dot, " : ", in runs, ") +
+                     std::to_string(dots) + " dots");
+        power_on(8, 16, row.mapper_number);
+        const uint16_t registers[4] = {0xB000, 0xC000, 0xD000, 0xE000};
+        for (uint8_t k = 0; k < 4; ++k) cpu_write(registers[k], static_cast<uint8_t>(k + 1));
+        mmc2_ppu_read(static_cast<uint16_t>(half * 0x1000 + before_value * 16 + 8));
+        ASSERT_EQ(banks.chr_slots[4 * half], chr(0x1000 * old_bank));
+        *vram_map(0x2005) = row.tile;  // column 5; the others hold tile 0
+        ppu.scanline = 0;
+        ppu.dot = 0;
+        ppu.vram_address = (2u << 3) | (row.fine_y << 15);  // the line's fetches from column 2 on
+        set_ppuctrl(row.ctrl);
+        set_ppumask(MASK_BACKGROUND);
+        ppu_rebuild_derived();
+        if (one_at_a_time) ppu_ticks(dots);
+        else ppu_run_dots(dots);
+        ASSERT_EQ(ppu.dot, dots);
+        const uint8_t* old_tile = chr(0x1000 * old_bank + 16 * row.tile + row.fine_y);
+        const uint8_t* next_tile = chr(0x1000 * new_bank + row.fine_y);  // tile 0 of the bank after
+        if (dots == HIGH_FETCH_DOT) {
+          EXPECT_EQ(banks.chr_slots[4 * half], chr(0x1000 * old_bank)) << "switched before the fetch";
+        } else {
+          EXPECT_EQ(banks.chr_slots[4 * half], chr(0x1000 * new_bank));
+          const uint32_t other_fe_bank = half ? 2 : 4;  // the other latch holds FE from power-on
+          EXPECT_EQ(banks.chr_slots[4 * (1 - half)], chr(0x1000 * other_fe_bank)) << "the other half moved";
+        }
+        if (dots == HIGH_FETCH_DOT + 1) {
+          EXPECT_EQ(ppu.tile_pattern, pattern_row(old_tile)) << "tile read after the switch";
+        }
+        if (dots == NEXT_GROUP_END) {
+          EXPECT_EQ(ppu.bg_pattern_shift >> 16, pattern_row(old_tile));
+          EXPECT_EQ(ppu.tile_pattern, pattern_row(next_tile)) << "next tile not from the bank after the switch";
+        }
+      }
+  }
+}
+
 // Whatever bytes a board's register record holds (a crafted save state with its checksum made
 // right), loading it is refused or gives a bank map that stays within the cartridge's memories:
 // every byte of every board's record, one at a time, at its extremes.
@@ -414,8 +490,10 @@ TEST(BankMap, AnyRecordABoardCanHoldIsRefusedOrMapsInBounds) {
   const struct {
     uint32_t mapper_number;
     uint8_t submapper, prg_units, chr_units, ctrlbyte;
+    uint32_t nes2_prg_nvram = 0;  // an NES 2.0 header with this much battery-backed RAM
   } boards[] = {
-      {0, 0, 2, 1, 0x01},   {1, 0, 16, 4, 0x00},  {1, 0, 8, 0, 0x00},  {2, 0, 8, 0, 0x01},
+      {0, 0, 2, 1, 0x01},   {1, 0, 16, 4, 0x00},  {1, 0, 8, 0, 0x00},  {1, 0, 32, 0, 0x00},
+      {1, 0, 16, 0, 0x02, 16384}, {1, 0, 32, 0, 0x02, 32768}, {2, 0, 8, 0, 0x01},
       {3, 0, 2, 4, 0x01},   {7, 0, 16, 0, 0x00},  {4, 0, 32, 32, 0x00}, {4, 0, 8, 0, 0x08},
       {4, 1, 16, 16, 0x00}, {4, 4, 16, 16, 0x01}, {118, 0, 16, 16, 0x00}, {119, 0, 8, 8, 0x00},
       {206, 0, 8, 4, 0x01}, {206, 1, 2, 4, 0x09}, {66, 0, 8, 4, 0x01},  {66, 0, 32, 16, 0x00},
@@ -423,6 +501,7 @@ TEST(BankMap, AnyRecordABoardCanHoldIsRefusedOrMapsInBounds) {
       {23, 3, 8, 16, 0x00}, {23, 0, 16, 32, 0x00}, {25, 1, 16, 64, 0x00}, {25, 3, 8, 0, 0x00},
       {34, 0, 8, 0, 0x01},  {34, 1, 8, 8, 0x00},   {38, 0, 8, 4, 0x01},
       {71, 0, 16, 0, 0x00}, {71, 1, 8, 0, 0x00},  {78, 1, 8, 16, 0x00},  {78, 3, 8, 16, 0x08},
+      {9, 0, 8, 16, 0x01},  {10, 0, 16, 16, 0x00}, {28, 0, 32, 0, 0x00},
       {87, 0, 2, 4, 0x01},  {101, 0, 2, 4, 0x01}, {140, 0, 8, 16, 0x01}, {180, 0, 8, 0, 0x01},
       {16, 0, 16, 16, 0x02}, {16, 4, 16, 16, 0x00}, {16, 5, 16, 16, 0x02}, {18, 0, 32, 32, 0x00},
       {30, 0, 32, 0, 0x08}, {30, 0, 8, 0, 0x03},  {30, 1, 8, 0, 0x0B},   {30, 3, 8, 0, 0x00},
@@ -435,6 +514,11 @@ TEST(BankMap, AnyRecordABoardCanHoldIsRefusedOrMapsInBounds) {
   for (const auto& b : boards) {
     SCOPED_TRACE("mapper " + std::to_string(b.mapper_number) + "." + std::to_string(b.submapper));
     power_on(b.prg_units, b.chr_units, b.mapper_number, b.ctrlbyte, b.submapper);
+    if (b.nes2_prg_nvram) {
+      cartridge.nes2 = true;
+      cartridge.prg_nvram_size = b.nes2_prg_nvram;
+      test_machine::power_on_cartridge();
+    }
     size_t refused = 0, loaded = 0;
     for (size_t k = 0; k < MAPPER_RECORD_SIZE; ++k)
       for (uint8_t value : extremes) {
@@ -457,6 +541,9 @@ TEST(BankMap, AnyRecordABoardCanHoldIsRefusedOrMapsInBounds) {
         for (int s = 0; s < 8; ++s)
           ASSERT_TRUE(within(banks.chr_slots[s], cartridge.chr_rom, 0x400) || within(banks.chr_slots[s], cartridge.chr_ram, 0x400))
               << k << " " << int{value};
+        ASSERT_TRUE(banks.cartridge_ram_slot >= bus.cartridge_ram &&
+                    banks.cartridge_ram_slot + CARTRIDGE_RAM_BANK <= bus.cartridge_ram + cartridge_ram_size())
+            << k << " " << int{value};
         for (int n = 0; n < 4; ++n)
           ASSERT_TRUE((banks.nametable_slots[n] >= banks.nametable_ram &&
                        banks.nametable_slots[n] + 0x400 <= banks.nametable_ram + sizeof banks.nametable_ram) ||

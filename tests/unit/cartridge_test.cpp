@@ -99,6 +99,8 @@ TEST_F(CartridgeLoad, HeaderFieldsGiveTheRecordAndItsMemories) {
       {"iNES TQROM", 8, 8, 0x72, 0x70, {}, 119, 0, 131072, 65536, false, 0, 8192, 0, 0, 8192, 8192, TIMING_NTSC},
       {"iNES UNROM 512: 32K of CHR RAM", 8, 0, 0xE3, 0x10, {}, 30, 0, 131072, 32768, true, 0, 8192, 0, 0, 0, 8192,
        TIMING_NTSC},
+      {"iNES Action 53: the board's 32K of CHR RAM", 2, 0, 0xC0, 0x10, {}, 28, 0, 32768, 32768, true, 8192, 0, 0, 0,
+       0, 0, TIMING_NTSC},
       {"iNES byte 9 is no size", 1, 1, 0x00, 0x00, {0, 0x11}, 0, 0, 16384, 8192, false, 8192, 0, 0, 0, 0, 0,
        TIMING_NTSC},
       {"NES 2.0 TxROM with 32K of CHR RAM", 8, 0, 0x40, 0x08, {0, 0, 0x07, 0x09, 1}, 4, 0, 131072, 32768, true,
@@ -107,8 +109,8 @@ TEST_F(CartridgeLoad, HeaderFieldsGiveTheRecordAndItsMemories) {
        1024, 0, 0, 0, 1024, TIMING_DENDY},
       {"NES 2.0 NVRAM nibble 0 keeps 8K", 1, 1, 0x02, 0x08, {0, 0, 0, 0, 2}, 0, 0, 16384, 8192, false, 0, 0, 0,
        0, 0, 8192, TIMING_MULTI_REGION},
-      {"NES 2.0 32K of NVRAM: the 8K held", 1, 1, 0x12, 0x08, {0, 0, 0x90}, 1, 0, 16384, 8192, false, 0, 32768,
-       0, 0, 0, 8192, TIMING_NTSC},
+      {"NES 2.0 32K of NVRAM: the 8K at $6000 (SXROM's board keeps all, below)", 1, 1, 0x12, 0x08, {0, 0, 0x90},
+       1, 0, 16384, 8192, false, 0, 32768, 0, 0, 0, 8192, TIMING_NTSC},
       {"NES 2.0 no CHR RAM given: 8K all the same", 1, 0, 0x00, 0x08, {}, 0, 0, 16384, 8192, true, 0, 0, 0, 0, 0,
        0, TIMING_NTSC},
       {"NES 2.0 tiny CHR RAM: 8K", 1, 0, 0x00, 0x08, {0, 0, 0, 0x12}, 0, 0, 16384, 8192, true, 0, 0, 256, 128,
@@ -156,6 +158,49 @@ TEST_F(CartridgeLoad, HeaderFieldsGiveTheRecordAndItsMemories) {
     } else {
       EXPECT_TRUE(std::all_of(cartridge.chr_rom.begin(), cartridge.chr_rom.end(), [](uint8_t b) { return b == 0; }));
     }
+  }
+}
+
+// MMC1's large boards: the cartridge RAM that NES 2.0 sizes give (SOROM 16 KiB, SXROM 32 KiB; an
+// iNES 1.0 image has 8 KiB whatever its program ROM), the part of it the battery keeps (SOROM's
+// second bank), the battery file holding that part and the save state all of it.
+TEST_F(CartridgeLoad, Mmc1LargeBoardsHaveTheirRamInTheStateAndTheirKeptBankInTheBatteryFile) {
+  struct Case {
+    const char* name;
+    uint8_t prg_units, ctrlbyte, control2;
+    std::vector<uint8_t> tail;  // bytes 8-15
+    size_t ram, battery_offset, battery;
+  };
+  const Case cases[] = {
+      {"iNES 256K, battery", 16, 0x12, 0x00, {}, 8192, 0, 8192},
+      {"iNES 512K (SUROM), battery", 32, 0x12, 0x00, {}, 8192, 0, 8192},
+      {"NES 2.0 8K RAM + 8K NVRAM (SOROM)", 16, 0x12, 0x08, {0, 0, 0x77, 0x07}, 16384, 8192, 8192},
+      {"NES 2.0 SOROM without the battery bit", 16, 0x10, 0x08, {0, 0, 0x77, 0x07}, 16384, 8192, 0},
+      {"NES 2.0 16K NVRAM", 16, 0x12, 0x08, {0, 0, 0x80, 0x07}, 16384, 0, 16384},
+      {"NES 2.0 32K NVRAM (SXROM)", 32, 0x12, 0x08, {0, 0, 0x90, 0x07}, 32768, 0, 32768},
+      {"NES 2.0 64K NVRAM: SXROM's 32K", 32, 0x12, 0x08, {0, 0, 0xA0, 0x07}, 32768, 0, 32768},
+      {"NES 2.0 8K NVRAM", 16, 0x12, 0x08, {0, 0, 0x70, 0x07}, 8192, 0, 8192},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Image image = make_image(c.prg_units, 0, c.ctrlbyte, c.control2);
+    std::copy(c.tail.begin(), c.tail.end(), image.tail);
+    load(image);
+    EXPECT_EQ(cartridge_ram_size(), c.ram);
+    ASSERT_EQ(battery_image_size(), c.battery);
+    const std::vector<uint8_t> ram = random_bytes(c.ram, 12);
+    std::copy(ram.begin(), ram.end(), bus.cartridge_ram);
+    std::vector<uint8_t> kept(c.battery);
+    battery_image_save(kept.data());
+    EXPECT_TRUE(std::equal(kept.begin(), kept.end(), ram.begin() + static_cast<long>(c.battery_offset)));
+    const std::vector<uint8_t> state = snapshot_save();
+    std::fill(bus.cartridge_ram, bus.cartridge_ram + c.ram, uint8_t{0});
+    battery_image_load(kept.data());
+    EXPECT_TRUE(std::equal(kept.begin(), kept.end(), bus.cartridge_ram + c.battery_offset))
+        << "battery file not loaded back";
+    std::string error;
+    ASSERT_TRUE(snapshot_load(state, error)) << error;
+    EXPECT_TRUE(std::equal(ram.begin(), ram.end(), bus.cartridge_ram)) << "cartridge RAM not in the state";
   }
 }
 

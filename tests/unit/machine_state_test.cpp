@@ -64,6 +64,9 @@ TEST(SaveStates, ARunContinuedFromASaveStateIsTheRunItself) {
       {own_rom("mapper2.nes"), 4, 12, ""},
       {own_rom("mapper3.nes"), 4, 12, ""},
       {own_rom("mapper7.nes"), 4, 12, ""},
+      {own_rom("mapper9.nes"), 5, 12, ""},   // saved between frames whose fetches switch the latches
+      {own_rom("mapper10.nes"), 7, 10, ""},
+      {own_rom("mapper1_sxrom.nes"), 2, 6, ""},
       {own_rom("mapper16.nes"), 20, 10, ""},  // its counter interrupting all the while
       {own_rom("mapper18.nes"), 20, 10, ""},  // the same
       {own_rom("nes2_mapper2.nes"), 4, 12, ""},
