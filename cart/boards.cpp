@@ -22,6 +22,7 @@ extern const Board gxrom_board, color_dreams_board, mapper34_board, camerica_boa
 extern const Board vrc2a_board, vrc2b_board, vrc2c_board, vrc4a_board, vrc4b_board, vrc4c_board, vrc4d_board,
     vrc4e_board, vrc4f_board, vrc4_21_board, vrc4_23_board, vrc4_25_board;
 extern const Board fme7_board, namco163_board, namco175_board, namco340_board, namco210_board;
+extern const Board ss88006_board, fcg_board, lz93d50_board, bandai16_board, bandai153_board, bandai159_board;
 
 namespace {
 constexpr int ANY_SUBMAPPER = -1;
@@ -43,6 +44,12 @@ constexpr BoardRow board_table[] = {
     {9, ANY_SUBMAPPER, &mmc2_board},       // PxROM (MMC2)
     {10, ANY_SUBMAPPER, &mmc4_board},      // FxROM (MMC4)
     {11, ANY_SUBMAPPER, &color_dreams_board},  // Color Dreams
+    {16, 1, &bandai159_board},             // Bandai LZ93D50 with a 24C01 (old number of 159)
+    {16, 3, &bandai153_board},             // Bandai LZ93D50 with RAM (old number of 153)
+    {16, 4, &fcg_board},                   // Bandai FCG-1/2
+    {16, 5, &lz93d50_board},               // Bandai LZ93D50, with or without a 24C02
+    {16, ANY_SUBMAPPER, &bandai16_board},  // Bandai FCG or LZ93D50: both
+    {18, ANY_SUBMAPPER, &ss88006_board},   // Jaleco SS 88006
     {19, ANY_SUBMAPPER, &namco163_board},  // Namco 129, 163
     {21, 1, &vrc4a_board},                 // Konami VRC4a
     {21, 2, &vrc4c_board},                 // VRC4c
@@ -69,6 +76,8 @@ constexpr BoardRow board_table[] = {
     {118, ANY_SUBMAPPER, &txsrom_board},   // TKSROM, TLSROM
     {119, ANY_SUBMAPPER, &tqrom_board},    // TQROM
     {140, ANY_SUBMAPPER, &jf11_board},     // Jaleco JF-11, JF-14
+    {153, ANY_SUBMAPPER, &bandai153_board},  // Bandai LZ93D50 with RAM
+    {159, ANY_SUBMAPPER, &bandai159_board},  // Bandai LZ93D50 with a 24C01
     {180, ANY_SUBMAPPER, &unrom180_board}, // UNROM with a 74HC08
     {206, ANY_SUBMAPPER, &namco108_board}, // Namco 108 family, DxROM
     {210, 1, &namco175_board},             // Namco 175

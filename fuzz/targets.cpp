@@ -71,6 +71,11 @@ constexpr SnapshotCartridge snapshot_cartridges[] = {
     {8, 16, 0x91, 0x00, 0x00},  // PxROM (9, MMC2)
     {8, 8, 0xA2, 0x00, 0x00},   // FxROM (10, MMC4), battery
     {16, 0, 0xC0, 0x10, 0x00},  // Action 53 (28)
+    {16, 16, 0x02, 0x10, 0x00}, // Bandai, both chips and a 24C02 (16 with a battery)
+    {8, 8, 0x00, 0x18, 0x40},   // Bandai FCG-1/2 (16.4)
+    {16, 32, 0x20, 0x10, 0x00}, // Jaleco SS 88006 (18)
+    {32, 0, 0x92, 0x90, 0x00},  // Bandai LZ93D50 with RAM (153), character RAM
+    {16, 16, 0xF2, 0x90, 0x00}, // Bandai LZ93D50 with a 24C01 (159)
     {2, 1, 0x31, 0x60, 0x00},   // an unknown board (99)
 };
 constexpr unsigned SNAPSHOT_CARTRIDGES = sizeof snapshot_cartridges / sizeof snapshot_cartridges[0];

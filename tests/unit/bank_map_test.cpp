@@ -94,11 +94,11 @@ TEST(Mappers, Mapper3WithOneCharacterBankAlwaysShowsIt) {
   }
 }
 
-// The discrete boards, and the Namco 175/340 (with the writes that tell a 210 without a submapper
-// what it is): each row powers a board on, makes its writes (the program ROM byte under a
-// latch's address set first, $FF to let the value through or less to show a bus conflict) and
-// checks the program ROM seen at $8000 and $C000, the character memory at $0000 and $1000, and
-// the nametable pages (-1: the header's arrangement, vertical here).
+// The discrete boards, the bank registers of larger boards, and the Namco 175/340 (with the writes
+// that tell a 210 without a submapper what it is): each row powers a board on, makes its writes
+// (the program ROM byte under a latch's address set first, $FF to let the value through or less
+// to show a bus conflict) and checks the program ROM seen at $8000 and $C000, the character memory
+// at $0000 and $1000, and the nametable pages (-1: the header's arrangement, vertical here).
 TEST(Mappers, DiscreteBoardsMapWhatTheirLatchesSay) {
   struct Write {
     uint16_t address;
@@ -117,6 +117,20 @@ TEST(Mappers, DiscreteBoardsMapWhatTheirLatchesSay) {
       {"GxROM", 66, 0, 8, 4, {{0x8000, 0x21, 0xFF}}, 64 * K, 80 * K, 8 * K, 12 * K, 3},
       {"GxROM, bus conflict", 66, 0, 8, 4, {{0x8123, 0x33, 0x0F}}, 0, 16 * K, 24 * K, 28 * K, 3},
       {"Color Dreams", 11, 0, 8, 16, {{0x9000, 0x52, 0xFF}}, 64 * K, 80 * K, 40 * K, 44 * K, 3},
+      {"FCG-1/2 (16.4)", 16, 4, 16, 16, {{0x7FF8, 0x13, 0}, {0x6000, 9, 0}, {0x6004, 0x81, 0}, {0x6009, 1, 0}},
+       48 * K, 240 * K, 9 * K, K, 2},
+      {"FCG-1/2 ignores $8000-$FFFF", 16, 4, 16, 16, {{0x8008, 3, 0}, {0x8000, 9, 0}, {0x8009, 3, 0}}, 0, 240 * K, 0, 0, 3},
+      {"LZ93D50 (16.5)", 16, 5, 16, 16, {{0xFFF8, 0x15, 0}, {0x8000, 0x7F, 0}, {0xC004, 3, 0}, {0x8009, 3, 0}},
+       80 * K, 240 * K, 127 * K, 3 * K, 1},
+      {"LZ93D50 ignores $6000-$7FFF", 16, 5, 16, 16, {{0x6008, 3, 0}, {0x6000, 9, 0}, {0x6009, 2, 0}}, 0, 240 * K, 0, 0, 3},
+      {"16 without a submapper: both ranges", 16, 0, 16, 16, {{0x6008, 3, 0}, {0x8004, 6, 0}, {0x6009, 2, 0}},
+       48 * K, 240 * K, 0, 6 * K, 0},
+      {"SS 88006 (18)", 18, 0, 16, 16,
+       {{0x8000, 0x15, 0}, {0x8001, 0x31, 0}, {0x9FFC, 3, 0}, {0xAFF0, 0x24, 0}, {0xA001, 1, 0}, {0xC000, 0xF, 0},
+        {0xC001, 7, 0}, {0xF002, 3, 0}},
+       21 * 8 * K, 3 * 8 * K, 20 * K, 127 * K, 1},
+      {"SS 88006, power-on and one-screen 0", 18, 0, 16, 16, {{0xF002, 2, 0}}, 0, 0, 0, 0, 0},
+      {"SS 88006, horizontal", 18, 0, 16, 16, {{0xFFF2, 4, 0}, {0xCFF0, 0x12, 0}}, 0, 0, 0, 2 * K, 2},
       {"BNROM", 34, 0, 8, 0, {{0xFFF0, 0x03, 0xFF}}, 96 * K, 112 * K, 0, 4 * K, 3},
       {"NINA-001", 34, 0, 4, 8, {{0x7FFD, 1, 0}, {0x7FFE, 5, 0}, {0x7FFF, 9, 0}}, 32 * K, 48 * K, 20 * K, 36 * K, 3},
       {"NINA-001 by submapper", 34, 1, 4, 1, {{0x7FFD, 1, 0}, {0x7FFE, 1, 0}}, 32 * K, 48 * K, 4 * K, 0, 3},
@@ -131,6 +145,9 @@ TEST(Mappers, DiscreteBoardsMapWhatTheirLatchesSay) {
       {"J87, bits swapped", 87, 0, 2, 4, {{0x6000, 0x01, 0}}, 0, 16 * K, 16 * K, 20 * K, 3},
       {"J87 as 101", 101, 0, 2, 4, {{0x7FFF, 0x01, 0}}, 0, 16 * K, 8 * K, 12 * K, 3},
       {"JF-11", 140, 0, 8, 16, {{0x6000, 0x23, 0}}, 64 * K, 80 * K, 24 * K, 28 * K, 3},
+      {"LZ93D50 with RAM (153)", 153, 0, 32, 0, {{0x8008, 2, 0}, {0x8003, 1, 0}}, 288 * K, 496 * K, 0, 4 * K, 3},
+      {"153 again in the low half", 153, 0, 32, 0, {{0x8008, 2, 0}, {0x8003, 1, 0}, {0x8003, 0xFE, 0}}, 32 * K, 240 * K, 0, 4 * K, 3},
+      {"LZ93D50 with a 24C01 (159)", 159, 0, 16, 16, {{0x8008, 1, 0}, {0x8004, 2, 0}}, 16 * K, 240 * K, 0, 2 * K, 3},
       {"UNROM 74HC08", 180, 0, 8, 0, {{0x8000, 0x05, 0xFF}}, 0, 80 * K, 0, 4 * K, 3},
       {"Namco 175 (210.1)", 210, 1, 16, 32, {{0xE000, 0xC5, 0}, {0xF000, 3, 0}, {0x8000, 0xE1, 0}, {0xA000, 0x33, 0}},
        40 * K, 24 * K, 225 * K, 51 * K, 3},
@@ -505,7 +522,8 @@ TEST(BankMap, AnyRecordABoardCanHoldIsRefusedOrMapsInBounds) {
       {69, 0, 32, 32, 0x00}, {69, 0, 8, 0, 0x02}, {71, 0, 16, 0, 0x00}, {71, 1, 8, 0, 0x00},
       {78, 1, 8, 16, 0x00}, {78, 3, 8, 16, 0x08}, {87, 0, 2, 4, 0x01},  {101, 0, 2, 4, 0x01},
       {140, 0, 8, 16, 0x01}, {180, 0, 8, 0, 0x01}, {210, 0, 16, 16, 0x01}, {210, 1, 8, 8, 0x00},
-      {210, 2, 8, 8, 0x01}, {99, 0, 2, 1, 0x01},
+      {210, 2, 8, 8, 0x01}, {16, 0, 16, 16, 0x02}, {16, 4, 16, 16, 0x00}, {16, 5, 16, 16, 0x02},
+      {18, 0, 32, 32, 0x00}, {153, 0, 32, 0, 0x02}, {159, 0, 16, 16, 0x02}, {99, 0, 2, 1, 0x01},
   };
   const uint8_t extremes[] = {0x00, 0x01, 0x3F, 0x40, 0x7F, 0x80, 0xC0, 0xFE, 0xFF};
   auto within = [](const uint8_t* p, const std::vector<uint8_t>& memory, size_t span) {

@@ -204,6 +204,45 @@ TEST_F(CartridgeLoad, Mmc1LargeBoardsHaveTheirRamInTheStateAndTheirKeptBankInThe
   }
 }
 
+// The Bandai boards' battery file: the EEPROM's cells where the header gives one (24C02 for mapper
+// 16 with a battery or NVRAM, 24C01 for 159 and its old number 16.1), else the cartridge RAM;
+// the file's bytes are the cells, out and back in.
+TEST_F(CartridgeLoad, BandaiBoardsKeepTheirEepromCellsInTheBatteryFile) {
+  struct Case {
+    const char* name;
+    uint8_t chr_units, ctrlbyte, control2;
+    std::vector<uint8_t> tail;  // bytes 8-15
+    size_t battery;
+    bool eeprom;
+  };
+  const Case cases[] = {
+      {"16, iNES 1.0 with a battery: 24C02", 16, 0x02, 0x10, {}, 256, true},
+      {"16, iNES 1.0 without: none", 16, 0x00, 0x10, {}, 0, false},
+      {"16.5 with 256 bytes of NVRAM", 16, 0x02, 0x18, {0x50, 0, 0x20, 0}, 256, true},
+      {"16.5 with RAM and a battery: no EEPROM", 16, 0x02, 0x18, {0x50, 0, 0x07, 0}, 8192, false},
+      {"159, iNES 1.0: 24C01", 16, 0xF2, 0x90, {}, 128, true},
+      {"16.1 (159's old number)", 16, 0x02, 0x18, {0x10, 0, 0x10, 0}, 128, true},
+      {"153: its battery RAM", 0, 0x92, 0x90, {}, 8192, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Image image = make_image(16, c.chr_units, c.ctrlbyte, c.control2);
+    std::copy(c.tail.begin(), c.tail.end(), image.tail);
+    load(image);
+    ASSERT_EQ(battery_image_size(), c.battery);
+    if (!c.eeprom) continue;
+    const std::vector<uint8_t> cells = random_bytes(c.battery, 13);
+    ASSERT_GE(cartridge.board_memory.size(), c.battery);
+    std::copy(cells.begin(), cells.end(), cartridge.board_memory.begin());
+    std::vector<uint8_t> kept(c.battery);
+    battery_image_save(kept.data());
+    EXPECT_EQ(kept, cells);
+    std::fill(cartridge.board_memory.begin(), cartridge.board_memory.end(), uint8_t{0});
+    battery_image_load(kept.data());
+    EXPECT_TRUE(std::equal(cells.begin(), cells.end(), cartridge.board_memory.begin())) << "cells not loaded back";
+  }
+}
+
 // Character RAM of any size the header gives is part of the state, and a state of the whole of it
 // comes back as it was.
 TEST_F(CartridgeLoad, CharacterRamOfTheHeadersSizeRoundTripsThroughASnapshot) {

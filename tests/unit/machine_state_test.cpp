@@ -69,6 +69,8 @@ TEST(SaveStates, ARunContinuedFromASaveStateIsTheRunItself) {
       {own_rom("mapper1_sxrom.nes"), 2, 6, ""},
       {own_rom("mapper19.nes"), 5, 12, ""},  // saved while the interrupt counter runs
       {own_rom("mapper69.nes"), 8, 12, ""},  // saved while the interrupt counter runs
+      {own_rom("mapper16.nes"), 20, 10, ""},  // its counter interrupting all the while
+      {own_rom("mapper18.nes"), 20, 10, ""},  // the same
       {own_rom("nes2_mapper2.nes"), 4, 12, ""},
       {own_rom("battery_ram.nes"), 7, 20, ""},
       {own_rom("ppu_scroll_split.nes"), 10, 20, ""},
@@ -386,6 +388,45 @@ TEST(BatterySaves, CartridgeRamSurvivesARestart) {
   // Without the battery bit nothing is written.
   ASSERT_EQ(run_headless(own_rom("cartridge_ram.nes"), "--frames 10 --battery " + (dir.path() / "none.sav").string()).exit_code, 0);
   EXPECT_FALSE(fs::exists(dir.path() / "none.sav"));
+}
+
+// The serial EEPROMs of the Bandai boards are their battery files: our cartridges count their runs
+// in cell 0 and write a pattern of cells through the serial protocol. A file made beforehand is
+// what the game reads back (its count goes on, its other cells stay), and every run saves the cells.
+TEST(BatterySaves, EepromCellsSurviveARestart) {
+  struct Row {
+    const char* image;
+    size_t size;
+    std::vector<std::pair<size_t, uint8_t>> written;  // cells the cartridge writes, besides the count
+  };
+  const Row rows[] = {
+      {"mapper16.nes", 256, {{0x10, 0x11}, {0x11, 0x22}, {0x12, 0x33}, {0x13, 0x44}, {0x18, 0xA3}, {0x19, 0xA4},
+                             {0x1A, 0}, {0x1E, 0xA1}, {0x1F, 0xA2}}},
+      {"mapper159.nes", 128, {{0x10, 0x11}, {0x11, 0x22}, {0x12, 0x33}, {0x13, 0x44}, {0x04, 0xA3}, {0x05, 0xA4},
+                              {0x06, 0xA1}, {0x07, 0xA2}, {0x7F, 0x5C}}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.image);
+    TempDir dir;
+    const std::string save = (dir.path() / "game.sav").string();
+    ASSERT_EQ(run_headless(own_rom(row.image), "--frames 100 --result --battery " + save).exit_code, 0);
+    std::string saved = dir.read("game.sav");
+    ASSERT_EQ(saved.size(), row.size);
+    EXPECT_EQ(saved[0], 1);
+    for (const auto& [cell, value] : row.written) EXPECT_EQ(static_cast<uint8_t>(saved[cell]), value) << cell;
+    // A file of our own: the count goes on from it, the cells past the game's stay (the game checks
+    // that the ones between its cells are empty).
+    std::vector<uint8_t> own = random_bytes(row.size, 5);
+    std::fill(own.begin(), own.begin() + 0x20, 0);
+    own[0] = 0x41;
+    dir.write("game.sav", own);
+    ASSERT_EQ(run_headless(own_rom(row.image), "--frames 100 --result --battery " + save).exit_code, 0);
+    saved = dir.read("game.sav");
+    ASSERT_EQ(saved.size(), row.size);
+    own[0] = 0x42;
+    for (const auto& [cell, value] : row.written) own[cell] = value;
+    EXPECT_EQ(bytes_of(saved), own);
+  }
 }
 
 // What the battery cartridge's RAM can hold at any moment: v+1 up to some byte, v after it.
