@@ -22,13 +22,14 @@ void system_tick() {
 
 uint8_t cpu_read(uint16_t address) {
   system_tick();
-  if (address < 0x2000) return bus.work_ram[address & 0x07FF];
-  if (address < 0x4000) return ppu_access(address & 7, 0, false);
+  // Program ROM first: most reads are opcode and operand fetches from it.
   if (address >= 0x8000) {
     if (const uint8_t* slot = banks.prg_slots[address >> 13]) [[likely]]
       return slot[address & 0x1FFF];
     return board->rom_read(address);  // a flash chip at work
   }
+  if (address < 0x2000) return bus.work_ram[address & 0x07FF];
+  if (address < 0x4000) return ppu_access(address & 7, 0, false);
   if (address >= 0x4018) return cartridge_low_read(address);
   switch (address) {
     case 0x4015: return apu_read_status();
