@@ -103,6 +103,22 @@ int16_t mix_sample(int32_t pulse_sum, int32_t triangle, int32_t noise, int32_t d
 // The same, computed from the formulas on every call instead of from the precomputed group tables.
 int16_t mix_sample_by_formula(int32_t pulse_sum, int32_t triangle, int32_t noise, int32_t dmc);
 
+// A sound chip on the cartridge (the Famicom mixes its pin-45 output with the console's). Its
+// state lives in the board's record; the APU steps it on the cycles it runs in full and pays it the
+// quiet cycles in apu_sync, so its level joins the quiet run's cached sample. A cartridge without
+// one (cartridge_sound null) gets exactly the console's own mix.
+struct CartridgeSound {
+  int32_t (*tick)();                // one CPU cycle of the chip; returns its level after it
+  int32_t (*level)();               // its level now
+  int32_t (*quiet_cycles)();        // cycles from now during which its level stays as it is
+  void (*advance)(int32_t cycles);  // runs that many of those cycles at once
+  float gain;                       // mixer units (a full console output is 1) per level step
+};
+extern const CartridgeSound* cartridge_sound;
+// The console's mix with the chip's level added at its gain, saturated to the 16-bit range.
+int16_t mix_sample_with_cartridge(int32_t pulse_sum, int32_t triangle, int32_t noise, int32_t dmc,
+                                  int32_t cartridge_level);
+
 // Sample stream: one sample per CPU cycle, 1789800 per second.
 constexpr uint32_t SAMPLE_RATE = 1789800;
 constexpr uint32_t SAMPLES_PER_BUFFER = 178980;

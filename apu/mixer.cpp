@@ -8,6 +8,7 @@
 #include "ppu/ppu.h"
 
 SampleSink audio_sink = nullptr;
+const CartridgeSound* cartridge_sound = nullptr;
 SampleStream sample_stream;
 ApuDerived apu_derived;
 
@@ -104,6 +105,16 @@ int16_t mix_sample(int32_t pulse_sum, int32_t triangle, int32_t noise, int32_t d
   return sample_of(mix_tables.other[other_index(triangle, noise, dmc)], mix_tables.pulse[pulse_sum]);
 }
 
+int16_t mix_sample_with_cartridge(int32_t pulse_sum, int32_t triangle, int32_t noise, int32_t dmc,
+                                  int32_t cartridge_level) {
+  const float chip = static_cast<float>(cartridge_level) * cartridge_sound->gain;
+  const float scaled =
+      ((mix_tables.other[other_index(triangle, noise, dmc)] + mix_tables.pulse[pulse_sum]) + chip - 0.5f) * 30000.0f;
+  // Both groups and a loud chip together pass the 16-bit range: the stream clips there.
+  const float clipped = std::clamp(scaled, -32768.0f, 32767.0f);
+  return static_cast<int16_t>(static_cast<int32_t>(clipped));
+}
+
 int16_t mix_sample_by_formula(int32_t pulse_sum, int32_t triangle, int32_t noise, int32_t dmc) {
   return sample_of(other_group(triangle, noise, dmc), pulse_group(pulse_sum));
 }
@@ -144,7 +155,9 @@ void apu_full_cycle() {
   // samples first, and this cycle's levels wait in the locals above.
   const int32_t dmc = dmc_tick();
   SampleStream& s = sample_stream;
-  s.buffers[s.current_buffer][s.sample_pos] = mix_sample(pulse1 + pulse2, triangle, noise, dmc);
+  s.buffers[s.current_buffer][s.sample_pos] =
+      cartridge_sound ? mix_sample_with_cartridge(pulse1 + pulse2, triangle, noise, dmc, cartridge_sound->tick())
+                      : mix_sample(pulse1 + pulse2, triangle, noise, dmc);
   if (++s.sample_pos == SAMPLES_PER_BUFFER) hand_off_buffer();
 }
 }  // namespace
@@ -170,6 +183,7 @@ void apu_sync() {
     else apu.channels[n].timer -= cycles;
   }
   apu.frame_divider = static_cast<int16_t>(apu.frame_divider + 2 * cycles);
+  if (cartridge_sound) cartridge_sound->advance(cycles);
 }
 
 void apu_rebuild_derived() {
@@ -196,7 +210,13 @@ void apu_rebuild_derived() {
     if (steady != STEADY_FOREVER)
       quiet = std::min(quiet, std::max(apu.channels[n].timer, 0) + steady * (timer_reload(n) + 1));
   }
-  d.sample = mix_sample(level[PULSE1] + level[PULSE2], level[TRIANGLE], level[NOISE], level[DMC]);
+  if (cartridge_sound) {
+    quiet = std::min(quiet, cartridge_sound->quiet_cycles());
+    d.sample = mix_sample_with_cartridge(level[PULSE1] + level[PULSE2], level[TRIANGLE], level[NOISE], level[DMC],
+                                         cartridge_sound->level());
+  } else {
+    d.sample = mix_sample(level[PULSE1] + level[PULSE2], level[TRIANGLE], level[NOISE], level[DMC]);
+  }
   // The run stops short of the buffer's last sample, whose cycle hands the buffer over.
   if (pos >= SAMPLES_PER_BUFFER - 1) return;
   d.buffer = sample_stream.buffers[sample_stream.current_buffer & 1];

@@ -37,6 +37,8 @@ enum class PpuWatch : uint8_t {
             // latches, switched by the reads of tiles $FD and $FE)
 };
 
+struct CartridgeSound;
+
 // One board. Only `name` is required: a board without registers keeps the power-on arrangement.
 struct Board {
   const char* name;
@@ -83,6 +85,8 @@ struct Board {
   size_t (*battery_size)() = nullptr;
   void (*battery_save)(uint8_t* out) = nullptr;
   void (*battery_load)(const uint8_t* in) = nullptr;
+  // The board's sound chip (apu/apu.h), mixed with the console's sound. Null: none.
+  const CartridgeSound* sound = nullptr;
 };
 
 // The loaded cartridge's board: the table's row for its numbers, or a board without registers when

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "apu/apu.h"
 #include "cart/banks.h"
 #include "cart/cartridge.h"
 #include "core/bus.h"
@@ -21,6 +22,7 @@ extern const Board gxrom_board, color_dreams_board, mapper34_board, camerica_boa
     jf11_board, pci556_board, irem78_board, unrom512_board;
 extern const Board vrc2a_board, vrc2b_board, vrc2c_board, vrc4a_board, vrc4b_board, vrc4c_board, vrc4d_board,
     vrc4e_board, vrc4f_board, vrc4_21_board, vrc4_23_board, vrc4_25_board;
+extern const Board vrc6a_board, vrc6b_board;
 extern const Board fme7_board, namco163_board, namco175_board, namco340_board, namco210_board;
 extern const Board ss88006_board, fcg_board, lz93d50_board, bandai16_board, bandai153_board, bandai159_board;
 
@@ -59,10 +61,12 @@ constexpr BoardRow board_table[] = {
     {23, 2, &vrc4e_board},                 // VRC4e
     {23, 3, &vrc2b_board},                 // VRC2b
     {23, ANY_SUBMAPPER, &vrc4_23_board},   // VRC2b, VRC4e or VRC4f
+    {24, ANY_SUBMAPPER, &vrc6a_board},     // Konami VRC6a
     {25, 1, &vrc4b_board},                 // VRC4b
     {25, 2, &vrc4d_board},                 // VRC4d
     {25, 3, &vrc2c_board},                 // VRC2c
     {25, ANY_SUBMAPPER, &vrc4_25_board},   // VRC2c, VRC4b or VRC4d
+    {26, ANY_SUBMAPPER, &vrc6b_board},     // VRC6b
     {28, ANY_SUBMAPPER, &action53_board},  // Action 53
     {30, ANY_SUBMAPPER, &unrom512_board},  // UNROM 512
     {34, ANY_SUBMAPPER, &mapper34_board},  // BNROM, NINA-001/002
@@ -103,6 +107,7 @@ void select_board(uint32_t mapper_number, uint8_t submapper) {
   const Board* b = board_for(mapper_number, submapper);
   board_supported = b != nullptr;
   board = b ? b : &unknown_board;
+  cartridge_sound = board->sound;
 }
 
 std::vector<std::string> cartridge_warnings() {

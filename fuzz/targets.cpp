@@ -56,6 +56,8 @@ constexpr SnapshotCartridge snapshot_cartridges[] = {
     {8, 16, 0x50, 0x18, 0x10},  // Konami VRC4a (21.1), with its interrupt
     {8, 8, 0x60, 0x10, 0x00},   // VRC2a (22)
     {8, 16, 0x90, 0x18, 0x30},  // VRC2c (25.3)
+    {16, 32, 0x82, 0x10, 0x00}, // Konami VRC6a (24), battery: its interrupt and sound
+    {8, 8, 0xA0, 0x10, 0x00},   // VRC6b (26)
     {8, 8, 0x21, 0xD0, 0x00},   // Namco 175/340 (210), told apart by the game's writes
     {4, 2, 0x21, 0x40, 0x00},   // GxROM (66: bytes 12-15 are zero)
     {8, 0, 0x41, 0xB0, 0x00},   // UNROM with a 74HC08 (180)
