@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -401,6 +402,54 @@ TEST(DmcNotesWav, InterruptAtTheSampleEndAndSelfDisableOneExpiryLater) {
     EXPECT_EQ(levels.at(s[at]) + 2 * bit, levels.at(s[last_bit])) << bit;
     EXPECT_NE(s[at - 1], s[at]) << bit;
   }
+}
+
+
+// ---- the VRC6's channels (roms/vrc6_notes.s) -----------------------------------------------
+
+// Each note's waveform, to the cycle: a pulse of 16 x (P + 1) cycles high for D + 1 of its steps, the
+// sawtooth's seven levels of 2 x (P + 1) cycles each; levels against an APU pulse at volume 15,
+// which a VRC6 pulse at volume 15 matches (0 dB).
+TEST(Vrc6NotesWav, PulsesAndSawtoothHaveTheirPeriodsDutiesAndLevels) {
+  SAMPLES_OR_SKIP(s, "vrc6_notes");
+  const auto spans = notes(s);
+  ASSERT_EQ(spans.size(), 3u);
+  const double apu_swing = PULSE_AT_15 - SILENCE;
+  auto decibels = [&](double swing, double level) { return 20.0 * std::log10(swing / (apu_swing * level / 15.0)); };
+  struct Pulse {
+    size_t period, high;  // cycles
+    int volume;
+  };
+  const Pulse pulses[2] = {{16 * 200, 8 * 200, 15}, {16 * 100, 3 * 100, 10}};
+  for (int n = 0; n < 2; ++n) {
+    SCOPED_TRACE("pulse " + std::to_string(n + 1));
+    const Span span = spans[n];
+    const auto edges = rising_edges(s, span, SILENCE);
+    ASSERT_GE(edges.size(), 20u);
+    for (size_t k = 1; k < edges.size(); ++k) ASSERT_EQ(edges[k] - edges[k - 1], pulses[n].period) << k;
+    const int16_t high = s[edges[0]];
+    EXPECT_LT(std::fabs(decibels(high - SILENCE, pulses[n].volume)), 0.5);
+    if (n == 0) {
+      EXPECT_LE(std::abs(high - PULSE_AT_15), 1);
+    }
+    for (size_t i = edges[0]; i < edges.back(); ++i)
+      ASSERT_EQ(s[i], (i - edges[0]) % pulses[n].period < pulses[n].high ? high : SILENCE) << i - edges[0];
+  }
+  // Saw: 0, 42, 84 ... 252 in the accumulator, its top five bits 0, 5, 10, 15, 21, 26, 31.
+  const Span saw = spans[2];
+  const auto runs = runs_in(s, saw);
+  ASSERT_GE(runs.size(), 7u * 20);
+  size_t start = 0;
+  while (runs[start].value != SILENCE || runs[start + 1].value == SILENCE) ++start;
+  const int levels[7] = {0, 5, 10, 15, 21, 26, 31};
+  for (size_t k = start; k + 1 < runs.size(); ++k) {
+    const int level = levels[(k - start) % 7];
+    ASSERT_EQ(runs[k].length(), 200u) << k;
+    if (level == 0) ASSERT_EQ(runs[k].value, SILENCE) << k;
+    else ASSERT_LT(std::fabs(decibels(runs[k].value - SILENCE, level)), 0.5) << k;
+  }
+  const size_t ramp = 14 * 100;
+  EXPECT_EQ(runs[start + 7].begin - runs[start].begin, ramp);
 }
 
 }  // namespace
