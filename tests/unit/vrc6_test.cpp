@@ -11,6 +11,7 @@
 #include "apu/apu.h"
 #include "cart/boards/vrc6.h"
 #include "core_test_machine.h"
+#include "cpu/cpu.h"
 
 namespace {
 
@@ -65,6 +66,16 @@ TEST(Mappers, Vrc6MapsWhatItsRegistersSayOnBothWirings) {
     EXPECT_EQ(cpu_read(0x6123), 0x00);
     cpu_write(reg(0xB000, 3), 0x80);
     EXPECT_EQ(cpu_read(0x6123), 0xA5);
+    // The interrupt at $F000-$F002: latch $FD, cycle mode and enabled, so the counter reloaded
+    // by the control write overflows on the third cycle after it; the acknowledge lowers the line.
+    bus.cycles = 5000;
+    (void)mapper_write(reg(0xF000, 0), 0xFD, true);
+    (void)mapper_write(reg(0xF000, 1), 0x06, true);
+    ASSERT_TRUE(cartridge_irq_line);
+    EXPECT_EQ((cartridge_irq_since + CARTRIDGE_IRQ_DELAY) / 3, 5003u);
+    bus.cycles = 5010;
+    (void)mapper_write(reg(0xF000, 2), 0x00, true);
+    EXPECT_FALSE(cartridge_irq_line);  // A was 0: the acknowledge also disabled the counter
   }
 }
 
