@@ -5,11 +5,16 @@
 ; stays unbanked, and bit 5 of $D enables the RAM at $6000 (0 at power-on: reads give 0, writes
 ; are lost). The power-on outer bank is 0, so the reset stub lives in page 31 too.
 ; 512 KiB program ROM (64 pages), character RAM, an iNES 1.0 header with the battery bit.
-RAM_ENABLE_ADDRESS = $800D
-RAM_ENABLE_VALUE = $20
+BOARD_RESET = 1
 .include "banked.inc"
 INES_HEADER 32, 0, $92, $90
 PRG_IDS 64
+
+.segment "CODE"
+board_reset:                    ; the RAM is off at power-on
+        lda #$20
+        sta $800D
+        rts
 
 ; Sets the outer bank and runs on at the same address in page 63, then to the reset code.
 .macro OUTER_STUB

@@ -10,12 +10,17 @@
 ; $F000 and $F001 do, and a cleared enable bit stops it.
 ; 256 KiB program ROM (32 pages), 256 KiB character ROM (KiB numbered by their first byte), an
 ; iNES 1.0 header (8 KiB of RAM at $6000).
-RAM_ENABLE_ADDRESS = $9002
-RAM_ENABLE_VALUE = $03
+BOARD_RESET = 1
 BANKED_IRQ = 1
 .include "banked.inc"
 INES_HEADER 16, 32, $20, $10
 PRG_IDS 32
+
+.segment "CODE"
+board_reset:                    ; the RAM is off at power-on
+        lda #$03
+        sta $9002
+        rts
 CHR_KIB_IDS 256
 
 .segment "ZEROPAGE"

@@ -35,6 +35,7 @@
 #include "cart/board.h"
 #include "cart/cartridge.h"
 #include "core/bus.h"
+#include "core/machine.h"
 #include "cpu/bus_access.h"
 #include "cpu/cpu.h"
 
@@ -277,18 +278,18 @@ void ram_low_write(uint16_t address, uint8_t value) {
   cartridge_ram_changed = true;
 }
 
-// The battery file: the EEPROM's cells, or cartridge RAM on a board without one.
+// The battery file: the EEPROM's cells, or the battery-backed cartridge RAM on a board without one.
 size_t battery_size() {
   if (size_t size = eeprom_size()) return size;
-  return std::min<size_t>(cartridge.prg_nvram_size ? cartridge.prg_nvram_size : CARTRIDGE_RAM_BANK, CARTRIDGE_RAM_BANK);
+  return cartridge_battery_size();
 }
 void battery_save(uint8_t* out) {
   if (eeprom_size()) std::copy_n(cartridge.board_memory.data(), eeprom_size(), out);
-  else std::copy_n(bus.cartridge_ram, battery_size(), out);
+  else std::copy_n(bus.cartridge_ram, cartridge_battery_size(), out);
 }
 void battery_load(const uint8_t* in) {
   if (eeprom_size()) std::copy_n(in, eeprom_size(), cartridge.board_memory.data());
-  else std::copy_n(in, battery_size(), bus.cartridge_ram);
+  else std::copy_n(in, cartridge_battery_size(), bus.cartridge_ram);
 }
 }  // namespace
 
