@@ -5,6 +5,11 @@
 // arrangement, D-F the interrupt counter: a 16-bit counter that counts down once per CPU cycle
 // while enabled and interrupts when it wraps from $0000 to $FFFF. No bus conflicts.
 //
+// $C000-$FFFF are the 5B's sound ports (sunsoft5b.cpp). A mapper 69 header cannot say which of the
+// three chips the cartridge has, so every one gets the 5B's sound: an FME-7 game never writes
+// there, and a chip never written stays silent, its level 0 adding nothing to the console's mix.
+// The 5B at volume 12 is set 1.3 dB below a console pulse channel at volume 15 (see the gain below).
+//
 // The counter runs on the CPU's clock, so it is not stepped: the record holds its value and the
 // CPU cycle at whose end it had that value, and the line is raised ahead for the cycle of the next
 // wrap. A register write in cycle w comes after that cycle's count: the counter counts from w + 1 on,
@@ -18,6 +23,7 @@
 #include "core/bus.h"
 #include "cpu/bus_access.h"
 #include "cpu/cpu.h"
+#include "apu/apu.h"
 
 namespace {
 Fme7Registers& r() { return board_registers<Fme7Registers>(); }
@@ -53,7 +59,10 @@ void write(uint16_t address, uint8_t value) {
     m.command = value & 0x0F;
     return;
   }
-  if (address >= 0xC000) return;  // the 5B's sound registers
+  if (address >= 0xC000) {
+    sunsoft5b_write(m.sound, address, value);
+    return;
+  }
   const uint8_t c = m.command & 0x0F;
   if (c < 8) {
     m.chr[c] = value;
@@ -99,6 +108,20 @@ void low_write(uint16_t address, uint8_t value) {
   cartridge_ram_changed = true;
 }
 
+int32_t sound_tick() { return sunsoft5b_tick(r().sound); }
+int32_t sound_level() { return sunsoft5b_level(r().sound); }
+int32_t sound_quiet_cycles() { return sunsoft5b_quiet_cycles(r().sound); }
+void sound_advance(int32_t cycles) { sunsoft5b_advance(r().sound, cycles); }
+
+// A square at volume 12 (envelope level 25) has the RMS of a console pulse at volume 15 (the first
+// group of its mixer, computed as the mixer does) times 10^(-1.3 / 20): both are squares of equal
+// duty, so their RMS are in the ratio of their swings, and the swing of level 25 is its amplitude
+// times the gain.
+constexpr float PULSE_AT_15 = 95.88f / (8128.0f / 15.0f + 100.0f);
+constexpr float MINUS_1_3_DB = 0.8609937521846006f;  // 10^(-1.3 / 20)
+const CartridgeSound sunsoft5b_sound{sound_tick, sound_level, sound_quiet_cycles, sound_advance,
+                                     PULSE_AT_15 * MINUS_1_3_DB / static_cast<float>(SUNSOFT5B_AMPLITUDE[25])};
+
 const char* impossible() {
   return r().counter_cycle > cpu_cycles() || r().irq_pending > 1 ? "FME-7 interrupt counter" : nullptr;
 }
@@ -130,4 +153,5 @@ extern const Board fme7_board = {.name = "Sunsoft FME-7",
                                  .update_banks = update_banks,
                                  .low_read = low_read,
                                  .low_write = low_write,
-                                 .impossible = impossible};
+                                 .impossible = impossible,
+                                 .sound = &sunsoft5b_sound};
