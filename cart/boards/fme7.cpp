@@ -16,6 +16,7 @@
 // and a value N written with counting on wraps in cycle w + N + 1.
 #include <cstdint>
 
+#include "apu/apu.h"
 #include "cart/banks.h"
 #include "cart/board.h"
 #include "cart/boards/fme7.h"
@@ -23,7 +24,6 @@
 #include "core/bus.h"
 #include "cpu/bus_access.h"
 #include "cpu/cpu.h"
-#include "apu/apu.h"
 
 namespace {
 Fme7Registers& r() { return board_registers<Fme7Registers>(); }
@@ -113,14 +113,13 @@ int32_t sound_level() { return sunsoft5b_level(r().sound); }
 int32_t sound_quiet_cycles() { return sunsoft5b_quiet_cycles(r().sound); }
 void sound_advance(int32_t cycles) { sunsoft5b_advance(r().sound, cycles); }
 
-// A square at volume 12 (envelope level 25) has the RMS of a console pulse at volume 15 (the first
-// group of its mixer, computed as the mixer does) times 10^(-1.3 / 20): both are squares of equal
-// duty, so their RMS are in the ratio of their swings, and the swing of level 25 is its amplitude
-// times the gain.
-constexpr float PULSE_AT_15 = 95.88f / (8128.0f / 15.0f + 100.0f);
+// A square at volume 12 (envelope level 25) has the RMS of a console pulse at volume 15 times
+// 10^(-1.3 / 20), the level the 5B is measured at (its amplifier compresses above volume 12). Both
+// are squares of half duty, so their RMS are in the ratio of their swings, and the swing of level 25
+// is its amplitude times the gain. Volume 15 then comes out 7.7 dB above the console's pulse.
 constexpr float MINUS_1_3_DB = 0.8609937521846006f;  // 10^(-1.3 / 20)
 const CartridgeSound sunsoft5b_sound{sound_tick, sound_level, sound_quiet_cycles, sound_advance,
-                                     PULSE_AT_15 * MINUS_1_3_DB / static_cast<float>(SUNSOFT5B_AMPLITUDE[25])};
+                                     APU_PULSE_AT_15 * MINUS_1_3_DB / static_cast<float>(SUNSOFT5B_AMPLITUDE[25])};
 
 const char* impossible() {
   return r().counter_cycle > cpu_cycles() || r().irq_pending > 1 ? "FME-7 interrupt counter" : nullptr;

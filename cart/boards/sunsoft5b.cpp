@@ -100,7 +100,38 @@ void step_envelope(Sunsoft5b& c, int64_t steps) {
   }
 }
 
-// One tick of every counter.
+// One tick of every counter, stepped plainly: the reference the closed form below is held to.
+void tick_once(Sunsoft5b& c) {
+  for (int n = 0; n < 3; ++n) {
+    if (c.tone_counter[n] + 1 < tone_period(c, n)) {
+      ++c.tone_counter[n];
+    } else {
+      c.tone_counter[n] = 0;
+      c.tone_outputs ^= static_cast<uint8_t>(1 << n);
+    }
+  }
+  if (c.noise_counter + 1 < noise_period(c)) {
+    ++c.noise_counter;
+  } else {
+    c.noise_counter = 0;
+    const uint32_t lfsr = noise_lfsr(c);
+    set_noise_lfsr(c, (lfsr >> 1) | (((lfsr ^ (lfsr >> 3)) & 1) << 16));
+  }
+  if (c.envelope_counter + 1 < envelope_period(c)) {
+    ++c.envelope_counter;
+    return;
+  }
+  c.envelope_counter = 0;
+  if (c.envelope_state & HELD) return;
+  c.envelope_step = static_cast<uint8_t>((c.envelope_step & 31) + 1);
+  if (c.envelope_step < 32) return;
+  const uint8_t shape = c.regs[0x0D];
+  c.envelope_step = 0;
+  if (!(shape & SHAPE_CONTINUE) || (shape & SHAPE_HOLD)) c.envelope_state |= HELD;
+  else if (shape & SHAPE_ALTERNATE) c.envelope_state ^= FLIPPED;
+}
+
+// `ticks` ticks of every counter at once.
 void tick_counters(Sunsoft5b& c, int64_t ticks) {
   for (int n = 0; n < 3; ++n)
     if (count_ticks(c.tone_counter[n], tone_period(c, n), ticks) % 2 == 1) c.tone_outputs ^= static_cast<uint8_t>(1 << n);
@@ -149,7 +180,7 @@ int32_t sunsoft5b_level(const Sunsoft5b& c) {
 
 int32_t sunsoft5b_tick(Sunsoft5b& c) {
   c.prescaler = static_cast<uint8_t>((c.prescaler + 1) & (CYCLES_PER_TICK - 1));
-  if (c.prescaler == 0) tick_counters(c, 1);
+  if (c.prescaler == 0) tick_once(c);
   return sunsoft5b_level(c);
 }
 
