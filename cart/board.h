@@ -87,6 +87,11 @@ struct Board {
   void (*battery_load)(const uint8_t* in) = nullptr;
   // The board's sound chip (apu/apu.h), mixed with the console's sound. Null: none.
   const CartridgeSound* sound = nullptr;
+  // Boards whose header cannot say whether the sound chip is there: true once the record says the
+  // program has written to the chip. Until then the chip is left out of the mix (cartridge_sound
+  // null), so that a cartridge without it plays the console's own stream and pays nothing for it.
+  // Null: the chip is always in.
+  bool (*sound_on)() = nullptr;
 };
 
 // The loaded cartridge's board: the table's row for its numbers, or a board without registers when

@@ -107,7 +107,6 @@ void select_board(uint32_t mapper_number, uint8_t submapper) {
   const Board* b = board_for(mapper_number, submapper);
   board_supported = b != nullptr;
   board = b ? b : &unknown_board;
-  cartridge_sound = board->sound;
 }
 
 std::vector<std::string> cartridge_warnings() {
@@ -123,6 +122,7 @@ std::vector<std::string> cartridge_warnings() {
 void mapper_update_banks() {
   mapper_power_on();
   if (board->update_banks) board->update_banks();
+  cartridge_sound = board->sound && (!board->sound_on || board->sound_on()) ? board->sound : nullptr;
 }
 
 void mapper_power_on_registers() {

@@ -6,8 +6,10 @@
 // while enabled and interrupts when it wraps from $0000 to $FFFF. No bus conflicts.
 //
 // $C000-$FFFF are the 5B's sound ports (sunsoft5b.cpp). A mapper 69 header cannot say which of the
-// three chips the cartridge has, so every one gets the 5B's sound: an FME-7 game never writes
-// there, and a chip never written stays silent, its level 0 adding nothing to the console's mix.
+// three chips the cartridge has, so the 5B's sound joins the mix at the first write to its data
+// port: an FME-7 game never writes there and plays the console's own stream, paying nothing for
+// the chip. (The chip's counters start then; on the console their phase at that moment is unknown
+// anyway.)
 // The 5B at volume 12 is set 1.3 dB below a console pulse channel at volume 15 (see the gain below).
 //
 // The counter runs on the CPU's clock, so it is not stepped: the record holds its value and the
@@ -60,7 +62,15 @@ void write(uint16_t address, uint8_t value) {
     return;
   }
   if (address >= 0xC000) {
+    if (address < 0xE000) {
+      sunsoft5b_write(m.sound, address, value);
+      return;
+    }
+    apu_sync();  // the cycles before this write ran with the old values
+    const bool was_on = m.sound.written & 1;
     sunsoft5b_write(m.sound, address, value);
+    if (!was_on && (m.sound.written & 1)) mapper_update_banks();  // the chip joins the mix
+    apu_rebuild_derived();
     return;
   }
   const uint8_t c = m.command & 0x0F;
@@ -121,6 +131,8 @@ constexpr float MINUS_1_3_DB = 0.8609937521846006f;  // 10^(-1.3 / 20)
 const CartridgeSound sunsoft5b_sound{sound_tick, sound_level, sound_quiet_cycles, sound_advance,
                                      APU_PULSE_AT_15 * MINUS_1_3_DB / static_cast<float>(SUNSOFT5B_AMPLITUDE[25])};
 
+bool sound_on() { return r().sound.written & 1; }
+
 const char* impossible() {
   return r().counter_cycle > cpu_cycles() || r().irq_pending > 1 ? "FME-7 interrupt counter" : nullptr;
 }
@@ -153,4 +165,5 @@ extern const Board fme7_board = {.name = "Sunsoft FME-7",
                                  .low_read = low_read,
                                  .low_write = low_write,
                                  .impossible = impossible,
-                                 .sound = &sunsoft5b_sound};
+                                 .sound = &sunsoft5b_sound,
+                                 .sound_on = sound_on};

@@ -35,8 +35,6 @@
 #include <algorithm>
 #include <limits>
 
-#include "apu/apu.h"
-
 namespace {
 
 constexpr int32_t FOREVER = std::numeric_limits<int32_t>::max();
@@ -187,7 +185,9 @@ int32_t sunsoft5b_tick(Sunsoft5b& c) {
 void sunsoft5b_advance(Sunsoft5b& c, int64_t cycles) {
   const int64_t into = (c.prescaler & (CYCLES_PER_TICK - 1)) + cycles;
   c.prescaler = static_cast<uint8_t>(into % CYCLES_PER_TICK);
-  if (const int64_t ticks = into / CYCLES_PER_TICK) tick_counters(c, ticks);
+  const int64_t ticks = into / CYCLES_PER_TICK;
+  if (ticks == 1) tick_once(c);  // the APU's short stretches between a program's register reads
+  else if (ticks > 1) tick_counters(c, ticks);
 }
 
 int32_t sunsoft5b_quiet_cycles(const Sunsoft5b& c) {
@@ -218,13 +218,12 @@ void sunsoft5b_write(Sunsoft5b& c, uint16_t address, uint8_t value) {
     return;
   }
   if (c.address & 0xF0) return;
-  apu_sync();  // the cycles before this write ran with the old values
   const int reg = c.address & 0x0F;
   c.regs[reg] = value;
+  c.written = 1;
   if (reg == 0x0D) {
     c.envelope_step = 0;
     c.envelope_state = 0;
     c.envelope_counter = 0;
   }
-  apu_rebuild_derived();
 }

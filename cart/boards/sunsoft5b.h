@@ -23,6 +23,7 @@ struct Sunsoft5b {
   uint8_t tone_outputs;         // bits 0-2: the square outputs of tones A, B, C
   uint8_t envelope_step;        // bits 0-4: steps into the current ramp
   uint8_t envelope_state;       // bit 0: held at the end of the first ramp; bit 1: ramp direction flipped
+  uint8_t written;              // bit 0: the data port has taken a write since power-on
 };
 
 // Amplitude of envelope level e (0-31): 1.5 dB per step down from level 31, level 0 silent. A fixed
@@ -39,8 +40,8 @@ constexpr std::array<int32_t, 32> sunsoft5b_amplitudes() {
 }
 inline constexpr std::array<int32_t, 32> SUNSOFT5B_AMPLITUDE = sunsoft5b_amplitudes();
 
-// The CPU's write to $C000-$FFFF: the address port below $E000, the data port above. Data writes
-// bring the sound up to the write's cycle first.
+// The CPU's write to $C000-$FFFF: the address port below $E000, the data port above. The caller
+// brings the sound up to the write's cycle first (apu_sync) and rebuilds the APU's quiet run after.
 void sunsoft5b_write(Sunsoft5b& chip, uint16_t address, uint8_t value);
 // One CPU cycle stepped plainly; the level after it (the sum of the three channels' amplitudes).
 int32_t sunsoft5b_tick(Sunsoft5b& chip);
