@@ -63,7 +63,7 @@ constexpr SnapshotCartridge snapshot_cartridges[] = {
     {8, 0, 0x41, 0xB0, 0x00},   // UNROM with a 74HC08 (180)
     {8, 8, 0xE9, 0x48, 0x30},   // Irem IF-12 (78.3)
     {4, 8, 0x20, 0x28, 0x10},   // NINA-001 (34.1)
-    {16, 16, 0x52, 0x40, 0x00}, // Sunsoft FME-7 (69), battery
+    {16, 16, 0x52, 0x40, 0x00}, // Sunsoft FME-7 (69), battery, and the 5B's sound once written
     {16, 32, 0x32, 0x10, 0x00}, // Namco 163 (19), battery: cartridge RAM and the chip's
     {2, 2, 0x71, 0x50, 0x00},   // J87 (87)
     {8, 0, 0xE3, 0x10, 0x00},   // UNROM 512 (30), self-flashing: the program ROM is state
