@@ -525,6 +525,7 @@ TEST(BankMap, AnyRecordABoardCanHoldIsRefusedOrMapsInBounds) {
       {140, 0, 8, 16, 0x01}, {180, 0, 8, 0, 0x01}, {210, 0, 16, 16, 0x01}, {210, 1, 8, 8, 0x00},
       {210, 2, 8, 8, 0x01}, {16, 0, 16, 16, 0x02}, {16, 4, 16, 16, 0x00}, {16, 5, 16, 16, 0x02},
       {18, 0, 32, 32, 0x00}, {153, 0, 32, 0, 0x02}, {159, 0, 16, 16, 0x02}, {99, 0, 2, 1, 0x01},
+      {5, 0, 16, 32, 0x00}, {5, 0, 8, 16, 0x02, 16384}, {5, 0, 32, 64, 0x02, 32768},
   };
   const uint8_t extremes[] = {0x00, 0x01, 0x3F, 0x40, 0x7F, 0x80, 0xC0, 0xFE, 0xFF};
   auto within = [](const uint8_t* p, const std::vector<uint8_t>& memory, size_t span) {
@@ -552,18 +553,28 @@ TEST(BankMap, AnyRecordABoardCanHoldIsRefusedOrMapsInBounds) {
           continue;
         }
         ++loaded;
+        // Cartridge RAM shown at $8000-$FFFF (the MMC5).
+        auto in_cartridge_ram = [](const uint8_t* p) {
+          return p >= bus.cartridge_ram && p + CARTRIDGE_RAM_BANK <= bus.cartridge_ram + cartridge_ram_size();
+        };
         // An empty slot at $8000-$FFFF: the board's chip answers reads there itself.
         for (int s = 0; s < 8; ++s)
           ASSERT_TRUE(within(banks.prg_slots[s], cartridge.prg_rom, 0x2000) ||
-                      (s >= 4 && !banks.prg_slots[s] && board->rom_read))
+                      (s >= 4 && !banks.prg_slots[s] && board->rom_read) || in_cartridge_ram(banks.prg_slots[s]))
               << k << " " << int{value};
         // Pattern slots and nametables in character memory or nametable RAM (the Namco 163 crosses them).
         auto in_ppu_memory = [&](const uint8_t* p) {
           return within(p, cartridge.chr_rom, 0x400) || within(p, cartridge.chr_ram, 0x400) ||
                  (p >= banks.nametable_ram && p + 0x400 <= banks.nametable_ram + sizeof banks.nametable_ram);
         };
+        // Nametables may also be the board's own memory (ExRAM) or pages it builds.
+        auto in_nametable_memory = [&](const uint8_t* p) {
+          const uint8_t* built = &banks.board_nametables[0][0];
+          return in_ppu_memory(p) || within(p, cartridge.board_memory, 0x400) ||
+                 (p >= built && p + 0x400 <= built + sizeof banks.board_nametables);
+        };
         for (int s = 0; s < 8; ++s) ASSERT_TRUE(in_ppu_memory(banks.chr_slots[s])) << k << " " << int{value};
-        for (int n = 0; n < 4; ++n) ASSERT_TRUE(in_ppu_memory(banks.nametable_slots[n])) << k << " " << int{value};
+        for (int n = 0; n < 4; ++n) ASSERT_TRUE(in_nametable_memory(banks.nametable_slots[n])) << k << " " << int{value};
         ASSERT_TRUE(banks.cartridge_ram_slot >= bus.cartridge_ram &&
                     banks.cartridge_ram_slot + CARTRIDGE_RAM_BANK <= bus.cartridge_ram + cartridge_ram_size())
             << k << " " << int{value};

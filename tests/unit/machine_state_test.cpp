@@ -85,6 +85,8 @@ TEST(SaveStates, ARunContinuedFromASaveStateIsTheRunItself) {
     table.push_back({fs::path(shared) / "ppu_vbl_nmi/rom_singles/05-nmi_timing.nes", 23, 30, ""});
     table.push_back({fs::path(shared) / "apu_test/rom_singles/4-jitter.nes", 11, 30, ""});
     table.push_back({fs::path(shared) / "mmc3_test_2/rom_singles/4-scanline_timing.nes", 53, 20, ""});
+    // MMC5: saved mid-frame while its line counter runs and interrupts
+    table.push_back({fs::path(shared) / "mmc5test/mmc5test.nes", 23, 20, ""});
   }
   for (const Continuation& row : table) {
     SCOPED_TRACE(row.image.filename().string());
