@@ -16,6 +16,7 @@ Mapper mapper;
 
 // The boards, one file each in cart/boards/.
 extern const Board nrom_board, mmc1_board, uxrom_board, cnrom_board, axrom_board;
+extern const Board mmc5_board;
 extern const Board mmc2_board, mmc4_board, action53_board;
 extern const Board mmc3_board, mmc3_nec_board, mmc6_board, txsrom_board, tqrom_board, namco108_board;
 extern const Board gxrom_board, color_dreams_board, mapper34_board, camerica_board, unrom180_board, j87_board,
@@ -42,6 +43,7 @@ constexpr BoardRow board_table[] = {
     {4, 1, &mmc6_board},                   // HKROM (MMC6)
     {4, 4, &mmc3_nec_board},               // TxROM with the NEC MMC3
     {4, ANY_SUBMAPPER, &mmc3_board},       // TxROM (Sharp MMC3)
+    {5, ANY_SUBMAPPER, &mmc5_board},       // ExROM (MMC5)
     {7, ANY_SUBMAPPER, &axrom_board},      // AxROM
     {9, ANY_SUBMAPPER, &mmc2_board},       // PxROM (MMC2)
     {10, ANY_SUBMAPPER, &mmc4_board},      // FxROM (MMC4)

@@ -79,6 +79,7 @@ constexpr SnapshotCartridge snapshot_cartridges[] = {
     {32, 0, 0x92, 0x90, 0x00},  // Bandai LZ93D50 with RAM (153), character RAM
     {16, 16, 0xF2, 0x90, 0x00}, // Bandai LZ93D50 with a 24C01 (159)
     {2, 1, 0x31, 0x60, 0x00},   // an unknown board (99)
+    {16, 32, 0x52, 0x08, 0x00, 0x90},  // ExROM (5, MMC5), NES 2.0: 32 KiB kept; ExRAM in its memory
 };
 constexpr unsigned SNAPSHOT_CARTRIDGES = sizeof snapshot_cartridges / sizeof snapshot_cartridges[0];
 

@@ -86,6 +86,8 @@ TEST(SaveStates, ARunContinuedFromASaveStateIsTheRunItself) {
     table.push_back({fs::path(shared) / "ppu_vbl_nmi/rom_singles/05-nmi_timing.nes", 23, 30, ""});
     table.push_back({fs::path(shared) / "apu_test/rom_singles/4-jitter.nes", 11, 30, ""});
     table.push_back({fs::path(shared) / "mmc3_test_2/rom_singles/4-scanline_timing.nes", 53, 20, ""});
+    // MMC5: saved mid-frame while its line counter runs and interrupts
+    table.push_back({fs::path(shared) / "mmc5test/mmc5test.nes", 23, 20, ""});
   }
   for (const Continuation& row : table) {
     SCOPED_TRACE(row.image.filename().string());
@@ -181,6 +183,8 @@ TEST(LatePpu, TheCartridgeInterruptReachesTheCpuOnTheCycleDotByDotGives) {
     const fs::path mmc3 = fs::path(SHARED_TEST_ROMS) / "mmc3_test_2/rom_singles";
     table.push_back({mmc3 / "4-scanline_timing.nes", 53});  // IRQs at lines 0, 1 and 239, both tables
     table.push_back({mmc3 / "2-details.nes", 20});
+    // The MMC5's line interrupt, predicted from its counter and compare value
+    table.push_back({fs::path(SHARED_TEST_ROMS) / "mmc5test/mmc5test.nes", 20});
   }
   for (const char* own : {"bench_mmc3_split.nes", "mmc3_irq_timing.nes"})
     if (fs::exists(own_rom(own))) table.push_back({own_rom(own), 20});
