@@ -134,8 +134,8 @@ uint32_t run_divider(uint16_t& divider, int32_t every, int32_t cycles) {
 void mmc5_advance(int32_t cycles) {
   Mmc5Audio& s = a();
   for (Mmc5Pulse& p : s.pulse) {
-    const uint32_t steps = run_divider(p.divider, step_cycles(p), cycles);
-    p.step = static_cast<uint8_t>((p.step + steps) & 7);
+    if (const uint32_t steps = run_divider(p.divider, step_cycles(p), cycles))
+      p.step = static_cast<uint8_t>((p.step + steps) & 7);
   }
   // Envelopes and lengths do not touch the timers, so their clocks may come after the steps.
   for (uint32_t clocks = run_divider(s.clock_divider, MMC5_CLOCK_PERIOD, cycles); clocks > 0; --clocks)

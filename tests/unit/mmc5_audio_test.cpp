@@ -44,6 +44,7 @@ TEST(Mmc5Sound, ClosedFormAgreesWithSteppingEachCycle) {
     const char* what;
     std::vector<Write> writes;
     int32_t cycles;
+    bool all_ones = false;  // the record starts as all $FF bytes (any bytes a state may hold)
   };
   const Row rows[] = {
       {"pulse 1, duty 2, constant 15, halted length",
@@ -57,10 +58,12 @@ TEST(Mmc5Sound, ClosedFormAgreesWithSteppingEachCycle) {
         {0x5007, 0xF9}, {0x5015, 0x02}}, 50000},
       {"pulse at volume 0, the DAC at $80", {{0x5015, 0x01}, {0x5000, 0x30}, {0x5002, 9}, {0x5003, 0x08}, {0x5011, 0x80}}, 20000},
       {"nothing enabled", {{0x5000, 0xBF}, {0x5002, 9}, {0x5003, 0x08}}, 20000},
+      {"a record of all $FF bytes", {}, 80000, true},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     power_on_with_sound(row.writes);
+    if (row.all_ones) std::memset(&mmc5_audio(), 0xFF, sizeof(Mmc5Audio));
     const std::vector<uint8_t> start = record();
     std::vector<int32_t> level{mmc5_sound_level()};
     std::vector<std::vector<uint8_t>> records{start};
