@@ -2,8 +2,9 @@
 // arrangements of 8, 16 and 32 KiB windows, character ROM in 1, 2, 4 or 8 KiB banks with a separate
 // background set for 8x16 sprites, 1 KiB of internal ExRAM (extra nametable, extended attributes,
 // or plain RAM), per-quadrant nametables with a fill mode, a vertical split, an 8x8 multiplier and
-// an interrupt on a chosen line, counted from the PPU's fetches. Its sound is not built here: the
-// registers at $5000-$5015 take nothing and read 0.
+// an interrupt on a chosen line, counted from the PPU's fetches. Its sound (two pulses and a PCM channel at
+// $5000-$5015) is cart/boards/mmc5_audio.cpp; its state follows ExRAM in the board's memory, and the
+// PCM's interrupt shares the cartridge's /IRQ with the line interrupt.
 //
 // Registers ($5xxx, fully decoded):
 //   $5100 program mode (0: 32 KiB, 1: 16+16, 2: 16+8+8, 3: four 8 KiB); $5101 pattern mode (0: 8 KiB,
@@ -42,6 +43,7 @@
 #include "cart/banks.h"
 #include "cart/board.h"
 #include "cart/boards/mmc5.h"
+#include "cart/boards/mmc5_audio.h"
 #include "cart/cartridge.h"
 #include "core/bus.h"
 #include "cpu/cpu.h"
@@ -81,7 +83,7 @@ struct Mmc5Registers {
 Mmc5Registers& r() { return board_registers<Mmc5Registers>(); }
 
 enum TileKind : uint8_t { NORMAL, SPLIT, EXTENDED };
-constexpr uint32_t EXRAM_SIZE = 1024;
+constexpr uint32_t EXRAM_SIZE = MMC5_EXRAM_SIZE;
 constexpr uint16_t ATTRIBUTE_OFFSET = 0x3C0;
 constexpr int32_t DETECTION_DOT = 3, VISIBLE_LINES = 240;
 
@@ -174,6 +176,11 @@ void build_chr_set(const Mmc5Registers& m, bool b, uint8_t* (&slots)[8]) {
   }
 }
 
+// What each 8 KiB window of $8000-$FFFF shows (null: RAM that is not fitted). While the PCM
+// channel's read mode is on, the windows of $8000-$BFFF are left empty in the bank map, so that
+// every read there reaches rom_read, which hands the byte to the PCM.
+uint8_t* program_window[8];
+
 void update_banks() {
   const Mmc5Registers& m = r();
   for (uint32_t slot = 4; slot < 8; ++slot) {
@@ -183,7 +190,9 @@ void update_banks() {
     } else {
       banks.prg_slots[slot] = ram_at(w.bank);  // null: no chip there (rom_read)
     }
+    program_window[slot] = banks.prg_slots[slot];
   }
+  if (mmc5_audio_read_mode()) banks.prg_slots[4] = banks.prg_slots[5] = nullptr;
   build_chr_set(m, false, sprite_chr);
   build_chr_set(m, true, background_chr);
   // PPUDATA sees set A with 8x8 sprites, and with 8x16 sprites the set written last.
@@ -215,12 +224,22 @@ void update_banks() {
   banks.rom_nametables = read_only;
 }
 
-uint8_t rom_read(uint16_t) { return 0; }
+void update_irq_line();
+
+uint8_t rom_read(uint16_t address) {
+  const uint8_t* window = program_window[address >> 13];
+  const uint8_t byte = window ? window[address & 0x1FFF] : 0;
+  if (address < 0xC000 && mmc5_audio_read_mode()) {
+    mmc5_audio_pcm_read(byte);
+    update_irq_line();
+  }
+  return byte;
+}
 
 // A write to $8000-$FFFF lands in the RAM a window shows, when the protect registers allow it.
 void write(uint16_t address, uint8_t value) {
   const Mmc5Registers& m = r();
-  uint8_t* ram = banks.prg_slots[address >> 13];
+  uint8_t* ram = program_window[address >> 13];
   if (!ram_writable(m) || window(m, address >> 13).rom || !ram) return;
   ram[address & 0x1FFF] = value;
   cartridge_ram_changed = true;
@@ -228,10 +247,17 @@ void write(uint16_t address, uint8_t value) {
 
 int32_t irq_deadline();
 
+// The cartridge's /IRQ: the line interrupt or the PCM channel's.
 void update_irq_line() {
   const Mmc5Registers& m = r();
-  if (m.irq_pending && m.irq_enabled) raise_cartridge_irq(ppu_dot_time());
+  if ((m.irq_pending && m.irq_enabled) || mmc5_audio_irq()) raise_cartridge_irq(ppu_dot_time());
   else lower_cartridge_irq();
+}
+
+// The line interrupt's flag cleared: the line falls unless the PCM channel holds it.
+void clear_line_interrupt(Mmc5Registers& m) {
+  m.irq_pending = 0;
+  if (!mmc5_audio_irq()) lower_cartridge_irq();
 }
 
 uint8_t low_read(uint16_t address) {
@@ -253,6 +279,12 @@ uint8_t low_read(uint16_t address) {
       ppu_plan_catch_up();
       return status;
     }
+    case 0x5010: {
+      const uint8_t pcm = mmc5_audio_read_pcm();
+      update_irq_line();
+      return pcm;
+    }
+    case 0x5015: return mmc5_audio_read_status();
     case 0x5205: return static_cast<uint8_t>(m.factors[0] * m.factors[1]);
     case 0x5206: return static_cast<uint8_t>((m.factors[0] * m.factors[1]) >> 8);
     default: return 0;
@@ -273,6 +305,13 @@ void low_write(uint16_t address, uint8_t value) {
     // Modes 0 and 1: only while the PPU renders (in-frame); mode 3 is read-only.
     const uint8_t mode = m.exram_mode & 3;
     if (mode == 2 || (mode < 2 && m.in_frame)) exram()[address & 0x3FF] = value;
+    return;
+  }
+  if (address <= 0x5015) {
+    const bool read_mode = mmc5_audio_read_mode();
+    mmc5_audio_write(address, value);
+    update_irq_line();
+    if (mmc5_audio_read_mode() != read_mode) mapper_update_banks();
     return;
   }
   if (address >= 0x5120 && address <= 0x512B) {
@@ -319,17 +358,13 @@ void detect_line(int32_t dot) {
   if (!m.in_frame) {
     m.in_frame = 1;
     m.line_counter = 0;
-    if (m.irq_pending) {
-      m.irq_pending = 0;
-      lower_cartridge_irq();
-    }
+    if (m.irq_pending) clear_line_interrupt(m);
     return;
   }
   if (++m.line_counter >= VISIBLE_LINES) {  // a 241st line
     m.in_frame = 0;
     m.line_counter = 0;
-    m.irq_pending = 0;
-    lower_cartridge_irq();
+    clear_line_interrupt(m);
     return;
   }
   if (m.line_counter == m.irq_compare) {
@@ -457,10 +492,7 @@ void mmc5_ppu_register_write(uint16_t index, uint8_t value) {
   } else if (!m.rendering_seen) {  // off to on: the frame starts over
     m.in_frame = 0;
     m.line_counter = 0;
-    if (m.irq_pending) {
-      m.irq_pending = 0;
-      lower_cartridge_irq();
-    }
+    if (m.irq_pending) clear_line_interrupt(m);
   }
   m.rendering_seen = on;
 }
@@ -483,4 +515,5 @@ extern const Board mmc5_board = {.name = "ExROM (MMC5)",
                                  .watch = PpuWatch::MMC5,
                                  .irq_deadline = irq_deadline,
                                  .ram_size = ram_size,
-                                 .memory_size = EXRAM_SIZE};
+                                 .memory_size = MMC5_MEMORY_SIZE,
+                                 .sound = &mmc5_sound};

@@ -523,4 +523,47 @@ TEST(Sunsoft5bNotesWav, TonesEnvelopeAndNoiseHaveTheirPeriodsAndLevels) {
   for (size_t k = 0; k + 17 < bits.size(); ++k) ASSERT_EQ(bits[k + 17], bits[k] ^ bits[k + 3]) << k;
 }
 
+// ---- the MMC5's channels (roms/mmc5_notes.s) -----------------------------------------------
+
+// Its pulses to the cycle, as the console's pulses: timer 199 at duty 2 (8 of 16 x 200 cycles high,
+// 559.3 Hz) at volume 15, timer 99 at duty 3 (12 of 16 x 100) at volume 10, each as loud as a
+// console pulse at its volume (0 dB); then the PCM channel's raw levels $40, $80, $FE (kept through
+// a $00, which only trips it) and $01, in proportion to the byte.
+TEST(Mmc5NotesWav, PulsesAndPcmHaveTheirPeriodsDutiesAndLevels) {
+  SAMPLES_OR_SKIP(s, "mmc5_notes");
+  const auto spans = notes(s);
+  ASSERT_EQ(spans.size(), 3u);
+  const double apu_swing = PULSE_AT_15 - SILENCE;
+  auto decibels = [](double swing, double reference) { return 20.0 * std::log10(swing / reference); };
+  struct Pulse {
+    size_t period, high;  // cycles
+    int volume;
+  };
+  const Pulse pulses[2] = {{16 * 200, 8 * 200, 15}, {16 * 100, 12 * 100, 10}};
+  for (int n = 0; n < 2; ++n) {
+    SCOPED_TRACE("pulse " + std::to_string(n + 1));
+    const auto edges = rising_edges(s, spans[n], SILENCE);
+    ASSERT_GE(edges.size(), 20u);
+    for (size_t k = 1; k < edges.size(); ++k) ASSERT_EQ(edges[k] - edges[k - 1], pulses[n].period) << k;
+    const double frequency = static_cast<double>(SAMPLE_RATE) * static_cast<double>(edges.size() - 1) /
+                             static_cast<double>(edges.back() - edges[0]);
+    EXPECT_NEAR(frequency, static_cast<double>(SAMPLE_RATE) / static_cast<double>(pulses[n].period),
+                0.001 * frequency);
+    const int16_t high = s[edges[0]];
+    EXPECT_NEAR(decibels(high - SILENCE, apu_swing * pulses[n].volume / 15.0), 0.0, 0.5);
+    for (size_t i = edges[0]; i < edges.back(); ++i)
+      ASSERT_EQ(s[i], (i - edges[0]) % pulses[n].period < pulses[n].high ? high : SILENCE) << i - edges[0];
+  }
+  // The PCM: four held levels of two frames or more each, proportional to $40, $80, $FE and $01.
+  std::vector<int16_t> levels;
+  for (const SampleRun& run : runs_in(s, spans[2]))
+    if (run.length() >= 50000) levels.push_back(run.value);
+  ASSERT_EQ(levels.size(), 4u);
+  const double bytes[4] = {0x40, 0x80, 0xFE, 0x01};
+  for (int k = 1; k < 4; ++k) {
+    const double expected = decibels(bytes[k], bytes[0]);
+    EXPECT_NEAR(decibels(levels[k] - SILENCE, levels[0] - SILENCE), expected, k == 3 ? 1.0 : 0.1) << k;
+  }
+}
+
 }  // namespace
