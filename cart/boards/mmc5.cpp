@@ -472,7 +472,10 @@ uint8_t mmc5_pattern_fetch(uint16_t address, int32_t dot) {
       return *chr_at(((uint32_t{m.chr_upper & 3u} << 6) | (m.tile_attribute & 0x3Fu)) * 4096 + (address & 0xFFF));
     default: break;
   }
-  return (m.sprites_8x16 ? background_chr : sprite_chr)[(address >> 10) & 7][address & 0x3FF];
+  // The set as a pointer first: GCC 12 drops the subscript of a conditional between two arrays when
+  // it instruments shifts (-fsanitize=shift), reading slot 0 whatever the address.
+  uint8_t* const* const set = m.sprites_8x16 ? background_chr : sprite_chr;
+  return set[(address >> 10) & 7][address & 0x3FF];
 }
 
 void mmc5_ppu_register_write(uint16_t index, uint8_t value) {
