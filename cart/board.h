@@ -94,6 +94,12 @@ struct Board {
   // null), so that a cartridge without it plays the console's own stream and pays nothing for it.
   // Null: the chip is always in.
   bool (*sound_on)() = nullptr;
+  // The CPU taking an NMI is about to read the vector at $FFFA-$FFFB, which a board may hear (a
+  // program's own reads there are not told). Null: nothing listens.
+  void (*nmi_vector_read)() = nullptr;
+  // The console's reset button, which some chips notice (the M2 clock stops a moment). Null: the
+  // registers keep their values.
+  void (*reset)() = nullptr;
 };
 
 // The loaded cartridge's board: the table's row for its numbers, or a board without registers when

@@ -20,6 +20,10 @@ void system_tick() {
   ++bus.cycles;
 }
 
+void nmi_vector_fetch() {
+  if (board->nmi_vector_read) board->nmi_vector_read();
+}
+
 uint8_t cpu_read(uint16_t address) {
   system_tick();
   // Program ROM first: most reads are opcode and operand fetches from it.
@@ -58,6 +62,8 @@ void cpu_write(uint16_t address, uint8_t value) {
     bus.work_ram[address & 0x07FF] = value;
   } else if (address < 0x4000) {
     ppu_access(address & 7, value, true);
+    // The MMC5 hears PPUCTRL and PPUMASK written at exactly $2000 and $2001, not at their mirrors.
+    if (address <= 0x2001 && ppu_derived.bus_watch == PpuWatch::MMC5) mmc5_ppu_register_write(address & 1, value);
   } else if (address >= 0x8000) {
     ppu_catch_up();  // the fetches so far read the banks as they were
     (void)mapper_write(address, value, true);

@@ -52,6 +52,7 @@ void machine_reset() {
   ppu_catch_up();
   ppu_derived.catch_up_at = 1;  // the NMI line follows the cleared PPUCTRL on the next cycle
   reset_active = true;
+  if (board->reset) board->reset();
   set_ppuctrl(0);
   set_ppumask(0);
   apu_write(0x15, 0);

@@ -9,3 +9,5 @@ void cpu_write(uint16_t address, uint8_t value);
 void system_tick();
 // CPU cycles since power-on.
 uint64_t cpu_cycles();
+// The NMI sequence reads its vector ($FFFA, $FFFB) next; a board may watch for it.
+void nmi_vector_fetch();

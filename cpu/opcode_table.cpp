@@ -55,6 +55,7 @@ template <uint8_t Flag, bool Set> void branch() {
 
 // BRK, NMI, RESET and IRQ: vector read first, then the three pushes.
 template <uint16_t Vector, int ReturnOffset, uint8_t PushedBits> void interrupt_sequence() {
+  if constexpr (Vector == 0xFFFA) nmi_vector_fetch();
   const uint8_t lo = cpu_read(Vector);
   const uint8_t hi = cpu_read(Vector + 1);
   system_tick();

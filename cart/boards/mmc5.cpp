@@ -2,9 +2,9 @@
 // arrangements of 8, 16 and 32 KiB windows, character ROM in 1, 2, 4 or 8 KiB banks with a separate
 // background set for 8x16 sprites, 1 KiB of internal ExRAM (extra nametable, extended attributes,
 // or plain RAM), per-quadrant nametables with a fill mode, a vertical split, an 8x8 multiplier and
-// an interrupt on a chosen line, counted from the PPU's fetches. Its sound (two pulses and a PCM channel at
-// $5000-$5015) is cart/boards/mmc5_audio.cpp; its state follows ExRAM in the board's memory, and the
-// PCM's interrupt shares the cartridge's /IRQ with the line interrupt.
+// an interrupt on a chosen line, counted from the PPU's fetches. Its sound (two pulses and a PCM
+// channel at $5000-$5015) is cart/boards/mmc5_audio.cpp; its state follows ExRAM in the board's
+// memory, and the PCM's interrupt shares the cartridge's /IRQ with the line interrupt.
 //
 // Registers ($5xxx, fully decoded):
 //   $5100 program mode (0: 32 KiB, 1: 16+16, 2: 16+8+8, 3: four 8 KiB); $5101 pattern mode (0: 8 KiB,
@@ -31,13 +31,15 @@
 // clear sets it and zeroes the counter and pending; each later one counts, and pending rises when
 // the count reaches $5203 (1-239; 0 and 240-255 never fire). In-frame clears when the reads stop
 // (the end of line 239, or rendering turned off), and a 241st line resets everything. /IRQ is
-// pending AND enable. The chip's view of PPUCTRL and PPUMASK is the PPU's own (writes through the
-// register mirrors are heard too), and the reads of the NMI vector, which also reset the counter,
-// are not watched: they come after line 240 has cleared in-frame, so the only difference would be
-// a pending flag left unacknowledged through vertical blank.
+// pending AND enable. The NMI's vector read resets in-frame, the counter and pending (a program's
+// own reads of $FFFA/$FFFB are not heard). The chip hears PPUCTRL and PPUMASK written at $2000 and
+// $2001 only, not at their mirrors; with its PPUMASK showing rendering off it makes no substitutions
+// (no 8x16 background set, extended attributes or split) even if the PPU renders. The console's
+// reset disables the interrupt.
 //
 // Power-on: program mode 3 with every bank register $FF but $5113 = 0, pattern mode 3, RAM
 // locked, the rest 0, ExRAM zeroed.
+#include <algorithm>
 #include <climits>
 
 #include "cart/banks.h"
@@ -46,6 +48,7 @@
 #include "cart/boards/mmc5_audio.h"
 #include "cart/cartridge.h"
 #include "core/bus.h"
+#include "core/machine.h"
 #include "cpu/cpu.h"
 #include "ppu/ppu.h"
 
@@ -78,7 +81,8 @@ struct Mmc5Registers {
   uint8_t armed;            // three matching reads seen: the next read detects the line
   uint8_t tile_kind;        // how the background tile being fetched was substituted (TileKind)
   uint8_t tile_attribute;   // its ExRAM byte (extended attributes)
-  uint8_t rendering_seen;   // PPUMASK had bits 3-4 set at its last write
+  uint8_t rendering_seen;   // PPUMASK had bits 3-4 set at its last write: "substitutions" on (the
+                            // background's own 8x16 set, extended attributes, the split)
 };
 Mmc5Registers& r() { return board_registers<Mmc5Registers>(); }
 
@@ -384,7 +388,7 @@ uint32_t split_row(const Mmc5Registers& m, int32_t line) {
 // Whether tile `tile` (0-33, counted from the two fetched at the end of the line before) is in the
 // split.
 bool in_split(const Mmc5Registers& m, uint32_t tile) {
-  if (!(m.split_control & 0x80) || (m.exram_mode & 3) >= 2) return false;
+  if (!(m.split_control & 0x80) || (m.exram_mode & 3) >= 2 || !m.rendering_seen) return false;
   const uint32_t threshold = m.split_control & 0x1F;
   return (m.split_control & 0x40) ? tile >= threshold : tile < threshold;
 }
@@ -436,7 +440,7 @@ uint8_t mmc5_nametable_fetch(uint16_t address, int32_t dot) {
       m.tile_kind = SPLIT;
       return exram()[(split_row(m, tile_line(dot)) >> 3) * 32 + (tile & 31)];
     }
-    if ((m.exram_mode & 3) == 1) {
+    if ((m.exram_mode & 3) == 1 && m.rendering_seen) {
       m.tile_kind = EXTENDED;
       m.tile_attribute = exram()[address & 0x3FF];
     } else {
@@ -474,7 +478,7 @@ uint8_t mmc5_pattern_fetch(uint16_t address, int32_t dot) {
   }
   // The set as a pointer first: GCC 12 drops the subscript of a conditional between two arrays when
   // it instruments shifts (-fsanitize=shift), reading slot 0 whatever the address.
-  uint8_t* const* const set = m.sprites_8x16 ? background_chr : sprite_chr;
+  uint8_t* const* const set = m.sprites_8x16 && m.rendering_seen ? background_chr : sprite_chr;
   return set[(address >> 10) & 7][address & 0x3FF];
 }
 
@@ -500,6 +504,40 @@ void mmc5_ppu_register_write(uint16_t index, uint8_t value) {
   m.rendering_seen = on;
 }
 
+namespace {
+// The NMI vector read: in-frame, the line counter and pending all start over.
+void nmi_vector_read() {
+  Mmc5Registers& m = r();
+  ppu_catch_up();
+  m.in_frame = 0;
+  m.last_nametable = 0;
+  m.matches = 0;
+  m.armed = 0;
+  m.line_counter = 0;
+  clear_line_interrupt(m);
+  ppu_plan_catch_up();
+}
+
+// The chip notices the console's reset (the CPU clock stops a moment): the line interrupt is
+// disabled; nothing else changes.
+void reset() {
+  ppu_catch_up();
+  r().irq_enabled = 0;
+  update_irq_line();
+}
+
+// The battery keeps what the header calls non-volatile, from the first RAM page on (EKROM's chip,
+// ETROM's chip 0, all of EWROM's), or, without NES 2.0 sizes, all 32 KiB: the boards cannot be told
+// apart then, and keeping too much loses nothing.
+size_t battery_size() {
+  if (!cartridge.nes2) return CARTRIDGE_RAM_MAX;
+  if (!cartridge.prg_nvram_size) return cartridge_battery_size();
+  return std::min<size_t>(cartridge.prg_nvram_size, CARTRIDGE_RAM_MAX);
+}
+void battery_save(uint8_t* out) { std::copy_n(bus.cartridge_ram, battery_size(), out); }
+void battery_load(const uint8_t* in) { std::copy_n(in, battery_size(), bus.cartridge_ram); }
+}  // namespace
+
 void mmc5_rendering_stopped() {
   Mmc5Registers& m = r();
   m.in_frame = 0;
@@ -519,4 +557,9 @@ extern const Board mmc5_board = {.name = "ExROM (MMC5)",
                                  .irq_deadline = irq_deadline,
                                  .ram_size = ram_size,
                                  .memory_size = MMC5_MEMORY_SIZE,
-                                 .sound = &mmc5_sound};
+                                 .battery_size = battery_size,
+                                 .battery_save = battery_save,
+                                 .battery_load = battery_load,
+                                 .sound = &mmc5_sound,
+                                 .nmi_vector_read = nmi_vector_read,
+                                 .reset = reset};

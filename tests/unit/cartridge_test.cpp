@@ -161,10 +161,11 @@ TEST_F(CartridgeLoad, HeaderFieldsGiveTheRecordAndItsMemories) {
   }
 }
 
-// MMC1's large boards: the cartridge RAM that NES 2.0 sizes give (SOROM 16 KiB, SXROM 32 KiB; an
-// iNES 1.0 image has 8 KiB whatever its program ROM), the part of it the battery keeps (SOROM's
-// second bank), the battery file holding that part and the save state all of it.
-TEST_F(CartridgeLoad, Mmc1LargeBoardsHaveTheirRamInTheStateAndTheirKeptBankInTheBatteryFile) {
+// The boards with more than 8 KiB of cartridge RAM: the RAM that NES 2.0 sizes give (MMC1: SOROM
+// 16 KiB, SXROM 32 KiB, an iNES 1.0 image 8 KiB whatever its program ROM; MMC5: EKROM 8, ETROM 16,
+// EWROM 32, an iNES 1.0 image 32), the part of it the battery keeps (SOROM's second bank, ETROM's
+// first chip), the battery file holding that part and the save state all of it.
+TEST_F(CartridgeLoad, LargeRamBoardsHaveTheirRamInTheStateAndTheirKeptPartInTheBatteryFile) {
   struct Case {
     const char* name;
     uint8_t prg_units, ctrlbyte, control2;
@@ -180,6 +181,11 @@ TEST_F(CartridgeLoad, Mmc1LargeBoardsHaveTheirRamInTheStateAndTheirKeptBankInThe
       {"NES 2.0 32K NVRAM (SXROM)", 32, 0x12, 0x08, {0, 0, 0x90, 0x07}, 32768, 0, 32768},
       {"NES 2.0 64K NVRAM: SXROM's 32K", 32, 0x12, 0x08, {0, 0, 0xA0, 0x07}, 32768, 0, 32768},
       {"NES 2.0 8K NVRAM", 16, 0x12, 0x08, {0, 0, 0x70, 0x07}, 8192, 0, 8192},
+      {"MMC5, iNES 1.0 with a battery: all 32K kept", 16, 0x52, 0x00, {}, 32768, 0, 32768},
+      {"MMC5, NES 2.0 8K NVRAM (EKROM)", 16, 0x52, 0x08, {0, 0, 0x70, 0x07}, 8192, 0, 8192},
+      {"MMC5, NES 2.0 8K NVRAM + 8K RAM (ETROM)", 16, 0x52, 0x08, {0, 0, 0x77, 0x07}, 16384, 0, 8192},
+      {"MMC5, NES 2.0 32K NVRAM (EWROM)", 16, 0x52, 0x08, {0, 0, 0x90, 0x07}, 32768, 0, 32768},
+      {"MMC5, NES 2.0 32K RAM without a battery", 16, 0x50, 0x08, {0, 0, 0x09, 0x07}, 32768, 0, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
