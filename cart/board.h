@@ -112,7 +112,8 @@ const Board* board_for(uint32_t mapper_number, uint8_t submapper);
 void select_board(uint32_t mapper_number, uint8_t submapper);
 // What the programs tell the player about the loaded cartridge, a line each: its board is not in
 // the table ("mapper N is not supported; this game will not run correctly"), or it was made for PAL
-// or Dendy consoles ("this image is for PAL consoles; it runs here at NTSC speed and timing").
+// or Dendy consoles ("this image is for PAL consoles; it runs here at NTSC speed and timing"), or
+// the file is shorter than its header says ("this image is N bytes shorter than ...").
 std::vector<std::string> cartridge_warnings();
 
 // The cartridge's side of a CPU access to $4018-$FFFF: with `write` set, the board's registers

@@ -118,6 +118,9 @@ std::vector<std::string> cartridge_warnings() {
                     " is not supported; this game will not run correctly");
   const char* console = cartridge.timing == TIMING_PAL ? "PAL" : cartridge.timing == TIMING_DENDY ? "Dendy" : nullptr;
   if (console) lines.push_back(std::string("this image is for ") + console + " consoles; it runs here at NTSC speed and timing");
+  if (cartridge.missing_bytes)
+    lines.push_back("this image is " + std::to_string(cartridge.missing_bytes) +
+                    " bytes shorter than its header says; the missing bytes read as 0");
   return lines;
 }
 

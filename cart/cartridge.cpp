@@ -12,9 +12,11 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <string_view>
 #include <utility>
 
 #include "cart/board.h"
+#include "core/printable.h"
 #include "core/snapshot.h"
 
 
@@ -29,7 +31,7 @@ uint32_t mapper_number_from_header(const uint8_t* header) {
 }
 
 namespace {
-std::string describe(const char* name, const std::string& problem) { return std::string(name) + ": " + problem; }
+std::string describe(const char* name, const std::string& problem) { return printable(name) + ": " + problem; }
 
 // Reads at most `limit` bytes of the regular file at `path`. Anything else (a folder, a FIFO, a
 // device) is refused without waiting on it: the file is opened non-blocking and checked first.
@@ -98,6 +100,36 @@ bool read_image_file(const char* path, size_t limit, std::vector<uint8_t>& out, 
 #endif
 }  // namespace
 
+namespace {
+// What a file that does not start as an iNES image is, in plain words, from its first bytes: the
+// archives people download images in (to unpack first), the other formats of console images, or
+// anything else.
+struct Signature {
+  std::string_view bytes;
+  const char* what;
+};
+constexpr Signature SIGNATURES[] = {
+    {"\x1F\x8B", "is a gzip archive: unpack it first"},
+    {"PK\x03\x04", "is a zip archive: unpack it first"},
+    {"PK\x05\x06", "is a zip archive: unpack it first"},
+    {"7z\xBC\xAF\x27\x1C", "is a 7z archive: unpack it first"},
+    {"Rar!\x1A\x07", "is a RAR archive: unpack it first"},
+    {"\xFD" "7zXZ", "is an xz archive: unpack it first"},
+    {"BZh", "is a bzip2 archive: unpack it first"},
+    {"UNIF", "is a UNIF image: this program plays iNES and NES 2.0 images"},
+    {"FDS\x1A", "is a Famicom Disk System image, not a cartridge"},
+    {"\x01*NINTENDO-HVC*", "is a Famicom Disk System image, not a cartridge"},
+};
+
+std::string not_an_image(const uint8_t* data, size_t size, const char* name) {
+  const std::string_view start(reinterpret_cast<const char*>(data), size);
+  if (size == 0) return printable(name) + " is empty";
+  for (const Signature& s : SIGNATURES)
+    if (start.substr(0, s.bytes.size()) == s.bytes) return printable(name) + " " + s.what;
+  return printable(name) + " is not a NES cartridge image";
+}
+}  // namespace
+
 bool load_cartridge(const char* path, std::string& error) {
   // The largest image held: header, trainer, and the largest program and character ROM.
   constexpr size_t MAX_IMAGE = HEADER_SIZE + TRAINER_SIZE + 2 * MAX_ROM_SIZE;
@@ -149,7 +181,8 @@ bool load_cartridge_bytes(const uint8_t* data, size_t size, const char* name, st
   static constexpr uint8_t MAGIC[4] = {'N', 'E', 'S', 0x1A};
   for (uint8_t expected : MAGIC) {
     if (pos >= size || data[pos] != expected) {
-      error = describe(name,
+      error = not_an_image(data, size, name) + "\n" +
+              describe(name,
                        "not an iNES image: Assertion failed: fgetc(fp) == 'N' && fgetc(fp) == 'E' "
                        "&& fgetc(fp) == 'S' && fgetc(fp) == '\\32', file main");
       return false;
@@ -215,6 +248,8 @@ bool load_cartridge_bytes(const uint8_t* data, size_t size, const char* name, st
     // No character ROM: RAM, as much as NES 2.0 byte 11 says, for iNES 1.0 the board's (8 KiB or more).
     loaded.chr_rom = chr_ram_memory(nes2 ? chr_ram_bytes : b ? b->chr_ram_size : 0);
   }
+  const uint64_t announced = HEADER_SIZE + loaded.trainer.size() + prg_size + chr_size;
+  loaded.missing_bytes = size < announced ? announced - size : 0;
   cartridge = std::move(loaded);
   cartridge.checksum = cartridge_checksum();
   return true;

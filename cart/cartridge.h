@@ -26,6 +26,7 @@ struct Cartridge {
   uint8_t rom_units_high = 0;                            // NES 2.0 byte 9: high bits of both sizes
   std::vector<uint8_t> trainer;                          // 512 bytes for $7000 at power-on, or none
   uint64_t checksum = 0;                                 // of ROM and header, carried by snapshots
+  uint64_t missing_bytes = 0;                            // how much shorter the file is than announced
 };
 extern Cartridge cartridge;
 

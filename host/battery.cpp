@@ -32,6 +32,7 @@ void BatterySave::open(const std::string& path) {
     std::lock_guard lock(mutex_);
     path_ = path;
     pending_.resize(size);
+    last_write_ok_ = true;  // a new file: its first failure is said
   }
   if (!writer_.joinable()) writer_ = std::thread(&BatterySave::writer_loop, this);
   cartridge_ram_changed = false;
@@ -85,10 +86,12 @@ void BatterySave::writer_loop() {
     const std::string path = path_;
     has_pending_ = false;
     writing_ = true;
+    const bool failure_said = !last_write_ok_;
     lock.unlock();
     std::string error;
     const bool ok = write_file_atomically(path, copy.data(), copy.size(), error);
-    if (!ok) report_("battery save not written: " + error);
+    // A failure is said once, until a write succeeds again (a full disk fails every second).
+    if (!ok && !failure_said) report_("battery save not written: " + error);
     lock.lock();
     writing_ = false;
     last_write_ok_ = ok;

@@ -1,5 +1,6 @@
 #include "host/messages.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -8,9 +9,18 @@
 
 Messages messages;
 
-void Messages::post(const std::string& text) {
-  std::fprintf(stderr, "nes: %s\n", text.c_str());
+void print_lines(const std::string& text) {
+  size_t start = 0;
+  do {
+    const size_t end = std::min(text.find('\n', start), text.size());
+    std::fprintf(stderr, "nes: %.*s\n", static_cast<int>(end - start), text.c_str() + start);
+    start = end + 1;
+  } while (start < text.size());
   std::fflush(stderr);
+}
+
+void Messages::post(const std::string& text) {
+  print_lines(text);
   std::lock_guard lock(mutex_);
   text_ = text;
   until_ = Clock::now() + MESSAGE_DURATION;

@@ -9,6 +9,9 @@
 
 constexpr std::chrono::milliseconds MESSAGE_DURATION{2000};
 
+// Writes `text` to stderr a line at a time, each as "nes: LINE".
+void print_lines(const std::string& text);
+
 class Messages {
  public:
   using Clock = std::chrono::steady_clock;

@@ -3,8 +3,10 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <thread>
 
+#include "host/messages.h"
 #include "host/session.h"
 #include "host/window.h"
 
@@ -59,11 +61,19 @@ void end_session() {
   std::fprintf(stderr, "nes: the emulation did not end in time; the battery file may be old\n");
 }
 
+// Why the cartridge did not start; without an image named and no test.nes here, how to give one.
+std::string start_refusal() {
+  std::string text = session_start_error;
+  std::error_code ec;
+  if (!program_options.image_given && !std::filesystem::exists(program_options.image, ec))
+    text += "\nno image given: name one (nes IMAGE) or put " + std::string(DEFAULT_IMAGE) + " in this folder";
+  return text;
+}
+
 }  // namespace
 
 const Options& parse_options(int argc, char** argv) {
   Options& o = program_options;
-  bool image_given = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
@@ -77,11 +87,11 @@ const Options& parse_options(int argc, char** argv) {
       o.run_ahead = v[0] - '0';
     } else if (arg.size() > 1 && arg[0] == '-') {
       usage_error("unknown option '" + arg + "'");
-    } else if (image_given) {
+    } else if (o.image_given) {
       usage_error("only one image, got '" + o.image + "' and '" + arg + "'");
     } else {
       o.image = arg;
-      image_given = true;
+      o.image_given = true;
     }
   }
   return o;
@@ -94,8 +104,7 @@ void end_process(int code) {
 }
 
 void refuse(const std::string& message, bool display) {
-  std::fprintf(stderr, "nes: %s\n", message.c_str());
-  std::fflush(stderr);
+  print_lines(message);
   if (display) {
     error_box_shown.store(true, std::memory_order_relaxed);
     if (!stop_requested.load(std::memory_order_relaxed)) window_message_box(message);
@@ -114,7 +123,7 @@ void program_run(void (*each_repaint)()) {
       case SessionState::loading: window_repaint(nullptr, ""); break;
       case SessionState::running:
       case SessionState::ended: window_repaint(shown_frame, session_overlay_text()); break;
-      case SessionState::refused: refuse(session_start_error, true);
+      case SessionState::refused: refuse(start_refusal(), true);
     }
   }
   end_session();

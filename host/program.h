@@ -11,6 +11,7 @@ enum ExitCode { EXIT_CLOSED = 0, EXIT_REFUSED = 1, EXIT_USAGE = 2 };
 
 struct Options {
   std::string image = DEFAULT_IMAGE;
+  bool image_given = false;  // named on the command line, not the default
   int run_ahead = 0;
 };
 

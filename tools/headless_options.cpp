@@ -7,21 +7,6 @@ const char* const HEADLESS_USAGE =
     "                          [--frame-log FILE] [--wav FILE] [--save-state FILE]\n"
     "                          [--load-state FILE] [--battery FILE]\n";
 
-std::string printable(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    const auto u = static_cast<unsigned char>(c);
-    if (c == '\n') out += "\\n";
-    else if (c == '\t') out += "\\t";
-    else if (u < 0x20 || u == 0x7F) {
-      out += "\\x";
-      out += "0123456789ABCDEF"[u >> 4];
-      out += "0123456789ABCDEF"[u & 15];
-    } else out += c;
-  }
-  return out;
-}
-
 bool parse_unsigned(const std::string& text, bool hex, uint64_t max, uint64_t& value) {
   if (text.empty()) return false;
   const uint64_t base = hex ? 16 : 10;
@@ -64,6 +49,7 @@ struct Parser {
 ParseStatus parse_headless_options(int argc, const char* const* argv, HeadlessOptions& o, std::string& error) {
   o = HeadlessOptions{};
   Parser p{error};
+  bool frames_given = false, steps_given = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i] ? argv[i] : "";
     const char* value = nullptr;
@@ -81,8 +67,15 @@ ParseStatus parse_headless_options(int argc, const char* const* argv, HeadlessOp
     };
     bool ok = true;
     uint64_t v = 0;
-    if (arg == "--frames") ok = take_value() && p.number(value, false, UINT64_MAX, arg, o.frames);
-    else if (arg == "--steps") ok = take_value() && p.number(value, false, UINT64_MAX, arg, o.steps);
+    // A count given twice is refused, as a file option is: which of the two was meant is unclear.
+    auto count_option = [&](bool& given, uint64_t& count) {
+      if (!take_value() || !p.number(value, false, UINT64_MAX, arg, count)) return false;
+      if (given) return p.fail(arg + " given twice");
+      given = true;
+      return true;
+    };
+    if (arg == "--frames") ok = count_option(frames_given, o.frames);
+    else if (arg == "--steps") ok = count_option(steps_given, o.steps);
     else if (arg == "--entry") {
       ok = take_value() && p.number(value, true, 0xFFFF, arg, v);
       if (ok) o.entry = static_cast<long>(v);

@@ -5,6 +5,8 @@
 #include <map>
 #include <string>
 
+#include "core/printable.h"
+
 struct HeadlessOptions {
   const char* image = nullptr;
   uint64_t frames = 60;
@@ -33,8 +35,5 @@ ParseStatus parse_headless_options(int argc, const char* const* argv, HeadlessOp
 // space, no prefix. False when the text is anything else.
 bool parse_unsigned(const std::string& text, bool hex, uint64_t max, uint64_t& value);
 
-// `text` with control characters written as \n, \t or \xNN, so that a message quoting a user's
-// argument or path stays one line.
-std::string printable(const std::string& text);
 
 extern const char* const HEADLESS_USAGE;

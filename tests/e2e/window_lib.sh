@@ -225,12 +225,13 @@ launch() {
   started+=($launched_pid)
 }
 
-# A start that cannot go on, in folder $work/$1 (with test.nes made by printf $3 when given): a
-# message box (closed here with Return), a non-zero exit code, one line on stderr naming $2.
+# A start that cannot go on, in folder $work/$1 (with test.nes made by printf $3 when given, empty
+# for EMPTY): a message box (closed here with Return), a non-zero exit code, $4 lines (default 1)
+# on stderr, one naming $2.
 refused_start() {
-  local name="$1" dir="$work/$1" expect="$2" pid box
+  local name="$1" dir="$work/$1" expect="$2" lines="${4:-1}" pid box
   mkdir -p "$dir"
-  [ -n "${3:-}" ] && printf "$3" >"$dir/test.nes"
+  if [ "${3:-}" = EMPTY ]; then : >"$dir/test.nes"; elif [ -n "${3:-}" ]; then printf "$3" >"$dir/test.nes"; fi
   launch "$dir" ""
   pid=$launched_pid
   box=""
@@ -245,10 +246,10 @@ refused_start() {
   wait_exit "$pid" 10
   [ "$code" != running ] && [ "$code" != 0 ] && pass "$name: exit code $code" \
     || fail "$name: exit code '$code'"
-  if [ "$(grep -c '^nes: ' "$dir/err")" = 1 ] && grep -q "^nes: .*$expect" "$dir/err"; then
-    pass "$name: one line on stderr: $(grep '^nes: ' "$dir/err")"
+  if [ "$(grep -c '^nes: ' "$dir/err")" = "$lines" ] && grep -q "^nes: .*$expect" "$dir/err"; then
+    pass "$name: $lines line(s) on stderr: $(grep '^nes: ' "$dir/err" | tr '\n' ' ')"
   else
-    fail "$name: stderr is not one line naming '$expect': $(cat "$dir/err")"
+    fail "$name: stderr is not $lines line(s) naming '$expect': $(cat "$dir/err")"
   fi
 }
 

@@ -599,8 +599,10 @@ code=$?
 message_box() {  # the top-level window titled NES without a class: SDL's message box
   xwininfo -root -tree 2>/dev/null | awk '/"NES": \(\)/ {print $1; exit}'
 }
-refused_start "no test.nes" "test.nes: cannot open"
-refused_start "bad magic" "not an iNES image" 'NEZ\032\001\001\000\000\000\000\000\000\000\000\000\000'
+refused_start "no test.nes" "no image given: name one (nes IMAGE) or put test.nes in this folder" "" 2
+refused_start "bad magic" "test.nes is not a NES cartridge image" 'NEZ\032\001\001\000\000\000\000\000\000\000\000\000\000' 2
+refused_start "an empty file" "test.nes is empty" EMPTY 2
+refused_start "a zip archive" "test.nes is a zip archive: unpack it first" 'PK\003\004\024\000\000\000' 2
 refused_start "PRG size 0" "PRG ROM size is 0" 'NES\032\000\001\000\000\000\000\000\000\000\000\000\000'
 # SIGTERM while the message box waits for OK ends the program.
 launch "$work/boxterm" ""

@@ -175,7 +175,7 @@ else
 fi
 
 # --- a start that cannot go on: no test.nes
-refused_start "no test.nes" "test.nes: cannot open"
+refused_start "no test.nes" "no image given: name one (nes IMAGE) or put test.nes in this folder" "" 2
 [ "$code" = 1 ] && pass "no test.nes: the exit code is exactly 1" || fail "no test.nes: exit code '$code', not 1"
 
 finish

@@ -201,6 +201,8 @@ TEST(HeadlessRobustness, HostileCommandLines) {
        [&](const TempDir& d) { file_of("out", 10)(d); link("out", "out.link")(d); }},
       {"save state and battery one file", {"{dir}/game.nes", "--save-state", "{dir}/s", "--battery", "{dir}/s"}, 2, "--battery {dir}/s: is the same file as --save-state"},
       {"an output given twice", {"{dir}/game.nes", "--trace", "{dir}/a", "--trace", "{dir}/b"}, 2, "--trace given twice"},
+      {"a count given twice", {"{dir}/game.nes", "--frames", "5", "--frames", "9"}, 2, "--frames given twice"},
+      {"steps given twice", {"{dir}/game.nes", "--steps", "5", "--steps", "5"}, 2, "--steps given twice"},
       // 7. Images that are not regular files.
       {"image is a FIFO", {"{dir}/pipe.nes", "--frames", "1"}, 2, "{dir}/pipe.nes: cannot read: not a regular file",
        [](const TempDir& d) { ASSERT_EQ(mkfifo((d.path() / "pipe.nes").c_str(), 0644), 0); }},

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <atomic>
 #include <chrono>
 #include <fstream>
 #include <functional>
@@ -16,6 +17,7 @@
 #include "core/driver.h"
 #include "core/fnv1a.h"
 #include "core/snapshot.h"
+#include "host/battery.h"
 #include "core_test_machine.h"
 
 namespace core_test {
@@ -395,6 +397,31 @@ TEST(BatterySaves, CartridgeRamSurvivesARestart) {
   // Without the battery bit nothing is written.
   ASSERT_EQ(run_headless(own_rom("cartridge_ram.nes"), "--frames 10 --battery " + (dir.path() / "none.sav").string()).exit_code, 0);
   EXPECT_FALSE(fs::exists(dir.path() / "none.sav"));
+}
+
+// A battery file that cannot be written (its folder is gone, the disk is full) is said once, and
+// again only after a write has succeeded.
+TEST(BatterySaves, AFailingWriteIsSaidOnceUntilOneSucceeds) {
+  load_image(own_rom("battery_ram.nes"));
+  TempDir dir;
+  const fs::path folder = dir.path() / "saves";
+  std::atomic<int> said{0};
+  BatterySave battery([&](const std::string& message) {
+    EXPECT_NE(message.find("battery save not written"), std::string::npos) << message;
+    ++said;
+  });
+  battery.open((folder / "game.sav").string());  // the folder does not exist yet
+  auto write = [&] {
+    cartridge_ram_changed = true;
+    return battery.flush();
+  };
+  for (int i = 0; i < 4; ++i) EXPECT_FALSE(write());
+  EXPECT_EQ(said, 1);
+  fs::create_directory(folder);
+  EXPECT_TRUE(write());
+  fs::remove_all(folder);
+  for (int i = 0; i < 3; ++i) EXPECT_FALSE(write());
+  EXPECT_EQ(said, 2);
 }
 
 // The serial EEPROMs of the Bandai boards are their battery files: our cartridges count their runs
