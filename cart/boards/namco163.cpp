@@ -6,7 +6,8 @@
 // $F800 sets the internal RAM's address port and guards cartridge RAM: $6000-$7FFF takes writes
 // only while its upper nibble is %0100, and not in the 2 KiB quarters whose bits 0-3 are set.
 // $4800 reads and writes the internal RAM at that address, stepping it when bit 7 asks. The 163's
-// sound (and $E000's bit 6 that silences it) is not played. No bus conflicts; power-on all zero.
+// sound (namco163_sound.cpp) keeps its channels in that RAM; $E000's bit 6 silences it. No bus
+// conflicts; power-on all zero but the sound, silent until $E000 bit 6 is written as 0.
 //
 // The interrupt counter: 15 bits at $5000/$5800, readable, counting up once per CPU cycle while
 // enabled ($5800 bit 7) and below $7FFF; reaching $7FFF it interrupts and stops. A write of $5000
@@ -22,7 +23,9 @@
 
 #include "cart/banks.h"
 #include "cart/board.h"
+#include "apu/apu.h"
 #include "cart/boards/namco163.h"
+#include "cart/boards/namco163_sound.h"
 #include "cart/cartridge.h"
 #include "core/bus.h"
 #include "cpu/bus_access.h"
@@ -30,6 +33,11 @@
 
 namespace {
 Namco163Registers& r() { return board_registers<Namco163Registers>(); }
+
+void power_on() {
+  r().prg[0] = 0x40;        // sound off (the bank bits are 0)
+  r().sound_channel = 7;    // channel 8 takes the first update
+}
 
 constexpr uint16_t COUNTER_TOP = 0x7FFF;
 constexpr uint8_t CIRAM_FROM = 0xE0;
@@ -63,7 +71,11 @@ void write(uint16_t address, uint8_t value) {
   const uint32_t reg = (address >> 11) & 0x0F;  // $8000 = 0, $8800 = 1, ... $F800 = 15
   if (reg < 8) m.chr[reg] = value;
   else if (reg < 12) m.nametable[reg - 8] = value;
-  else if (reg < 15) m.prg[reg - 12] = value;
+  else if (reg == 12) {
+    apu_sync();  // the cycles before this write ran with the chip on or off as it was
+    m.prg[0] = value;
+    apu_rebuild_derived();
+  } else if (reg < 15) m.prg[reg - 12] = value;
   else m.port = value;
   if (reg < 15) mapper_update_banks();
 }
@@ -88,7 +100,10 @@ uint8_t low_read(uint16_t address) {
     return address >= 0x5800 ? static_cast<uint8_t>((m.irq_enable << 7) | ((m.counter >> 8) & 0x7F))
                              : static_cast<uint8_t>(m.counter);
   }
-  if (address >= 0x4800) return port_byte();
+  if (address >= 0x4800) {
+    apu_sync();  // the sound's phases in RAM brought up to this cycle
+    return port_byte();
+  }
   return 0;
 }
 
@@ -110,8 +125,10 @@ void low_write(uint16_t address, uint8_t value) {
     m.irq_pending = 0;
     schedule_irq();
   } else if (address >= 0x4800) {
+    apu_sync();
     port_byte() = value;
     cartridge_ram_changed = true;  // the battery may keep it
+    apu_rebuild_derived();
   }
 }
 
@@ -170,6 +187,7 @@ void namco163_count_one_cycle(Namco163Registers& m) {
 }
 
 extern const Board namco163_board = {.name = "Namco 129/163",
+                                     .power_on = power_on,
                                      .write = write,
                                      .update_banks = update_banks,
                                      .low_read = low_read,
@@ -178,4 +196,5 @@ extern const Board namco163_board = {.name = "Namco 129/163",
                                      .memory_size = NAMCO163_RAM_SIZE,
                                      .battery_size = battery_size,
                                      .battery_save = battery_save,
-                                     .battery_load = battery_load};
+                                     .battery_load = battery_load,
+                                     .sound = &namco163_sound};
