@@ -115,6 +115,9 @@ struct CartridgeSound {
   float gain;                       // mixer units (a full console output is 1) per level step
 };
 extern const CartridgeSound* cartridge_sound;
+// The swing of one console pulse channel at volume 15 in mixer units (the first group of the mixer,
+// computed as the mixer does): the loudness the cartridges' chips are set against.
+constexpr float APU_PULSE_AT_15 = 95.88f / (8128.0f / 15.0f + 100.0f);
 // The console's mix with the chip's level added at its gain, saturated to the 16-bit range.
 int16_t mix_sample_with_cartridge(int32_t pulse_sum, int32_t triangle, int32_t noise, int32_t dmc,
                                   int32_t cartridge_level);

@@ -10,6 +10,9 @@ struct BankMap {
   uint8_t* cartridge_ram_slot = {};  // CPU $6000-$7FFF: the bank of cartridge RAM shown there
   uint8_t nametable_ram[4096] = {};  // four 1 KiB pages
   uint8_t palette_ram[32] = {};      // PPU palette
+  // Nametables a board builds from its registers rather than keeps in memory (the MMC5's fill
+  // mode, and the zeros its ExRAM reads as while the CPU owns it): rebuilt with the slots.
+  uint8_t board_nametables[2][1024] = {};
   uint8_t rom_nametables = 0;        // bit k: nametable k shows character ROM (set_nametable_chr_page)
 };
 extern BankMap banks;

@@ -35,6 +35,8 @@ enum class PpuWatch : uint8_t {
   A12,      // every address the PPU puts on its bus, with the dot it appears on (the MMC3's counter)
   LATCHES,  // every pattern-table address the PPU reads, after the read (the MMC2's and MMC4's
             // latches, switched by the reads of tiles $FD and $FE)
+  MMC5,     // every fetch of rendering, whose byte the board supplies (the MMC5: fill mode, ExRAM,
+            // the split, separate sprite and background banks, and its line counter)
 };
 
 struct CartridgeSound;
@@ -87,6 +89,11 @@ struct Board {
   void (*battery_load)(const uint8_t* in) = nullptr;
   // The board's sound chip (apu/apu.h), mixed with the console's sound. Null: none.
   const CartridgeSound* sound = nullptr;
+  // Boards whose header cannot say whether the sound chip is there: true once the record says the
+  // program has written to the chip. Until then the chip is left out of the mix (cartridge_sound
+  // null), so that a cartridge without it plays the console's own stream and pays nothing for it.
+  // Null: the chip is always in.
+  bool (*sound_on)() = nullptr;
 };
 
 // The loaded cartridge's board: the table's row for its numbers, or a board without registers when
@@ -136,3 +143,9 @@ inline void cartridge_ppu_bus(uint16_t address, uint64_t time) { mmc3_ppu_bus(ad
 // ($0000-$1FFF): rendering calls it after each of its pattern fetches, the data port after each read.
 #include "cart/boards/mmc2.h"
 inline void cartridge_ppu_read(uint16_t address) { mmc2_ppu_read(address); }
+// PpuWatch::MMC5: the board supplies the byte of each nametable, attribute and pattern fetch of
+// rendering at dot `dot` of the current line, and hears the CPU's PPUCTRL and PPUMASK writes and the
+// end of the visible lines.
+#include "cart/boards/mmc5.h"
+inline uint8_t cartridge_nametable_fetch(uint16_t address, int32_t dot) { return mmc5_nametable_fetch(address, dot); }
+inline uint8_t cartridge_pattern_fetch(uint16_t address, int32_t dot) { return mmc5_pattern_fetch(address, dot); }

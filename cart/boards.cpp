@@ -16,6 +16,7 @@ Mapper mapper;
 
 // The boards, one file each in cart/boards/.
 extern const Board nrom_board, mmc1_board, uxrom_board, cnrom_board, axrom_board;
+extern const Board mmc5_board;
 extern const Board mmc2_board, mmc4_board, action53_board;
 extern const Board mmc3_board, mmc3_nec_board, mmc6_board, txsrom_board, tqrom_board, namco108_board;
 extern const Board gxrom_board, color_dreams_board, mapper34_board, camerica_board, unrom180_board, j87_board,
@@ -42,6 +43,7 @@ constexpr BoardRow board_table[] = {
     {4, 1, &mmc6_board},                   // HKROM (MMC6)
     {4, 4, &mmc3_nec_board},               // TxROM with the NEC MMC3
     {4, ANY_SUBMAPPER, &mmc3_board},       // TxROM (Sharp MMC3)
+    {5, ANY_SUBMAPPER, &mmc5_board},       // ExROM (MMC5)
     {7, ANY_SUBMAPPER, &axrom_board},      // AxROM
     {9, ANY_SUBMAPPER, &mmc2_board},       // PxROM (MMC2)
     {10, ANY_SUBMAPPER, &mmc4_board},      // FxROM (MMC4)
@@ -107,7 +109,6 @@ void select_board(uint32_t mapper_number, uint8_t submapper) {
   const Board* b = board_for(mapper_number, submapper);
   board_supported = b != nullptr;
   board = b ? b : &unknown_board;
-  cartridge_sound = board->sound;
 }
 
 std::vector<std::string> cartridge_warnings() {
@@ -123,6 +124,7 @@ std::vector<std::string> cartridge_warnings() {
 void mapper_update_banks() {
   mapper_power_on();
   if (board->update_banks) board->update_banks();
+  cartridge_sound = board->sound && (!board->sound_on || board->sound_on()) ? board->sound : nullptr;
 }
 
 void mapper_power_on_registers() {

@@ -80,9 +80,11 @@ void attribute_address() {
 // Every memory read of rendering: the byte at `address`, a pattern-table address (below $2000) or a
 // nametable address ($2000-$2FFF), which the PPU puts on its bus at dot `dot` of the current line.
 // A board that watches the bus sees them here, as its kind of watch (W) asks: every address as it
-// appears (A12), or every pattern address once its byte is read (LATCHES).
+// appears (A12), or every pattern address once its byte is read (LATCHES); or the board supplies
+// every byte itself (MMC5), knowing from the dot whether the fetch is a sprite's or a tile's.
 template <PpuWatch W>
 [[gnu::always_inline]] inline uint8_t fetch_pattern(uint32_t address, int32_t dot) {
+  if constexpr (W == PpuWatch::MMC5) return cartridge_pattern_fetch(static_cast<uint16_t>(address), dot);
   if constexpr (W == PpuWatch::A12)
     cartridge_ppu_bus(static_cast<uint16_t>(address), ppu_derived.line_start + static_cast<uint32_t>(dot));
   const uint8_t byte = pattern_byte(address);
@@ -91,6 +93,7 @@ template <PpuWatch W>
 }
 template <PpuWatch W>
 [[gnu::always_inline]] inline uint8_t fetch_nametable(uint32_t address, int32_t dot) {
+  if constexpr (W == PpuWatch::MMC5) return cartridge_nametable_fetch(static_cast<uint16_t>(address), dot);
   if constexpr (W == PpuWatch::A12)
     cartridge_ppu_bus(static_cast<uint16_t>(address), ppu_derived.line_start + static_cast<uint32_t>(dot));
   return nametable_byte(address);
@@ -447,6 +450,7 @@ void rendering_tick() {
     case PpuWatch::NONE: rendering_dot<PpuWatch::NONE>(ppu.dot, ppuctrl(), ppumask()); break;
     case PpuWatch::A12: rendering_dot<PpuWatch::A12>(ppu.dot, ppuctrl(), ppumask()); break;
     case PpuWatch::LATCHES: rendering_dot<PpuWatch::LATCHES>(ppu.dot, ppuctrl(), ppumask()); break;
+    case PpuWatch::MMC5: rendering_dot<PpuWatch::MMC5>(ppu.dot, ppuctrl(), ppumask()); break;
   }
 }
 
@@ -455,5 +459,6 @@ void rendering_run(int32_t end) {
     case PpuWatch::NONE: run_rendering<PpuWatch::NONE>(end); break;
     case PpuWatch::A12: run_rendering<PpuWatch::A12>(end); break;
     case PpuWatch::LATCHES: run_rendering<PpuWatch::LATCHES>(end); break;
+    case PpuWatch::MMC5: run_rendering<PpuWatch::MMC5>(end); break;
   }
 }

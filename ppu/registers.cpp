@@ -79,6 +79,7 @@ uint8_t ppu_access(uint16_t index, uint8_t value, bool write) {
   ppu_derived.catch_up_at = 1;  // the next cycle's dots run on time: the NMI line may follow this access
   const uint8_t open = ppu.open_bus;
   if (write) refresh_open_bus(value);
+  if (write && index < 2 && ppu_derived.bus_watch == PpuWatch::MMC5) mmc5_ppu_register_write(index, value);
   switch (index) {
     case 0:
       if (write) {

@@ -33,6 +33,7 @@ void vblank_schedule_step() {
       // The fetches are over: the address bus carries the VRAM address again.
       if (ppu_derived.bus_watch == PpuWatch::A12 && rendering_enabled())
         cartridge_ppu_bus(address_field(ppu.vram_address) & 0x3FFF, ppu_derived.line_start);
+      if (ppu_derived.bus_watch == PpuWatch::MMC5) mmc5_rendering_stopped();
       break;
     case FIRST_VBLANK_LINE: ppu.vblank_countdown = VBLANK_ARM; break;
     case LINES_END:

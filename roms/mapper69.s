@@ -1,6 +1,7 @@
 ; config: prg256_chr256
 ; Mapper 69 (Sunsoft FME-7): the command register ($8000-$9FFF, bits 0-3) and the parameter register
-; ($A000-$BFFF) that carries the command out; $C000-$FFFF (the 5B's sound) moves nothing.
+; ($A000-$BFFF) that carries the command out; $C000-$FFFF (the 5B's sound) moves nothing, and with
+; the sound's address written as $E8 its data writes (volume 8 on A) are ignored: it stays silent.
 ; - commands 0-7: 1 KiB pattern banks, all 8 bits (256 KiB numbered by their first byte).
 ; - command 8, the $6000 window: R (bit 6) clear = ROM bank (bits 0-5), E (bit 7) ignored; R and E
 ;   set = the 8 KiB of RAM (bank bits ignored); R without E = nothing (reads 0, writes lost).
@@ -101,8 +102,8 @@ main:   SLIDE_INIT
         lda #$1C
         sta $BFFF               ; the parameter register's last address
         EXPECT_WINDOWS 7, "$9FFF/$BFFF: page 28 at $A000", 3, 28, 31, 31
-        lda #$09                ; $C000-$FFFF: nothing a bank follows
-        sta $C000
+        lda #$E8                ; $C000-$FFFF: nothing a bank follows. The 5B's sound takes no
+        sta $C000               ; data while the address's top four bits are set: it stays silent
         sta $DFFF
         sta $E000
         sta $FFFF

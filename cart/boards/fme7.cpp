@@ -5,12 +5,20 @@
 // arrangement, D-F the interrupt counter: a 16-bit counter that counts down once per CPU cycle
 // while enabled and interrupts when it wraps from $0000 to $FFFF. No bus conflicts.
 //
+// $C000-$FFFF are the 5B's sound ports (sunsoft5b.cpp). A mapper 69 header cannot say which of the
+// three chips the cartridge has, so the 5B's sound joins the mix at the first write to its data
+// port: an FME-7 game never writes there and plays the console's own stream, paying nothing for
+// the chip. (The chip's counters start then; on the console their phase at that moment is unknown
+// anyway.)
+// The 5B at volume 12 is set 1.3 dB below a console pulse channel at volume 15 (see the gain below).
+//
 // The counter runs on the CPU's clock, so it is not stepped: the record holds its value and the
 // CPU cycle at whose end it had that value, and the line is raised ahead for the cycle of the next
 // wrap. A register write in cycle w comes after that cycle's count: the counter counts from w + 1 on,
 // and a value N written with counting on wraps in cycle w + N + 1.
 #include <cstdint>
 
+#include "apu/apu.h"
 #include "cart/banks.h"
 #include "cart/board.h"
 #include "cart/boards/fme7.h"
@@ -53,7 +61,18 @@ void write(uint16_t address, uint8_t value) {
     m.command = value & 0x0F;
     return;
   }
-  if (address >= 0xC000) return;  // the 5B's sound registers
+  if (address >= 0xC000) {
+    if (address < 0xE000) {
+      sunsoft5b_write(m.sound, address, value);
+      return;
+    }
+    apu_sync();  // the cycles before this write ran with the old values
+    const bool was_on = m.sound.written & 1;
+    sunsoft5b_write(m.sound, address, value);
+    if (!was_on && (m.sound.written & 1)) mapper_update_banks();  // the chip joins the mix
+    apu_rebuild_derived();
+    return;
+  }
   const uint8_t c = m.command & 0x0F;
   if (c < 8) {
     m.chr[c] = value;
@@ -99,6 +118,21 @@ void low_write(uint16_t address, uint8_t value) {
   cartridge_ram_changed = true;
 }
 
+int32_t sound_tick() { return sunsoft5b_tick(r().sound); }
+int32_t sound_level() { return sunsoft5b_level(r().sound); }
+int32_t sound_quiet_cycles() { return sunsoft5b_quiet_cycles(r().sound); }
+void sound_advance(int32_t cycles) { sunsoft5b_advance(r().sound, cycles); }
+
+// A square at volume 12 (envelope level 25) has the RMS of a console pulse at volume 15 times
+// 10^(-1.3 / 20), the level the 5B is measured at (its amplifier compresses above volume 12). Both
+// are squares of half duty, so their RMS are in the ratio of their swings, and the swing of level 25
+// is its amplitude times the gain. Volume 15 then comes out 7.7 dB above the console's pulse.
+constexpr float MINUS_1_3_DB = 0.8609937521846006f;  // 10^(-1.3 / 20)
+const CartridgeSound sunsoft5b_sound{sound_tick, sound_level, sound_quiet_cycles, sound_advance,
+                                     APU_PULSE_AT_15 * MINUS_1_3_DB / static_cast<float>(SUNSOFT5B_AMPLITUDE[25])};
+
+bool sound_on() { return r().sound.written & 1; }
+
 const char* impossible() {
   return r().counter_cycle > cpu_cycles() || r().irq_pending > 1 ? "FME-7 interrupt counter" : nullptr;
 }
@@ -130,4 +164,6 @@ extern const Board fme7_board = {.name = "Sunsoft FME-7",
                                  .update_banks = update_banks,
                                  .low_read = low_read,
                                  .low_write = low_write,
-                                 .impossible = impossible};
+                                 .impossible = impossible,
+                                 .sound = &sunsoft5b_sound,
+                                 .sound_on = sound_on};

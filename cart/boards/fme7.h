@@ -1,7 +1,9 @@
-// The FME-7's register record and its interrupt counter in closed form and cycle by cycle (the
-// second is the reference the first is tested against).
+// The FME-7's register record (with the 5B's sound) and its interrupt counter in closed form and
+// cycle by cycle (the second is the reference the first is tested against).
 #pragma once
 #include <cstdint>
+
+#include "cart/boards/sunsoft5b.h"
 
 struct Fme7Registers {
   uint64_t counter_cycle;  // the CPU cycle at whose end the counter held `counter`
@@ -13,6 +15,7 @@ struct Fme7Registers {
   uint8_t mirroring;       // command C, bits 0-1
   uint8_t irq_control;     // command D: bit 0 interrupts on, bit 7 counting on
   uint8_t irq_pending;     // the counter wrapped with interrupts on and no command D since
+  Sunsoft5b sound;         // the 5B's sound; silent on the FME-7 and 5A, which ignore $C000-$FFFF
 };
 
 // Brings the counter from its cycle to the end of CPU cycle `cycle`, at once.

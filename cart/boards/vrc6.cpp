@@ -153,10 +153,9 @@ void vrc6_advance(int32_t cycles) {
   }
 }
 
-// A pulse volume step is as loud as one of the console's pulse channels at volume 15 (the first
-// group of its mixer, computed as the mixer does), divided over its 15 steps.
-const CartridgeSound vrc6_sound{vrc6_tick, vrc6_level, vrc6_quiet_cycles, vrc6_advance,
-                                95.88f / (8128.0f / 15.0f + 100.0f) / 15.0f};
+// A pulse volume step is as loud as one of the console's pulse channels at volume 15, divided over
+// its 15 steps.
+const CartridgeSound vrc6_sound{vrc6_tick, vrc6_level, vrc6_quiet_cycles, vrc6_advance, APU_PULSE_AT_15 / 15.0f};
 
 void write_sound(int n, int reg, uint8_t value) {
   apu_sync();  // the cycles before this write ran with the old values

@@ -452,4 +452,118 @@ TEST(Vrc6NotesWav, PulsesAndSawtoothHaveTheirPeriodsDutiesAndLevels) {
   EXPECT_EQ(runs[start + 7].begin - runs[start].begin, ramp);
 }
 
+// ---- the Sunsoft 5B's channels (roms/sunsoft5b_notes.s) --------------------------------------
+
+// Each note to the cycle: tone A at period 127 a square of 32 x 127 cycles (440.4 Hz) at volume 12,
+// 1.3 dB below an APU pulse at volume 15; tone B stepping its volume down 3 dB at a time; the
+// envelope's /\/\ in 1.5 dB steps of 16 x 20 cycles; and the noise, whose bits follow the
+// generator's recurrence, every 32 x 7 cycles.
+TEST(Sunsoft5bNotesWav, TonesEnvelopeAndNoiseHaveTheirPeriodsAndLevels) {
+  SAMPLES_OR_SKIP(s, "sunsoft5b_notes");
+  const auto spans = notes(s);
+  ASSERT_EQ(spans.size(), 4u);
+  const double apu_swing = PULSE_AT_15 - SILENCE;
+  auto decibels = [](double swing, double reference) { return 20.0 * std::log10(swing / reference); };
+
+  // Tone A: the square to the sample, its frequency, its level.
+  const auto edges = rising_edges(s, spans[0], SILENCE);
+  ASSERT_GE(edges.size(), 25u);
+  constexpr size_t PERIOD_A = 32 * 127;
+  const int16_t high = s[edges[0]];
+  for (size_t i = edges[0]; i < edges.back(); ++i)
+    ASSERT_EQ(s[i], (i - edges[0]) % PERIOD_A < PERIOD_A / 2 ? high : SILENCE) << i - edges[0];
+  const double frequency = static_cast<double>(SAMPLE_RATE) * static_cast<double>(edges.size() - 1) /
+                           static_cast<double>(edges.back() - edges[0]);
+  EXPECT_LT(std::fabs(frequency / 440.4 - 1.0), 0.001) << frequency;
+  EXPECT_NEAR(decibels(high - SILENCE, apu_swing), -1.3, 0.5);
+
+  // Tone B: fifteen volumes in turn, 3 dB apart, a square of 32 x 100 cycles throughout.
+  const auto b_edges = rising_edges(s, spans[1], SILENCE);
+  for (size_t k = 1; k < b_edges.size(); ++k) ASSERT_EQ(b_edges[k] - b_edges[k - 1], 3200u) << k;
+  std::vector<int16_t> volumes;
+  for (const SampleRun& run : runs_in(s, spans[1]))
+    if (run.value != SILENCE && (volumes.empty() || volumes.back() != run.value)) volumes.push_back(run.value);
+  ASSERT_EQ(volumes.size(), 15u);
+  for (size_t k = 0; k < volumes.size(); ++k) {
+    const int volume = 15 - static_cast<int>(k);
+    EXPECT_NEAR(decibels(volumes[k] - SILENCE, high - SILENCE), 3.0 * (volume - 12), 0.5) << "volume " << volume;
+  }
+
+  // The envelope: rising 0-31, falling 31-0, and again, each level 320 cycles, 1.5 dB apart. The
+  // note starts at level 1 (level 0 is silent).
+  std::vector<std::pair<int, size_t>> expected;  // level, cycles
+  for (int step = 1; step < 32 * 16; ++step) {
+    const int ramp = step / 32, at = step % 32, level = ramp % 2 == 0 ? at : 31 - at;
+    if (!expected.empty() && expected.back().first == level) expected.back().second += 320;
+    else expected.push_back({level, 320});
+  }
+  const auto envelope = runs_in(s, spans[2]);
+  ASSERT_GE(envelope.size(), 64u * 5);
+  int16_t top = SILENCE;
+  for (const SampleRun& run : envelope) top = std::max(top, run.value);
+  for (size_t k = 0; k + 1 < envelope.size(); ++k) {
+    const auto [level, cycles] = expected[k];
+    ASSERT_EQ(envelope[k].length(), cycles) << k;
+    if (level == 0) ASSERT_EQ(envelope[k].value, SILENCE) << k;
+    else ASSERT_NEAR(decibels(envelope[k].value - SILENCE, top - SILENCE), -1.5 * (31 - level), 0.5) << k;
+  }
+  EXPECT_NEAR(decibels(top - SILENCE, high - SILENCE), 1.5 * (31 - 25), 0.5);  // level 31 over volume 12
+
+  // The noise at volume 15: on or off for whole steps of 224 cycles, its bits b(k + 17) = b(k) ^ b(k + 3).
+  constexpr size_t STEP = 32 * 7;
+  const Span noise = spans[3];
+  const auto noise_runs = runs_in(s, noise);
+  for (size_t k = 0; k + 1 < noise_runs.size(); ++k) {
+    ASSERT_TRUE(noise_runs[k].value == SILENCE || noise_runs[k].value == volumes[0]) << k;
+    ASSERT_EQ(noise_runs[k].length() % STEP, 0u) << k;
+  }
+  std::vector<int> bits;
+  for (size_t at = noise.begin + STEP / 2; at < noise.end; at += STEP) bits.push_back(s[at] != SILENCE);
+  ASSERT_GE(bits.size(), 200u);
+  for (size_t k = 0; k + 17 < bits.size(); ++k) ASSERT_EQ(bits[k + 17], bits[k] ^ bits[k + 3]) << k;
+}
+
+// ---- the MMC5's channels (roms/mmc5_notes.s) -----------------------------------------------
+
+// Its pulses to the cycle, as the console's pulses: timer 199 at duty 2 (8 of 16 x 200 cycles high,
+// 559.3 Hz) at volume 15, timer 99 at duty 3 (12 of 16 x 100) at volume 10, each as loud as a
+// console pulse at its volume (0 dB); then the PCM channel's raw levels $40, $80, $FE (kept through
+// a $00, which only trips it) and $01, in proportion to the byte.
+TEST(Mmc5NotesWav, PulsesAndPcmHaveTheirPeriodsDutiesAndLevels) {
+  SAMPLES_OR_SKIP(s, "mmc5_notes");
+  const auto spans = notes(s);
+  ASSERT_EQ(spans.size(), 3u);
+  const double apu_swing = PULSE_AT_15 - SILENCE;
+  auto decibels = [](double swing, double reference) { return 20.0 * std::log10(swing / reference); };
+  struct Pulse {
+    size_t period, high;  // cycles
+    int volume;
+  };
+  const Pulse pulses[2] = {{16 * 200, 8 * 200, 15}, {16 * 100, 12 * 100, 10}};
+  for (int n = 0; n < 2; ++n) {
+    SCOPED_TRACE("pulse " + std::to_string(n + 1));
+    const auto edges = rising_edges(s, spans[n], SILENCE);
+    ASSERT_GE(edges.size(), 20u);
+    for (size_t k = 1; k < edges.size(); ++k) ASSERT_EQ(edges[k] - edges[k - 1], pulses[n].period) << k;
+    const double frequency = static_cast<double>(SAMPLE_RATE) * static_cast<double>(edges.size() - 1) /
+                             static_cast<double>(edges.back() - edges[0]);
+    EXPECT_NEAR(frequency, static_cast<double>(SAMPLE_RATE) / static_cast<double>(pulses[n].period),
+                0.001 * frequency);
+    const int16_t high = s[edges[0]];
+    EXPECT_NEAR(decibels(high - SILENCE, apu_swing * pulses[n].volume / 15.0), 0.0, 0.5);
+    for (size_t i = edges[0]; i < edges.back(); ++i)
+      ASSERT_EQ(s[i], (i - edges[0]) % pulses[n].period < pulses[n].high ? high : SILENCE) << i - edges[0];
+  }
+  // The PCM: four held levels of two frames or more each, proportional to $40, $80, $FE and $01.
+  std::vector<int16_t> levels;
+  for (const SampleRun& run : runs_in(s, spans[2]))
+    if (run.length() >= 50000) levels.push_back(run.value);
+  ASSERT_EQ(levels.size(), 4u);
+  const double bytes[4] = {0x40, 0x80, 0xFE, 0x01};
+  for (int k = 1; k < 4; ++k) {
+    const double expected = decibels(bytes[k], bytes[0]);
+    EXPECT_NEAR(decibels(levels[k] - SILENCE, levels[0] - SILENCE), expected, k == 3 ? 1.0 : 0.1) << k;
+  }
+}
+
 }  // namespace

@@ -4,6 +4,9 @@
 // 256 KiB, a single character bank), and the bank map of any register record a save state can hold.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
+#include "apu/apu.h"
 #include "core/snapshot.h"
 #include "core_test_machine.h"
 
@@ -165,6 +168,19 @@ TEST(Mappers, DiscreteBoardsMapWhatTheirLatchesSay) {
        40 * K, 0, 0, 0, 2},
       {"210.0, $5000: a 163", 210, 0, 16, 16,
        {{0x5000, 0x00, 0}, {0xC000, 0xE1, 0}, {0xC800, 0xE1, 0}, {0xD000, 0xE1, 0}, {0xD800, 0xE1, 0}}, 0, 0, 0, 0, 1},
+      {"MMC5 power-on: mode 3, banks $FF", 5, 0, 16, 16, {}, 248 * K, 248 * K, 0, 0, 0},
+      {"MMC5 mode 0, 8 KiB patterns", 5, 0, 16, 16, {{0x5100, 0, 0}, {0x5117, 0x85, 0}, {0x5101, 0, 0}, {0x5127, 3, 0},
+       {0x5105, 0x50, 0}}, 32 * K, 48 * K, 24 * K, 28 * K, 2},
+      {"MMC5 mode 1, 4 KiB patterns", 5, 0, 16, 16, {{0x5100, 1, 0}, {0x5115, 0x87, 0}, {0x5117, 0x8B, 0},
+       {0x5101, 1, 0}, {0x5123, 5, 0}, {0x5127, 2, 0}, {0x5105, 0x44, 0}}, 48 * K, 80 * K, 20 * K, 8 * K, 3},
+      {"MMC5 mode 2, 2 KiB patterns", 5, 0, 16, 16, {{0x5100, 2, 0}, {0x5115, 0x83, 0}, {0x5116, 0x89, 0},
+       {0x5101, 2, 0}, {0x5121, 7, 0}, {0x5125, 3, 0}, {0x5105, 0x55, 0}}, 16 * K, 72 * K, 14 * K, 6 * K, 1},
+      {"MMC5 8x16 sprites: PPUDATA sees set B written last", 5, 0, 16, 16, {{0x5114, 0x8C, 0}, {0x2000, 0x20, 0},
+       {0x5120, 9, 0}, {0x5124, 13, 0}, {0x5128, 2, 0}}, 96 * K, 248 * K, 2 * K, 2 * K, 0},
+      {"MMC5 8x16 sprites: set A written last", 5, 0, 16, 16, {{0x2000, 0x20, 0}, {0x5128, 2, 0}, {0x5120, 9, 0},
+       {0x5124, 13, 0}}, 248 * K, 248 * K, 9 * K, 13 * K, 0},
+      {"MMC5 8x8 sprites: set A whatever was written last", 5, 0, 16, 16, {{0x5120, 9, 0}, {0x5124, 13, 0},
+       {0x5128, 2, 0}}, 248 * K, 248 * K, 9 * K, 13 * K, 0},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
@@ -179,6 +195,49 @@ TEST(Mappers, DiscreteBoardsMapWhatTheirLatchesSay) {
     EXPECT_EQ(banks.chr_slots[4], chr(row.chr_1000));
     const int pages[4][4] = {{0, 0, 0, 0}, {1, 1, 1, 1}, {0, 0, 1, 1}, {0, 1, 0, 1}};
     for (int n = 0; n < 4; ++n) EXPECT_EQ(banks.nametable_slots[n], page(pages[row.page][n])) << n;
+  }
+}
+
+// The MMC5's registers the CPU reads back, and its RAM: the product of the factors; cartridge RAM
+// that takes writes only with $5102 = 2 and $5103 = 1, in any window, at $8000 too; ExRAM that the
+// CPU reads and writes in mode 2, only reads in mode 3, and neither outside rendering in modes 0-1.
+TEST(Mappers, Mmc5MultipliesAndGuardsItsRam) {
+  power_on(16, 16, 5);
+  auto read = [](uint16_t address) { return mapper_write(address, 0, false); };
+  const uint8_t factors[][2] = {{0, 0}, {1, 0xFF}, {0xFF, 0xFF}, {0x12, 0x34}, {0x80, 2}};
+  for (const auto& f : factors) {
+    cpu_write(0x5205, f[0]);
+    cpu_write(0x5206, f[1]);
+    const unsigned product = f[0] * f[1];
+    EXPECT_EQ(read(0x5205), product & 0xFF) << int{f[0]} << " x " << int{f[1]};
+    EXPECT_EQ(read(0x5206), product >> 8) << int{f[0]} << " x " << int{f[1]};
+  }
+  cpu_write(0x5113, 1);  // RAM page 1 at $6000
+  cpu_write(0x6010, 0x5A);
+  EXPECT_EQ(read(0x6010), 0) << "locked at power-on";
+  cpu_write(0x5102, 2);
+  cpu_write(0x5103, 1);
+  cpu_write(0x6010, 0x5A);
+  EXPECT_EQ(read(0x6010), 0x5A);
+  EXPECT_EQ(bus.cartridge_ram[CARTRIDGE_RAM_BANK + 0x10], 0x5A);
+  cpu_write(0x5114, 0x01);  // the same page at $8000 (bit 7 clear: RAM)
+  EXPECT_EQ(read(0x8010), 0x5A);
+  cpu_write(0x8011, 0xA5);
+  EXPECT_EQ(read(0x6011), 0xA5);
+  cpu_write(0x5103, 3);  // locked again: reads still pass
+  cpu_write(0x8011, 0x11);
+  EXPECT_EQ(read(0x6011), 0xA5);
+
+  const struct {
+    uint8_t mode, read_back;
+  } exram_modes[] = {{2, 0x77}, {3, 0x00}, {0, 0x00}, {1, 0x00}};
+  for (const auto& m : exram_modes) {
+    cpu_write(0x5104, 2);
+    cpu_write(0x5C20, 0x00);
+    cpu_write(0x5104, m.mode);
+    cpu_write(0x5C20, 0x77);  // outside rendering
+    cpu_write(0x5104, 2);
+    EXPECT_EQ(read(0x5C20), m.read_back) << "mode " << int{m.mode};
   }
 }
 
@@ -525,6 +584,7 @@ TEST(BankMap, AnyRecordABoardCanHoldIsRefusedOrMapsInBounds) {
       {140, 0, 8, 16, 0x01}, {180, 0, 8, 0, 0x01}, {210, 0, 16, 16, 0x01}, {210, 1, 8, 8, 0x00},
       {210, 2, 8, 8, 0x01}, {16, 0, 16, 16, 0x02}, {16, 4, 16, 16, 0x00}, {16, 5, 16, 16, 0x02},
       {18, 0, 32, 32, 0x00}, {153, 0, 32, 0, 0x02}, {159, 0, 16, 16, 0x02}, {99, 0, 2, 1, 0x01},
+      {5, 0, 16, 32, 0x00}, {5, 0, 8, 16, 0x02, 16384}, {5, 0, 32, 64, 0x02, 32768},
   };
   const uint8_t extremes[] = {0x00, 0x01, 0x3F, 0x40, 0x7F, 0x80, 0xC0, 0xFE, 0xFF};
   auto within = [](const uint8_t* p, const std::vector<uint8_t>& memory, size_t span) {
@@ -552,21 +612,38 @@ TEST(BankMap, AnyRecordABoardCanHoldIsRefusedOrMapsInBounds) {
           continue;
         }
         ++loaded;
+        // Cartridge RAM shown at $8000-$FFFF (the MMC5).
+        auto in_cartridge_ram = [](const uint8_t* p) {
+          return p >= bus.cartridge_ram && p + CARTRIDGE_RAM_BANK <= bus.cartridge_ram + cartridge_ram_size();
+        };
         // An empty slot at $8000-$FFFF: the board's chip answers reads there itself.
         for (int s = 0; s < 8; ++s)
           ASSERT_TRUE(within(banks.prg_slots[s], cartridge.prg_rom, 0x2000) ||
-                      (s >= 4 && !banks.prg_slots[s] && board->rom_read))
+                      (s >= 4 && !banks.prg_slots[s] && board->rom_read) || in_cartridge_ram(banks.prg_slots[s]))
               << k << " " << int{value};
         // Pattern slots and nametables in character memory or nametable RAM (the Namco 163 crosses them).
         auto in_ppu_memory = [&](const uint8_t* p) {
           return within(p, cartridge.chr_rom, 0x400) || within(p, cartridge.chr_ram, 0x400) ||
                  (p >= banks.nametable_ram && p + 0x400 <= banks.nametable_ram + sizeof banks.nametable_ram);
         };
+        // Nametables may also be the board's own memory (ExRAM) or pages it builds.
+        auto in_nametable_memory = [&](const uint8_t* p) {
+          const uint8_t* built = &banks.board_nametables[0][0];
+          return in_ppu_memory(p) || within(p, cartridge.board_memory, 0x400) ||
+                 (p >= built && p + 0x400 <= built + sizeof banks.board_nametables);
+        };
         for (int s = 0; s < 8; ++s) ASSERT_TRUE(in_ppu_memory(banks.chr_slots[s])) << k << " " << int{value};
-        for (int n = 0; n < 4; ++n) ASSERT_TRUE(in_ppu_memory(banks.nametable_slots[n])) << k << " " << int{value};
+        for (int n = 0; n < 4; ++n) ASSERT_TRUE(in_nametable_memory(banks.nametable_slots[n])) << k << " " << int{value};
         ASSERT_TRUE(banks.cartridge_ram_slot >= bus.cartridge_ram &&
                     banks.cartridge_ram_slot + CARTRIDGE_RAM_BANK <= bus.cartridge_ram + cartridge_ram_size())
             << k << " " << int{value};
+        // A sound chip runs from any record: its quiet stretch paid at once, then a stepped cycle.
+        if (cartridge_sound) {
+          const int32_t quiet = cartridge_sound->quiet_cycles();
+          ASSERT_GE(quiet, 0) << k << " " << int{value};
+          cartridge_sound->advance(std::min(quiet, 1 << 20));
+          ASSERT_GE(cartridge_sound->tick(), 0) << k << " " << int{value};
+        }
       }
     EXPECT_GT(loaded, refused);
   }

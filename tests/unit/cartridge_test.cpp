@@ -391,7 +391,7 @@ TEST_F(HeadlessImages, SaysWhenTheBoardIsNotSupported) {
   };
   const Case cases[] = {
       {0x30, 0x60, 0, 0, "nes-headless: mapper 99 is not supported; this game will not run correctly\n"},
-      {0x50, 0x00, 0, 0, "nes-headless: mapper 5 is not supported; this game will not run correctly\n"},
+      {0x50, 0x50, 0, 0, "nes-headless: mapper 85 is not supported; this game will not run correctly\n"},
       {0x40, 0x08, 0x01, 0, "nes-headless: mapper 260 is not supported; this game will not run correctly\n"},
       {0xE0, 0xC0, 0, 0, ""},     // 206, whole since bytes 12-15 are zero
       {0x70, 0x70, 0, 0, ""},     // 119

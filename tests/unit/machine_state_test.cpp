@@ -77,6 +77,8 @@ TEST(SaveStates, ARunContinuedFromASaveStateIsTheRunItself) {
       {own_rom("apu_dmc_notes.nes"), 37, 40, ""},
       {own_rom("vrc4e.nes"), 9, 20, ""},  // VRC4: saved while its interrupt counter runs
       {own_rom("vrc6_notes.nes"), 14, 6, ""},  // VRC6: saved in the middle of the sawtooth's note
+      {own_rom("sunsoft5b_notes.nes"), 27, 6, ""},
+      {own_rom("mmc5_notes.nes"), 9, 6, ""},  // MMC5: saved in the middle of pulse 2's note  // 5B: saved in the middle of the envelope's note, run into the noise
       {own_rom("demo.nes"), 250, 150, "--buttons 60:80 --buttons 66:00 --buttons 120:01 --buttons 200:21 --buttons 300:00"},
   };
   if (fs::exists(shared)) {
@@ -85,6 +87,8 @@ TEST(SaveStates, ARunContinuedFromASaveStateIsTheRunItself) {
     table.push_back({fs::path(shared) / "ppu_vbl_nmi/rom_singles/05-nmi_timing.nes", 23, 30, ""});
     table.push_back({fs::path(shared) / "apu_test/rom_singles/4-jitter.nes", 11, 30, ""});
     table.push_back({fs::path(shared) / "mmc3_test_2/rom_singles/4-scanline_timing.nes", 53, 20, ""});
+    // MMC5: saved mid-frame while its line counter runs and interrupts
+    table.push_back({fs::path(shared) / "mmc5test/mmc5test.nes", 23, 20, ""});
   }
   for (const Continuation& row : table) {
     SCOPED_TRACE(row.image.filename().string());
@@ -180,6 +184,8 @@ TEST(LatePpu, TheCartridgeInterruptReachesTheCpuOnTheCycleDotByDotGives) {
     const fs::path mmc3 = fs::path(SHARED_TEST_ROMS) / "mmc3_test_2/rom_singles";
     table.push_back({mmc3 / "4-scanline_timing.nes", 53});  // IRQs at lines 0, 1 and 239, both tables
     table.push_back({mmc3 / "2-details.nes", 20});
+    // The MMC5's line interrupt, predicted from its counter and compare value
+    table.push_back({fs::path(SHARED_TEST_ROMS) / "mmc5test/mmc5test.nes", 20});
   }
   for (const char* own : {"bench_mmc3_split.nes", "mmc3_irq_timing.nes"})
     if (fs::exists(own_rom(own))) table.push_back({own_rom(own), 20});
