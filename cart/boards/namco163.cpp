@@ -6,8 +6,10 @@
 // $F800 sets the internal RAM's address port and guards cartridge RAM: $6000-$7FFF takes writes
 // only while its upper nibble is %0100, and not in the 2 KiB quarters whose bits 0-3 are set.
 // $4800 reads and writes the internal RAM at that address, stepping it when bit 7 asks. The 163's
-// sound (namco163_sound.cpp) keeps its channels in that RAM; $E000's bit 6 silences it. No bus
-// conflicts; power-on all zero but the sound, silent until $E000 bit 6 is written as 0.
+// sound (namco163_sound.cpp) keeps its channels in that RAM; $E000's bit 6 silences it, and the chip
+// is in the mix only while the bit is clear. No bus conflicts; power-on all zero but $E000 bit 6:
+// the chip is silent until a program writes the bit as 0. The submapper names the mixing resistor:
+// 1 and 2 have no sound (the 129, or a 163 whose output is not wired), 4 and 5 the louder ones.
 //
 // The interrupt counter: 15 bits at $5000/$5800, readable, counting up once per CPU cycle while
 // enabled ($5800 bit 7) and below $7FFF; reaching $7FFF it interrupts and stops. A write of $5000
@@ -34,10 +36,14 @@
 namespace {
 Namco163Registers& r() { return board_registers<Namco163Registers>(); }
 
+constexpr uint8_t SOUND_OFF = 0x40;  // $E000 bit 6
+
 void power_on() {
-  r().prg[0] = 0x40;        // sound off (the bank bits are 0)
-  r().sound_channel = 7;    // channel 8 takes the first update
+  r().prg[0] = SOUND_OFF;  // the bank bits are 0
+  r().sound_channel = 7;   // channel 8 takes the first update
 }
+
+bool sound_on() { return !(r().prg[0] & SOUND_OFF); }
 
 constexpr uint16_t COUNTER_TOP = 0x7FFF;
 constexpr uint8_t CIRAM_FROM = 0xE0;
@@ -71,10 +77,12 @@ void write(uint16_t address, uint8_t value) {
   const uint32_t reg = (address >> 11) & 0x0F;  // $8000 = 0, $8800 = 1, ... $F800 = 15
   if (reg < 8) m.chr[reg] = value;
   else if (reg < 12) m.nametable[reg - 8] = value;
-  else if (reg == 12) {
+  else if (reg == 12 && ((m.prg[0] ^ value) & SOUND_OFF)) {
     apu_sync();  // the cycles before this write ran with the chip on or off as it was
     m.prg[0] = value;
+    mapper_update_banks();  // the chip joins or leaves the mix
     apu_rebuild_derived();
+    return;
   } else if (reg < 15) m.prg[reg - 12] = value;
   else m.port = value;
   if (reg < 15) mapper_update_banks();
@@ -186,15 +194,25 @@ void namco163_count_one_cycle(Namco163Registers& m) {
   if (++m.counter == COUNTER_TOP) m.irq_pending = 1;
 }
 
-extern const Board namco163_board = {.name = "Namco 129/163",
-                                     .power_on = power_on,
-                                     .write = write,
-                                     .update_banks = update_banks,
-                                     .low_read = low_read,
-                                     .low_write = low_write,
-                                     .impossible = namco163_impossible,
-                                     .memory_size = NAMCO163_RAM_SIZE,
-                                     .battery_size = battery_size,
-                                     .battery_save = battery_save,
-                                     .battery_load = battery_load,
-                                     .sound = &namco163_sound};
+namespace {
+constexpr Board namco163_family(const char* name, const CartridgeSound* sound) {
+  return {.name = name,
+          .power_on = power_on,
+          .write = write,
+          .update_banks = update_banks,
+          .low_read = low_read,
+          .low_write = low_write,
+          .impossible = namco163_impossible,
+          .memory_size = NAMCO163_RAM_SIZE,
+          .battery_size = battery_size,
+          .battery_save = battery_save,
+          .battery_load = battery_load,
+          .sound = sound,
+          .sound_on = sound ? sound_on : nullptr};
+}
+}  // namespace
+
+extern const Board namco163_board = namco163_family("Namco 129/163", &namco163_sound);
+extern const Board namco163_quiet_board = namco163_family("Namco 129/163, no sound", nullptr);
+extern const Board namco163_16_5db_board = namco163_family("Namco 163, sound +16.5 dB", &namco163_sound_16_5db);
+extern const Board namco163_18db_board = namco163_family("Namco 163, sound +18 dB", &namco163_sound_18db);

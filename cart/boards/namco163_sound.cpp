@@ -7,24 +7,30 @@
 //   +6                   wave start, in four-bit samples (sample n is the low nibble of byte n / 2
 //                        when n is even, the high nibble when odd)
 //   +7 bits 0-3          volume; $7F bits 4-6: enabled channels less 1
-// With N channels enabled they are channels 8 down to 9 - N.
+// With N channels enabled they are channels 8 down to 9 - N; the RAM below the lowest enabled
+// channel's registers is free for waves.
 //
 // The chip has one adder and one output: every 15 CPU cycles it takes the next channel in the order
 // 8, 7 ... 9 - N, 8 ..., adds its frequency to its phase modulo (length << 16), writes the phase back
 // to RAM, and puts (sample - 8) x volume of the sample at ((phase >> 16) + start) AND $FF on its
 // output, where it stays until the next channel's turn. So a channel is heard only 1/N of the time:
-// with N channels each is 1/N as loud as alone (in the sound's average), notes step 15 x N cycles
-// apart, and the switching between channels is itself a tone at 1789773 / (15 N) Hz (119 kHz for
-// one channel, 14.9 kHz for eight: the whine the hardware makes with many channels).
+// with N channels each is 1/N as loud as alone (in the sound's average), its notes step 15 x N
+// cycles apart, and the switching between channels is itself a tone at 1789773 / (15 N) Hz (the
+// whine the hardware makes with many channels: 14.9 kHz with eight).
 // A note's frequency: CPU x frequency / (15 x 65536 x N x length).
+// If the channel count is lowered while the turn is at a channel no longer enabled, the next turn
+// is channel 8's.
 //
-// $E000 bit 6 silences the chip: the output is 0 and nothing moves while it is set; it is set at
-// power-on (the chip is silent until a program writes the bit as 0).
+// $E000 bit 6 silences the chip: the output is 0 and nothing moves while it is set. The bit is set at
+// power-on: the chip stays silent until a program writes it as 0, and a game that never does runs
+// without the chip in the mix at all (the board's sound_on).
 //
 // The record holds the slot position (cycles since the last update), the next channel and the
 // output held; any bytes there give a valid chip (a slot past its end updates on the next cycle).
-// Between updates the output cannot change, so the APU's quiet runs last to the next update and pay
-// the cycles in closed form; a disabled chip never interrupts them.
+// Between updates the output cannot change, so the APU's quiet runs last to the next update; when
+// every enabled channel is at volume 0 and the output is 0 nothing can be heard until a register
+// changes, and the runs last until then. Either way the updates they pass are paid in closed form:
+// each channel's phase moves by its frequency times the number of turns it had.
 #include "cart/boards/namco163_sound.h"
 
 #include <cstdint>
@@ -43,23 +49,52 @@ constexpr uint8_t SOUND_OFF = 0x40;  // $E000 bit 6
 
 bool silenced() { return r().prg[0] & SOUND_OFF; }
 int32_t enabled_channels() { return ((ram()[0x7F] >> 4) & 7) + 1; }
+uint8_t* channel_registers(int32_t channel) { return ram() + 0x40 + 8 * channel; }
 
-// The update of the next channel: phase, write-back, output; then the channel after it.
-void update_channel() {
-  Namco163Registers& m = r();
-  uint8_t* const c = ram() + 0x40 + 8 * (m.sound_channel & 7);
-  const uint32_t frequency = c[0] | c[2] << 8 | (c[4] & 3u) << 16;
-  const uint32_t length = 256 - (c[4] & 0xFCu);
-  uint32_t phase = c[1] | c[3] << 8 | static_cast<uint32_t>(c[5]) << 16;
-  phase = (phase + frequency) % (length << 16);
+// The channel (0-7 for channels 1-8) that the next update takes.
+int32_t next_channel() {
+  const int32_t c = r().sound_channel & 7;
+  return c >= 8 - enabled_channels() ? c : 7;
+}
+
+// Moves a channel's phase by `turns` additions of its frequency (modulo its wave's length).
+void move_phase(uint8_t* c, uint64_t turns) {
+  const uint64_t frequency = c[0] | c[2] << 8 | (c[4] & 3u) << 16;
+  const uint64_t length = 256 - (c[4] & 0xFCu);
+  uint64_t phase = c[1] | c[3] << 8 | static_cast<uint64_t>(c[5]) << 16;
+  phase = (phase + turns * frequency) % (length << 16);
   c[1] = static_cast<uint8_t>(phase);
   c[3] = static_cast<uint8_t>(phase >> 8);
   c[5] = static_cast<uint8_t>(phase >> 16);
+}
+
+// What a channel puts on the output for its phase in RAM.
+int8_t channel_output(const uint8_t* c) {
+  const uint32_t phase = c[1] | c[3] << 8 | static_cast<uint32_t>(c[5]) << 16;
   const uint32_t index = ((phase >> 16) + c[6]) & 0xFF;
   const int32_t sample = (ram()[index >> 1] >> ((index & 1) * 4)) & 0x0F;
-  m.sound_output = static_cast<int8_t>((sample - 8) * (c[7] & 0x0F));
-  const int32_t first = 8 - enabled_channels();  // the lowest channel index that plays
-  m.sound_channel = static_cast<uint8_t>((m.sound_channel & 7) > first ? (m.sound_channel & 7) - 1 : 7);
+  return static_cast<int8_t>((sample - 8) * (c[7] & 0x0F));
+}
+
+// The channel after `channel` in the order 8, 7 ... 9 - N.
+uint8_t channel_after(int32_t channel) {
+  return static_cast<uint8_t>(channel > 8 - enabled_channels() ? channel - 1 : 7);
+}
+
+// `updates` (at least 1) updates at once: the channel taking update u (0, 1 ...) is the one u
+// places after the next one in the order, so each has a known count of turns; the last update's
+// channel, its phase final like every other's, gives the output.
+void run_updates(uint64_t updates) {
+  Namco163Registers& m = r();
+  const int32_t n = enabled_channels(), first = next_channel();
+  for (int32_t k = 0; k < n && uint64_t(k) < updates; ++k) {
+    const int32_t channel = (first - k - (8 - n) + n) % n + (8 - n);
+    move_phase(channel_registers(channel), (updates - 1 - k) / n + 1);
+  }
+  const auto back = static_cast<int32_t>((updates - 1) % n);
+  const int32_t last = (first - back - (8 - n) + n) % n + (8 - n);
+  m.sound_output = channel_output(channel_registers(last));
+  m.sound_channel = channel_after(last);
 }
 
 // One CPU cycle, stepped plainly: the reference the closed form below is held to.
@@ -68,7 +103,11 @@ int32_t tick() {
   if (silenced()) return 0;
   if (m.sound_slot >= SLOT_CYCLES - 1) {
     m.sound_slot = 0;
-    update_channel();
+    const int32_t channel = next_channel();
+    uint8_t* const c = channel_registers(channel);
+    move_phase(c, 1);
+    m.sound_output = channel_output(c);
+    m.sound_channel = channel_after(channel);
   } else {
     ++m.sound_slot;
   }
@@ -83,7 +122,15 @@ int32_t cycles_to_update() {
   return slot >= SLOT_CYCLES - 1 ? 1 : SLOT_CYCLES - slot;
 }
 
-int32_t quiet_cycles() { return silenced() ? FOREVER : cycles_to_update() - 1; }
+// Every enabled channel at volume 0 and nothing on the output: silent until a register changes.
+bool mute() {
+  if (r().sound_output != 0) return false;
+  for (int32_t channel = 8 - enabled_channels(); channel < 8; ++channel)
+    if (channel_registers(channel)[7] & 0x0F) return false;
+  return true;
+}
+
+int32_t quiet_cycles() { return silenced() || mute() ? FOREVER : cycles_to_update() - 1; }
 
 void advance(int32_t cycles) {
   Namco163Registers& m = r();
@@ -93,22 +140,22 @@ void advance(int32_t cycles) {
     m.sound_slot = static_cast<uint8_t>(m.sound_slot + cycles);
     return;
   }
-  // The first update, then one every 15 cycles; each channel's phase moves only at its own.
-  const int32_t after = cycles - first;
-  for (int32_t n = after / SLOT_CYCLES; n >= 0; --n) update_channel();
+  const int32_t after = cycles - first;  // cycles after the first update
+  run_updates(static_cast<uint64_t>(after / SLOT_CYCLES) + 1);
   m.sound_slot = static_cast<uint8_t>(after % SLOT_CYCLES);
 }
 
 // Loudness: one channel at full volume playing a square of samples 0 and 15 sounds 11 dB (RMS)
-// above the console's pulse at volume 15. The boards differ (their mixing resistors give 11 to 19.5
-// dB); 11 dB is the range Megami Tensei II's board is in, and the lower figure keeps headroom, since the
-// time-multiplexed output puts a channel's whole swing on the output in its slot however many
-// channels play. The square's swing is 15 x 15 level steps, the pulse's its mixer level.
-const float PULSE_15 = 95.88f / (8128.0f / 15.0f + 100.0f);
+// above the console's pulse at volume 15 (the mixe figure for 1-channel mode; submapper 3's
+// resistor, 11-13 dB, takes it too). Submappers 4 and 5 name louder resistors: 16-17 dB (16.5 is
+// taken) and 18-19.5 dB (18, so that only sample 0 at volume 15 passes the stream's bottom, by 3%).
+// The square's swing is 15 x 15 level steps, the pulse's APU_PULSE_AT_15.
+constexpr float PER_STEP = APU_PULSE_AT_15 / (15.0f * 15.0f);
 }  // namespace
 
-const CartridgeSound namco163_sound{tick, level, quiet_cycles, advance,
-                                    PULSE_15 * 3.5481339f / (15.0f * 15.0f)};  // 10^(1100/2000)
+const CartridgeSound namco163_sound{tick, level, quiet_cycles, advance, PER_STEP * 3.5481339f};  // 10^(1100/2000)
+const CartridgeSound namco163_sound_16_5db{tick, level, quiet_cycles, advance, PER_STEP * 6.6834392f};
+const CartridgeSound namco163_sound_18db{tick, level, quiet_cycles, advance, PER_STEP * 7.9432823f};
 
 int32_t namco163_sound_tick() { return tick(); }
 void namco163_sound_advance(int32_t cycles) { advance(cycles); }

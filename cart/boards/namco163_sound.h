@@ -6,7 +6,9 @@
 
 #include "apu/apu.h"
 
-extern const CartridgeSound namco163_sound;
+// The chip at its three loudnesses: +11 dB over the console's pulse (submappers 0 and 3), +16.5 dB
+// (submapper 4) and +18 dB (submapper 5).
+extern const CartridgeSound namco163_sound, namco163_sound_16_5db, namco163_sound_18db;
 
 int32_t namco163_sound_tick();                // one CPU cycle stepped plainly; the level after it
 void namco163_sound_advance(int32_t cycles);  // that many cycles in closed form
