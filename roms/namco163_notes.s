@@ -7,6 +7,8 @@
 ;   of 15 cycles a period, the full-volume square whose loudness the chip is set by;
 ; - four channels (8, 7, 6, 5) on that square at frequencies $4000, $2000, $8000, $1000 and volumes
 ;   15, 10, 5, 12: one channel on the output in each 15-cycle slot, in the order 8, 7, 6, 5.
+; First, with the console's channels still off, channel 8 alone at volume 0 (silent) has its phase
+; read twice through the port 300 cycles apart: 20 turns on (result 1 if not).
 ; 16 KiB of program ROM: at power-on $C000 shows its first 8 KiB and $E000 (fixed) its last, as
 ; the image is linked. The result sits in cartridge RAM, which takes writes while $F800's upper
 ; nibble is %0100; the internal RAM's port (auto-increment) is set to other values in between.
@@ -46,6 +48,11 @@ RAM_OPEN = $40                  ; cartridge RAM writable, the port at $00 withou
         sta PORT_DATA
 .endmacro
 
+.include "delay.inc"
+
+.segment "ZEROPAGE"
+phase:  .res 1
+
 .segment "CODE"
 zero_sample:                    ; $C000
         .byte $00
@@ -58,6 +65,30 @@ WAVES_SIZE = * - waves
 reset:  lda #RAM_OPEN
         sta PORT_ADDRESS
         TEST_RESET
+
+        ; Silent, the phases still move, and the port reads them as they are in the read's cycle:
+        ; channel 8 alone at volume 0 and frequency $0100 (length 256) takes a turn every 15 cycles,
+        ; so two reads of its phase's middle byte 300 cycles apart see it 20 turns on. (The console's
+        ; channels are still off: nothing else in the sound unit needs the chip brought up to date.)
+        CHANNEL 8, $0100, 256, 0, 0, 1
+        lda #$00
+        sta SOUND_OFF
+        lda #$7B                ; channel 8's +3, without stepping
+        sta PORT_ADDRESS
+        lda PORT_DATA
+        sta phase
+        DELAY 300 - 7           ; from the first read's cycle to the second's: 3 + this + 4
+        lda PORT_DATA
+        sec
+        sbc phase
+        tax
+        lda #RAM_OPEN
+        sta PORT_ADDRESS
+        cpx #20
+        EXPECT_EQ 1, "the port's reads did not see the phase 20 turns on in 300 cycles"
+        lda #$40
+        sta SOUND_OFF
+
         SILENT_START 0, $00
         lda #$80                ; the waves at $00, then the channel bytes at $40-$7F cleared
         sta PORT_ADDRESS
@@ -99,10 +130,14 @@ reset:  lda #RAM_OPEN
         lda #$00
         sta SOUND_OFF
         WAIT_FRAMES 6
-        lda #$40
-        sta SOUND_OFF
+        lda #$7F                ; one channel, channel 8 at volume 0: silent from its next turn
+        sta PORT_ADDRESS
+        lda #$00
+        sta PORT_DATA
         WAIT_FRAMES 2
 
+        lda #$40
+        sta SOUND_OFF
         lda #RAM_OPEN
         sta PORT_ADDRESS
         TEST_END 0, "Namco 163 notes played"
