@@ -27,9 +27,10 @@
 //
 // The record holds the slot position (cycles since the last update), the next channel and the
 // output held; any bytes there give a valid chip (a slot past its end updates on the next cycle).
-// Between updates the output cannot change, so the APU's quiet runs last to the next update; when
-// every enabled channel is at volume 0 and the output is 0 nothing can be heard until a register
-// changes, and the runs last until then. Either way the updates they pass are paid in closed form:
+// Between updates the output cannot change, so the APU's quiet runs last to the next update; with
+// one channel they last while its phase stays within the sample it plays; when every enabled
+// channel is at volume 0 and the output is 0 nothing can be heard until a register changes, and the
+// runs last until then. Either way the updates they pass are paid in closed form:
 // each channel's phase moves by its frequency times the number of turns it had.
 #include "cart/boards/namco163_sound.h"
 
@@ -130,7 +131,28 @@ bool mute() {
   return true;
 }
 
-int32_t quiet_cycles() { return silenced() || mute() ? FOREVER : cycles_to_update() - 1; }
+// One channel alone, its output already on: its turns keep that output while its phase stays within
+// the same sample (unless the sample lies in the phase's own bytes). The turns after the next one
+// that keep it, or FOREVER at frequency 0.
+int32_t steady_turns() {
+  const uint8_t* c = channel_registers(7);
+  if (enabled_channels() != 1 || r().sound_output != channel_output(c)) return 0;
+  const uint32_t phase = c[1] | c[3] << 8 | static_cast<uint32_t>(c[5]) << 16;
+  const uint32_t frequency = c[0] | c[2] << 8 | (c[4] & 3u) << 16;
+  if (phase >= (256 - (c[4] & 0xFCu)) << 16) return 0;  // the next turn wraps it
+  if (frequency == 0) return FOREVER;
+  const uint32_t byte = (((phase >> 16) + c[6]) & 0xFF) >> 1;
+  if (byte == 0x79 || byte == 0x7B || byte == 0x7D) return 0;
+  const uint32_t to_next_sample = (((phase >> 16) + 1) << 16) - phase;
+  return static_cast<int32_t>((to_next_sample + frequency - 1) / frequency) - 1;
+}
+
+int32_t quiet_cycles() {
+  if (silenced() || mute()) return FOREVER;
+  const int32_t turns = steady_turns();
+  if (turns == FOREVER) return FOREVER;
+  return cycles_to_update() - 1 + SLOT_CYCLES * turns;
+}
 
 void advance(int32_t cycles) {
   Namco163Registers& m = r();
