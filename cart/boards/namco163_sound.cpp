@@ -88,7 +88,7 @@ uint8_t channel_after(int32_t channel) {
 void run_updates(uint64_t updates) {
   Namco163Registers& m = r();
   const int32_t n = enabled_channels(), first = next_channel();
-  for (int32_t k = 0; k < n && uint64_t(k) < updates; ++k) {
+  for (int32_t k = 0; k < n && static_cast<uint64_t>(k) < updates; ++k) {
     const int32_t channel = (first - k - (8 - n) + n) % n + (8 - n);
     move_phase(channel_registers(channel), (updates - 1 - k) / n + 1);
   }
