@@ -5,6 +5,8 @@
 //  - BM_CpuBound: bench_cpu, a loop of varied instructions with rendering off;
 //  - BM_Mmc3Split: bench_mmc3_split, a mapper-4 cartridge whose MMC3 interrupt splits the screen
 //    every 16 lines;
+//  - BM_Namco163: bench_namco163, a mapper-19 cartridge playing all eight Namco 163 channels under
+//    a scrolling picture with sprites;
 //  - BM_MachineSecond: a public cartridge that plays music, sixty frames at a time.
 // The first three run a fixed number of frames from power-on, so every repetition does the same
 // work; scripts/bench.sh repeats them and adds the instruction counts. Built also as
@@ -109,10 +111,12 @@ void BM_Demo(benchmark::State& state) { run_frames(state, DEMO_IMAGE, 1800, demo
 void BM_Sprites(benchmark::State& state) { run_frames(state, OWN_ROM_DIR "/bench_sprites.nes", 1200, {}); }
 void BM_CpuBound(benchmark::State& state) { run_frames(state, OWN_ROM_DIR "/bench_cpu.nes", 2400, {}); }
 void BM_Mmc3Split(benchmark::State& state) { run_frames(state, OWN_ROM_DIR "/bench_mmc3_split.nes", 1200, {}); }
+void BM_Namco163(benchmark::State& state) { run_frames(state, OWN_ROM_DIR "/bench_namco163.nes", 1200, {}); }
 BENCHMARK(BM_Demo)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 BENCHMARK(BM_Sprites)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 BENCHMARK(BM_CpuBound)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 BENCHMARK(BM_Mmc3Split)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+BENCHMARK(BM_Namco163)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 
 // Sixty frames (one emulated second) per iteration, continuing where the last iteration stopped.
 void BM_MachineSecond(benchmark::State& state) {

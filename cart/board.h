@@ -92,6 +92,7 @@ struct Board {
   // Boards whose header cannot say whether the sound chip is there: true once the record says the
   // program has written to the chip. Until then the chip is left out of the mix (cartridge_sound
   // null), so that a cartridge without it plays the console's own stream and pays nothing for it.
+  // Also for chips a register switches off (silent, their state frozen): true while it is on.
   // Null: the chip is always in.
   bool (*sound_on)() = nullptr;
   // The CPU taking an NMI is about to read the vector at $FFFA-$FFFB, which a board may hear (a

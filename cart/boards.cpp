@@ -24,6 +24,7 @@ extern const Board gxrom_board, color_dreams_board, mapper34_board, camerica_boa
 extern const Board vrc2a_board, vrc2b_board, vrc2c_board, vrc4a_board, vrc4b_board, vrc4c_board, vrc4d_board,
     vrc4e_board, vrc4f_board, vrc4_21_board, vrc4_23_board, vrc4_25_board;
 extern const Board vrc6a_board, vrc6b_board;
+extern const Board namco163_quiet_board, namco163_16_5db_board, namco163_18db_board;
 extern const Board fme7_board, namco163_board, namco175_board, namco340_board, namco210_board;
 extern const Board ss88006_board, fcg_board, lz93d50_board, bandai16_board, bandai153_board, bandai159_board;
 
@@ -54,6 +55,10 @@ constexpr BoardRow board_table[] = {
     {16, 5, &lz93d50_board},               // Bandai LZ93D50, with or without a 24C02
     {16, ANY_SUBMAPPER, &bandai16_board},  // Bandai FCG or LZ93D50: both
     {18, ANY_SUBMAPPER, &ss88006_board},   // Jaleco SS 88006
+    {19, 1, &namco163_quiet_board},        // Namco 129/163, internal RAM on the battery, no sound
+    {19, 2, &namco163_quiet_board},        // Namco 129/163 without sound
+    {19, 4, &namco163_16_5db_board},       // Namco 163, louder mixing resistor
+    {19, 5, &namco163_18db_board},         // Namco 163, loudest mixing resistor
     {19, ANY_SUBMAPPER, &namco163_board},  // Namco 129, 163
     {21, 1, &vrc4a_board},                 // Konami VRC4a
     {21, 2, &vrc4c_board},                 // VRC4c

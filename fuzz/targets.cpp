@@ -64,7 +64,7 @@ constexpr SnapshotCartridge snapshot_cartridges[] = {
     {8, 8, 0xE9, 0x48, 0x30},   // Irem IF-12 (78.3)
     {4, 8, 0x20, 0x28, 0x10},   // NINA-001 (34.1)
     {16, 16, 0x52, 0x40, 0x00}, // Sunsoft FME-7 (69), battery, and the 5B's sound once written
-    {16, 32, 0x32, 0x10, 0x00}, // Namco 163 (19), battery: cartridge RAM and the chip's
+    {16, 32, 0x32, 0x10, 0x00}, // Namco 163 (19), battery: cartridge RAM and the chip's, and its sound
     {2, 2, 0x71, 0x50, 0x00},   // J87 (87)
     {8, 0, 0xE3, 0x10, 0x00},   // UNROM 512 (30), self-flashing: the program ROM is state
     {32, 0, 0x12, 0x00, 0x00},  // SUROM (1, iNES 1.0 with 512 KiB)
@@ -80,6 +80,7 @@ constexpr SnapshotCartridge snapshot_cartridges[] = {
     {16, 16, 0xF2, 0x90, 0x00}, // Bandai LZ93D50 with a 24C01 (159)
     {2, 1, 0x31, 0x60, 0x00},   // an unknown board (99)
     {16, 32, 0x52, 0x08, 0x00, 0x90},  // ExROM (5, MMC5), NES 2.0: 32 KiB kept; ExRAM in its memory
+    {8, 8, 0x30, 0x18, 0x50},   // Namco 163 (19.5, NES 2.0): its sound at the loudest resistor
 };
 constexpr unsigned SNAPSHOT_CARTRIDGES = sizeof snapshot_cartridges / sizeof snapshot_cartridges[0];
 

@@ -13,8 +13,9 @@
 ;   bit 7 = enable; counting up once a cycle below $7FFF; reaching it interrupts and stops; a write
 ;   of $5000 or $5800 lowers the line. A value written in cycle w counts from w + 1, so one
 ;   written as $7FFF - N interrupts in cycle w + N: k = ceil((N - 9) / 2) (irq_slide.inc).
-; - power-on: every register 0 (pages 0, 0, 0, 31; pattern KiB 0; all four nametables KiB 0 of
-;   character ROM; cartridge RAM write-protected until $F800 is written).
+; - power-on: every register 0 but $E000's bit 6, the sound off (pages 0, 0, 0, 31; pattern KiB 0;
+;   all four nametables KiB 0 of character ROM; cartridge RAM write-protected until $F800 is
+;   written).
 ; 256 KiB program ROM; 256 KiB character ROM whose KiB j starts with j and holds j EOR $A5 at
 ; NT_OFFSET, where the nametable probes read.
 BOARD_RESET = 1

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Emulation speed on four cartridges: the demo with scripted play, bench_sprites (64 moving
-# sprites), bench_cpu (a CPU-bound loop with rendering off) and bench_mmc3_split (the MMC3's
-# interrupt splitting the screen every 16 lines).
+# Emulation speed on five cartridges: the demo with scripted play, bench_sprites (64 moving
+# sprites), bench_cpu (a CPU-bound loop with rendering off), bench_mmc3_split (the MMC3's
+# interrupt splitting the screen every 16 lines) and bench_namco163 (all eight Namco 163 sound
+# channels playing).
 #   scripts/bench.sh [BUILD_DIR]        (default: build/, configured as Release when new)
 # Prints for each: frames per second in-process (median and spread of five runs of bench_machine),
 # the multiple of real time (60.0988 frames/s), and the instructions per frame that callgrind
@@ -11,7 +12,7 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${1:-$root/build}"
 [ -f "$build/CMakeCache.txt" ] || cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" --target bench_machine nes-headless rom_demo rom_bench_sprites rom_bench_cpu rom_bench_mmc3_split -j2 >/dev/null
+cmake --build "$build" --target bench_machine nes-headless rom_demo rom_bench_sprites rom_bench_cpu rom_bench_mmc3_split rom_bench_namco163 -j2 >/dev/null
 
 if ! command -v valgrind >/dev/null; then
   if [ "$(id -u)" = 0 ]; then apt-get install -y valgrind >/dev/null; else sudo apt-get install -y valgrind >/dev/null; fi
@@ -19,7 +20,7 @@ fi
 
 json="$(mktemp)"
 trap 'rm -f "$json"' EXIT
-"$build/bench/bench_machine" --benchmark_filter='^BM_(Demo|Sprites|CpuBound|Mmc3Split)/' --benchmark_repetitions=5 \
+"$build/bench/bench_machine" --benchmark_filter='^BM_(Demo|Sprites|CpuBound|Mmc3Split|Namco163)/' --benchmark_repetitions=5 \
   --benchmark_out="$json" --benchmark_out_format=json >/dev/null 2>&1
 
 # Instructions per frame: callgrind's count for FRAMES_LONG frames minus that for FRAMES_SHORT.
@@ -42,13 +43,14 @@ ipf_demo=$(per_frame "$build/roms/demo.nes" $demo_script)
 ipf_sprites=$(per_frame "$build/roms/bench_sprites.nes")
 ipf_cpu=$(per_frame "$build/roms/bench_cpu.nes")
 ipf_mmc3=$(per_frame "$build/roms/bench_mmc3_split.nes")
+ipf_n163=$(per_frame "$build/roms/bench_namco163.nes")
 
-python3 - "$json" "$ipf_demo" "$ipf_sprites" "$ipf_cpu" "$ipf_mmc3" <<'PY'
+python3 - "$json" "$ipf_demo" "$ipf_sprites" "$ipf_cpu" "$ipf_mmc3" "$ipf_n163" <<'PY'
 import json, statistics, sys
 runs = json.load(open(sys.argv[1]))["benchmarks"]
-ipf = dict(zip(["BM_Demo", "BM_Sprites", "BM_CpuBound", "BM_Mmc3Split"], map(int, sys.argv[2:6])))
+ipf = dict(zip(["BM_Demo", "BM_Sprites", "BM_CpuBound", "BM_Mmc3Split", "BM_Namco163"], map(int, sys.argv[2:7])))
 labels = {"BM_Demo": "(a) demo, scripted play", "BM_Sprites": "(b) bench_sprites", "BM_CpuBound": "(c) bench_cpu, rendering off",
-          "BM_Mmc3Split": "(d) bench_mmc3_split"}
+          "BM_Mmc3Split": "(d) bench_mmc3_split", "BM_Namco163": "(e) bench_namco163, 8 channels"}
 print(f"{'cartridge':32} {'frames/s median':>15} {'spread (min-max)':>18} {'x real time':>11} {'instr/frame':>12}")
 for name, label in labels.items():
     fps = [r["frames_per_s"] for r in runs if r["name"].startswith(name + "/") and r.get("run_type") == "iteration"]

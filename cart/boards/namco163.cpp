@@ -6,7 +6,10 @@
 // $F800 sets the internal RAM's address port and guards cartridge RAM: $6000-$7FFF takes writes
 // only while its upper nibble is %0100, and not in the 2 KiB quarters whose bits 0-3 are set.
 // $4800 reads and writes the internal RAM at that address, stepping it when bit 7 asks. The 163's
-// sound (and $E000's bit 6 that silences it) is not played. No bus conflicts; power-on all zero.
+// sound (namco163_sound.cpp) keeps its channels in that RAM; $E000's bit 6 silences it, and the chip
+// is in the mix only while the bit is clear. No bus conflicts; power-on all zero but $E000 bit 6:
+// the chip is silent until a program writes the bit as 0. The submapper names the mixing resistor:
+// 1 and 2 have no sound (the 129, or a 163 whose output is not wired), 4 and 5 the louder ones.
 //
 // The interrupt counter: 15 bits at $5000/$5800, readable, counting up once per CPU cycle while
 // enabled ($5800 bit 7) and below $7FFF; reaching $7FFF it interrupts and stops. A write of $5000
@@ -22,7 +25,9 @@
 
 #include "cart/banks.h"
 #include "cart/board.h"
+#include "apu/apu.h"
 #include "cart/boards/namco163.h"
+#include "cart/boards/namco163_sound.h"
 #include "cart/cartridge.h"
 #include "core/bus.h"
 #include "cpu/bus_access.h"
@@ -30,6 +35,15 @@
 
 namespace {
 Namco163Registers& r() { return board_registers<Namco163Registers>(); }
+
+constexpr uint8_t SOUND_OFF = 0x40;  // $E000 bit 6
+
+void power_on() {
+  r().prg[0] = SOUND_OFF;  // the bank bits are 0
+  r().sound_channel = 7;   // channel 8 takes the first update
+}
+
+bool sound_on() { return !(r().prg[0] & SOUND_OFF); }
 
 constexpr uint16_t COUNTER_TOP = 0x7FFF;
 constexpr uint8_t CIRAM_FROM = 0xE0;
@@ -63,7 +77,13 @@ void write(uint16_t address, uint8_t value) {
   const uint32_t reg = (address >> 11) & 0x0F;  // $8000 = 0, $8800 = 1, ... $F800 = 15
   if (reg < 8) m.chr[reg] = value;
   else if (reg < 12) m.nametable[reg - 8] = value;
-  else if (reg < 15) m.prg[reg - 12] = value;
+  else if (reg == 12 && ((m.prg[0] ^ value) & SOUND_OFF)) {
+    apu_sync();  // the cycles before this write ran with the chip on or off as it was
+    m.prg[0] = value;
+    mapper_update_banks();  // the chip joins or leaves the mix
+    apu_rebuild_derived();
+    return;
+  } else if (reg < 15) m.prg[reg - 12] = value;
   else m.port = value;
   if (reg < 15) mapper_update_banks();
 }
@@ -88,7 +108,10 @@ uint8_t low_read(uint16_t address) {
     return address >= 0x5800 ? static_cast<uint8_t>((m.irq_enable << 7) | ((m.counter >> 8) & 0x7F))
                              : static_cast<uint8_t>(m.counter);
   }
-  if (address >= 0x4800) return port_byte();
+  if (address >= 0x4800) {
+    apu_sync();  // the sound's phases in RAM brought up to this cycle
+    return port_byte();
+  }
   return 0;
 }
 
@@ -110,8 +133,10 @@ void low_write(uint16_t address, uint8_t value) {
     m.irq_pending = 0;
     schedule_irq();
   } else if (address >= 0x4800) {
+    apu_sync();
     port_byte() = value;
     cartridge_ram_changed = true;  // the battery may keep it
+    apu_rebuild_derived();
   }
 }
 
@@ -169,13 +194,25 @@ void namco163_count_one_cycle(Namco163Registers& m) {
   if (++m.counter == COUNTER_TOP) m.irq_pending = 1;
 }
 
-extern const Board namco163_board = {.name = "Namco 129/163",
-                                     .write = write,
-                                     .update_banks = update_banks,
-                                     .low_read = low_read,
-                                     .low_write = low_write,
-                                     .impossible = namco163_impossible,
-                                     .memory_size = NAMCO163_RAM_SIZE,
-                                     .battery_size = battery_size,
-                                     .battery_save = battery_save,
-                                     .battery_load = battery_load};
+namespace {
+constexpr Board namco163_family(const char* name, const CartridgeSound* sound) {
+  return {.name = name,
+          .power_on = power_on,
+          .write = write,
+          .update_banks = update_banks,
+          .low_read = low_read,
+          .low_write = low_write,
+          .impossible = namco163_impossible,
+          .memory_size = NAMCO163_RAM_SIZE,
+          .battery_size = battery_size,
+          .battery_save = battery_save,
+          .battery_load = battery_load,
+          .sound = sound,
+          .sound_on = sound ? sound_on : nullptr};
+}
+}  // namespace
+
+extern const Board namco163_board = namco163_family("Namco 129/163", &namco163_sound);
+extern const Board namco163_quiet_board = namco163_family("Namco 129/163, no sound", nullptr);
+extern const Board namco163_16_5db_board = namco163_family("Namco 163, sound +16.5 dB", &namco163_sound_16_5db);
+extern const Board namco163_18db_board = namco163_family("Namco 163, sound +18 dB", &namco163_sound_18db);

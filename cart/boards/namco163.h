@@ -17,6 +17,9 @@ struct Namco163Registers {
                            // up in the pattern banks of $0000 / $1000), $F000
   uint8_t port;            // $F800: internal RAM address (bits 0-6), auto-increment (bit 7); the
                            // cartridge RAM's write protect
+  uint8_t sound_slot;      // sound: cycles since the last channel update (15 to a slot)
+  uint8_t sound_channel;   // the channel the next update takes, 0-7 for channels 1-8
+  int8_t sound_output;     // (sample - 8) x volume of the last update, held on the output
 };
 
 // Brings the counter from its cycle to the end of CPU cycle `cycle`, at once.

@@ -567,3 +567,93 @@ TEST(Mmc5NotesWav, PulsesAndPcmHaveTheirPeriodsDutiesAndLevels) {
 }
 
 }  // namespace
+
+// ---- the Namco 163's channels (roms/namco163_notes.s) --------------------------------------
+
+// The chip's notes to the cycle. The square (eight samples 0, eight 15, volume 15, 256 turns of 15
+// cycles a period) sets the level step and sits 11 dB above an APU pulse at volume 15, centred on
+// sample 8 (105 steps up, 120 down). The ramp (samples 0 to 15 at frequency $0F1B) plays every
+// sample in order, in whole 15-cycle turns, at 440.0 Hz. With four channels each 15-cycle slot holds
+// one channel's (sample - 8) x volume, in the order 8, 7, 6, 5, and each plays its square at its
+// own frequency: half periods of 32, 64, 16 and 128 of its turns.
+TEST(Namco163NotesWav, RampSquareAndFourChannelsHaveTheirFrequenciesShapesAndLevel) {
+  SAMPLES_OR_SKIP(s, "namco163_notes");
+  const auto spans = notes(s);
+  ASSERT_EQ(spans.size(), 3u);
+  constexpr size_t SLOT = 15;
+  // Runs of a note without its first (the output held from before the first turn) and last.
+  auto inner_runs = [&](Span span) {
+    auto runs = runs_in(s, span);
+    EXPECT_GE(runs.size(), 3u);
+    return runs.size() < 3 ? std::vector<SampleRun>{} : std::vector<SampleRun>(runs.begin() + 1, runs.end() - 1);
+  };
+
+  const auto square = inner_runs(spans[1]);
+  ASSERT_GE(square.size(), 40u);
+  const int16_t high = std::max(square[0].value, square[1].value), low = std::min(square[0].value, square[1].value);
+  for (size_t k = 0; k < square.size(); ++k) {
+    ASSERT_EQ(square[k].value, (k % 2 == 0) == (square[0].value == high) ? high : low) << k;
+    if (k > 0) {  // the first half lacks the turn at phase 0
+      ASSERT_EQ(square[k].length(), 128 * SLOT) << k;
+    }
+  }
+  const double step = (high - low) / 225.0;  // samples per level step
+  EXPECT_NEAR(20.0 * std::log10((high - low) / static_cast<double>(PULSE_AT_15 - SILENCE)), 11.0, 0.5);
+  EXPECT_NEAR((high - SILENCE) / step, 105.0, 0.5);
+  EXPECT_NEAR((SILENCE - low) / step, 120.0, 0.5);
+  auto level = [&](int16_t sample) { return static_cast<int32_t>(std::lround((sample - SILENCE) / step)); };
+
+  // The ramp: sample n + 1 after sample n, wrapping from 15 to 0, each in whole turns.
+  const auto ramp = inner_runs(spans[0]);
+  ASSERT_GE(ramp.size(), 16u * 20);
+  std::vector<size_t> wraps;
+  for (size_t k = 0; k < ramp.size(); ++k) {
+    const int32_t l = level(ramp[k].value);
+    ASSERT_EQ(l % 15, 0) << k;
+    ASSERT_EQ(ramp[k].length() % SLOT, 0u) << k;
+    if (k > 0) {
+      const int32_t previous = level(ramp[k - 1].value);
+      ASSERT_EQ(l, previous == 105 ? -120 : previous + 15) << k;
+      if (l == -120) wraps.push_back(ramp[k].begin);
+    }
+  }
+  ASSERT_GE(wraps.size(), 20u);
+  const double period = static_cast<double>(wraps.back() - wraps.front()) / static_cast<double>(wraps.size() - 1);
+  const double expected_period = 15.0 * 65536.0 * 16.0 / 0x0F1B;  // cycles
+  EXPECT_NEAR(period / expected_period, 1.0, 0.001) << period;
+  EXPECT_NEAR(1789773.0 / expected_period, 440.0, 0.05);
+
+  // Four channels: every slot one channel's level, channels 8, 7, 6, 5 in turn.
+  struct Voice {
+    int volume;
+    size_t half_period;  // turns
+  };
+  const Voice voices[4] = {{15, 32}, {10, 64}, {5, 16}, {12, 128}};  // channels 8, 7, 6, 5
+  const auto slots = inner_runs(spans[2]);
+  ASSERT_GE(slots.size(), 4u * 128 * 6);
+  size_t first = 0;  // the voice of the first whole slot
+  while (first < 4 && level(slots[0].value) != 7 * voices[first].volume &&
+         level(slots[0].value) != -8 * voices[first].volume)
+    ++first;
+  ASSERT_LT(first, 4u);
+  std::vector<int> highs[4];
+  for (size_t k = 0; k < slots.size(); ++k) {
+    ASSERT_EQ(slots[k].length(), SLOT) << k;
+    const Voice& v = voices[(first + k) % 4];
+    const int32_t l = level(slots[k].value);
+    ASSERT_TRUE(l == 7 * v.volume || l == -8 * v.volume) << k << ": level " << l;
+    highs[(first + k) % 4].push_back(l > 0);
+  }
+  for (int n = 0; n < 4; ++n) {
+    SCOPED_TRACE("channel " + std::to_string(8 - n));
+    std::vector<size_t> halves;  // whole half periods, in turns
+    size_t since = 0;
+    for (size_t t = 1; t < highs[n].size(); ++t) {
+      if (highs[n][t] == highs[n][t - 1]) continue;
+      if (since > 0) halves.push_back(t - since);
+      since = t;
+    }
+    ASSERT_GE(halves.size(), 8u);
+    for (size_t h : halves) ASSERT_EQ(h, voices[n].half_period);
+  }
+}
