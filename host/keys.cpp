@@ -2,9 +2,11 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "core/driver.h"
 #include "core/joypad.h"
+#include "host/messages.h"
 #include "host/session.h"
 
 namespace {
@@ -22,10 +24,14 @@ constexpr ControllerKey CONTROLLER_KEYS[] = {
     {Key::space, BUTTON_SELECT}, {Key::enter, BUTTON_START},
 };
 
+// Keypad plus and minus: the pause after every 10000 instructions, longer or shorter, shown.
 void change_sleep_interval(int32_t delta) {
   int32_t v = sleep_interval.load(std::memory_order_relaxed) + delta;
   if (v < 0) v = 0;
   sleep_interval.store(v, std::memory_order_relaxed);
+  messages.post(v == 0 ? std::string(delta > 0 ? "Slower" : "Faster") + ": no pause, full speed"
+                       : std::string(delta > 0 ? "Slower" : "Faster") + ": " + std::to_string(v) +
+                             " ms pause per 10000 instructions");
   if (std::getenv("NES_DEBUG")) {  // the tests read the setting here
     std::printf("nes: sleep_interval %d ms\n", v);
     std::fflush(stdout);

@@ -85,6 +85,19 @@ void run_silent_frame() {
   pace_hook = hook;
 }
 
+// While paused, the picture of the machine as it now stands (a state just loaded, a reset, another
+// image): the frame it is about to play, run silently and taken back, so that resuming plays it again.
+void show_next_frame_while_paused() {
+  if (!paused.load(std::memory_order_relaxed)) return;  // the next frame shows it anyway
+  const bool ram_changed = cartridge_ram_changed;
+  snapshot_save(s.ahead_state);
+  run_silent_frame();
+  present();
+  std::string error;
+  if (!snapshot_load(s.ahead_state, error)) messages.post("Picture not shown: " + error);
+  cartridge_ram_changed = ram_changed;
+}
+
 std::string slot_file() { return path_beside_image(s.image, ".st" + std::to_string(s.slot)); }
 
 // The battery file of the loaded cartridge, when it has a battery (and a board this program has:
@@ -119,6 +132,7 @@ void load_state() {
   }
   cartridge_ram_changed = true;  // the battery file follows the loaded RAM
   audio_out_follow_stream();
+  show_next_frame_while_paused();
   messages.post("State loaded from slot " + std::to_string(s.slot));
 }
 
@@ -134,6 +148,7 @@ void open_image(const std::string& path) {
   audio_out_follow_stream();
   open_battery();
   present();  // the old game's picture goes, also while paused
+  show_next_frame_while_paused();
   messages.post("Opened " + path);
   for (const std::string& line : cartridge_warnings()) messages.post(line);
 }
@@ -148,6 +163,7 @@ void carry_out(const Request& r) {
       break;
     case Request::reset:
       machine_reset();
+      show_next_frame_while_paused();
       messages.post("Reset");
       break;
     case Request::pause:

@@ -128,6 +128,7 @@ for _ in 1 2 3 4 5 6; do xdotool key KP_Add; done
 sleep 0.3
 [ "$(last_sleep "$play/out")" = 30 ] && pass "six keypad plus presses give 30 ms" \
   || fail "six keypad plus presses give '$(last_sleep "$play/out")' ms, not 30"
+expect_message "$play/err" "Slower: 30 ms pause per 10000 instructions" "keypad plus shows the pace"
 mark="$(lines "$play/out")"
 slow="$(fps_after "$play/out" "$mark")"
 echo "   frames/s: $fast at 0 ms, $slow at 30 ms"
@@ -140,6 +141,7 @@ for _ in $(seq 8); do xdotool key KP_Subtract; done
 sleep 0.3
 [ "$(last_sleep "$play/out")" = 0 ] && pass "keypad minus stops at 0 ms" \
   || fail "eight keypad minus presses give '$(last_sleep "$play/out")' ms, not 0"
+expect_message "$play/err" "Faster: no pause, full speed" "keypad minus shows the pace"
 grep -q 'sleep_interval -' "$play/out" && fail "sleep_interval went below 0"
 mark="$(lines "$play/out")"
 again="$(fps_after "$play/out" "$mark")"
@@ -325,8 +327,15 @@ if sid="$(window_of $session_pid)"; then
   [ "$(differing_pixels "$work/paused.png" "$(count_ref 4 00 1)")" != 0 ] \
     && pass "paused: the window shows a note over the picture" || fail "paused: no note over the picture"
   xdotool keyup z
+  # Still paused, F7 shows the loaded state's picture at once (under the notes), and the game goes
+  # on from it when resumed.
+  top_shot() { shot "$1" "$work/top_full.png" && top "$work/top_full.png" "$2"; }
+  top "$(count_ref 3 00 1)" "$work/ref3_top.png"
+  xdotool key 3 F7
+  expect_shot "$sid" "$work/ref3_top.png" "F7 while paused shows the loaded picture at once" top_shot
   xdotool key p
   expect_message "$session/err" "Resumed" "P again resumes"
+  press_a "$sid" 4 1
   press_a "$sid" 5 1
 
   # Full screen: the picture at the largest whole scale (3 on 1024x768), centred on black.
