@@ -4,7 +4,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <atomic>
 #include <filesystem>
+#include <mutex>
+#include <set>
 #include <system_error>
 
 #ifdef _WIN32
@@ -12,6 +15,7 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -65,6 +69,61 @@ bool replace_file(const std::string& temporary, const std::string& path) {
 #endif
 }  // namespace
 
+namespace {
+unsigned long this_process() {
+#ifdef _WIN32
+  return GetCurrentProcessId();
+#else
+  return static_cast<unsigned long>(::getpid());
+#endif
+}
+
+bool process_alive(unsigned long pid) {
+#ifdef _WIN32
+  const HANDLE h = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid));
+  if (!h) return GetLastError() != ERROR_INVALID_PARAMETER;  // no such process; else not ours to tell
+  DWORD code = 0;
+  const bool running = GetExitCodeProcess(h, &code) && code == STILL_ACTIVE;
+  CloseHandle(h);
+  return running;
+#else
+  return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH;
+#endif
+}
+
+// The process number in a temporary's name NAME.tmpPID-N, or 0 when the name is not one.
+unsigned long temporary_owner(const std::string& name, const std::string& target) {
+  const std::string prefix = target + ".tmp";
+  if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) return 0;
+  unsigned long pid = 0;
+  size_t i = prefix.size();
+  for (; i < name.size() && name[i] >= '0' && name[i] <= '9' && pid < 100000000; ++i) pid = pid * 10 + (name[i] - '0');
+  if (i == prefix.size() || i + 1 >= name.size() || name[i] != '-') return 0;
+  for (++i; i < name.size(); ++i)
+    if (name[i] < '0' || name[i] > '9') return 0;
+  return pid;
+}
+}  // namespace
+
+void remove_orphaned_temporaries(const std::string& path) {
+  static std::mutex mutex;
+  static std::set<std::string> done;
+  {
+    std::lock_guard lock(mutex);
+    if (!done.insert(path).second) return;
+  }
+  const fs::path target(path);
+  const fs::path folder = target.parent_path().empty() ? fs::path(".") : target.parent_path();
+  const std::string name = target.filename().string();
+  std::error_code ec;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    const unsigned long owner = temporary_owner(it->path().filename().string(), name);
+    if (owner == 0 || owner == this_process() || process_alive(owner)) continue;
+    std::error_code ignored;
+    if (it->is_regular_file(ignored)) fs::remove(it->path(), ignored);
+  }
+}
+
 std::string path_beside_image(const std::string& image, const std::string& extension) {
   fs::path p(image);
   p.replace_extension(extension);
@@ -77,14 +136,10 @@ bool write_file_atomically(const std::string& path, const uint8_t* data, size_t 
     error = path + ": cannot write: Is a directory";
     return false;
   }
+  remove_orphaned_temporaries(path);
   // A name of our own beside the target, unique to this process and call.
-  static unsigned counter = 0;
-#ifdef _WIN32
-  const unsigned long pid = GetCurrentProcessId();
-#else
-  const unsigned long pid = static_cast<unsigned long>(::getpid());
-#endif
-  const std::string temporary = path + ".tmp" + std::to_string(pid) + "-" + std::to_string(++counter);
+  static std::atomic<unsigned> counter{0};
+  const std::string temporary = path + ".tmp" + std::to_string(this_process()) + "-" + std::to_string(++counter);
   errno = 0;
   if (!write_temporary(temporary, data, size)) {
     error = failure(path, "cannot write", errno);

@@ -16,6 +16,11 @@ std::string path_beside_image(const std::string& image, const std::string& exten
 // message naming the file, and the old file is untouched.
 bool write_file_atomically(const std::string& path, const uint8_t* data, size_t size, std::string& error);
 
+// Removes the temporaries of earlier writes to `path` (PATH.tmpPID-N) whose process is gone, left
+// by a process killed while it wrote. Those of living processes stay. Once per path and process:
+// the folder is looked through at the first write there.
+void remove_orphaned_temporaries(const std::string& path);
+
 enum class ReadResult { ok, missing, refused };
 // Reads a whole regular file of at most `max_size` bytes into `out` (exactly `max_size` when `exact`
 // is set). A file that does not exist gives `missing`; a folder, an unreadable file or one of the

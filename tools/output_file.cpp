@@ -15,6 +15,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include "host/save_files.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -92,6 +94,7 @@ bool OutputFile::open(const std::string& path, std::string& error, const char* o
       return false;
     }
   } else {
+    remove_orphaned_temporaries(path);  // a killed run's trace can be hundreds of megabytes
     static unsigned counter = 0;
     temporary_ = path + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
     fd = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | OPEN_FLAGS, 0644);

@@ -4,6 +4,7 @@
 // snapshots are refused without touching the game, and battery RAM survives restarts and kills.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/wait.h>
 
 #include <atomic>
 #include <chrono>
@@ -18,6 +19,7 @@
 #include "core/fnv1a.h"
 #include "core/snapshot.h"
 #include "host/battery.h"
+#include "host/save_files.h"
 #include "core_test_machine.h"
 
 namespace core_test {
@@ -423,6 +425,28 @@ TEST(BatterySaves, AFailingWriteIsSaidOnceUntilOneSucceeds) {
   fs::remove_all(folder);
   for (int i = 0; i < 3; ++i) EXPECT_FALSE(write());
   EXPECT_EQ(said, 2);
+}
+
+// A process killed while it writes leaves its temporary behind: the next write beside it removes
+// those whose process is gone, and leaves alone a living process's, other files' and other names.
+TEST(BatterySaves, AKilledWritersTemporaryGoesAtTheNextWrite) {
+  TempDir dir;
+  const pid_t dead = fork();
+  if (dead == 0) _exit(0);
+  ASSERT_GT(dead, 0);
+  ASSERT_EQ(waitpid(dead, nullptr, 0), dead);
+  const std::string gone = "game.sav.tmp" + std::to_string(dead) + "-3";
+  const std::vector<std::string> kept = {"game.sav.tmp" + std::to_string(getppid()) + "-1",
+                                         "other.sav.tmp" + std::to_string(dead) + "-1",
+                                         "game.sav.tmp" + std::to_string(dead), "game.sav.tmpx-1"};
+  dir.write(gone, {1, 2, 3});
+  for (const std::string& name : kept) dir.write(name, {4});
+  const std::string path = (dir.path() / "game.sav").string();
+  std::string error;
+  ASSERT_TRUE(write_file_atomically(path, std::vector<uint8_t>{9}.data(), 1, error)) << error;
+  EXPECT_FALSE(fs::exists(dir.path() / gone));
+  for (const std::string& name : kept) EXPECT_TRUE(fs::exists(dir.path() / name)) << name;
+  EXPECT_EQ(dir.read("game.sav"), "\x09");
 }
 
 // The serial EEPROMs of the Bandai boards are their battery files: our cartridges count their runs
