@@ -15,7 +15,7 @@ BatterySave::~BatterySave() {
   if (writer_.joinable()) writer_.join();
 }
 
-void BatterySave::open(const std::string& path) {
+void BatterySave::open(const std::string& path, bool write_back) {
   close();
   const size_t size = battery_image_size();
   if (size == 0) return;
@@ -28,6 +28,7 @@ void BatterySave::open(const std::string& path) {
       report_(error + "; the game starts with empty RAM and this file is left as it is");
       return;
   }
+  if (!write_back) return;
   {
     std::lock_guard lock(mutex_);
     path_ = path;

@@ -25,7 +25,8 @@ class BatterySave {
   // when it keeps anything (otherwise nothing is read or written): when the file exists and is
   // exactly that size it is loaded. Any other file there is left untouched and reported, the game
   // keeps its empty memory, and nothing is written for this run.
-  void open(const std::string& path);
+  // With `write_back` false the file is only read: this run keeps the RAM to itself.
+  void open(const std::string& path, bool write_back = true);
   // Stops keeping the RAM (another cartridge, or one without a battery); writes nothing.
   void close();
   bool active() const { return active_; }

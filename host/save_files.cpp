@@ -16,6 +16,7 @@
 #else
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -123,6 +124,51 @@ void remove_orphaned_temporaries(const std::string& path) {
     if (it->is_regular_file(ignored)) fs::remove(it->path(), ignored);
   }
 }
+
+#ifdef _WIN32
+// Windows locks are mandatory, so the lock is on a byte far past the end of the file: reads and
+// writes of the file itself never meet it.
+constexpr DWORD LOCK_OFFSET_HIGH = 0x40000000;
+
+FileLock::Result FileLock::acquire(const std::string& path) {
+  release();
+  const HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return failed;
+  OVERLAPPED at{};
+  at.OffsetHigh = LOCK_OFFSET_HIGH;
+  if (!LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
+    const bool held = GetLastError() == ERROR_LOCK_VIOLATION;
+    CloseHandle(h);
+    return held ? in_use : failed;
+  }
+  handle_ = h;
+  return taken;
+}
+
+void FileLock::release() {
+  if (handle_) CloseHandle(static_cast<HANDLE>(handle_));  // closing the handle drops its lock
+  handle_ = nullptr;
+}
+#else
+FileLock::Result FileLock::acquire(const std::string& path) {
+  release();
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return failed;
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const bool held = errno == EWOULDBLOCK;
+    ::close(fd);
+    return held ? in_use : failed;
+  }
+  fd_ = fd;
+  return taken;
+}
+
+void FileLock::release() {
+  if (fd_ >= 0) ::close(fd_);  // closing drops the lock
+  fd_ = -1;
+}
+#endif
 
 std::string path_beside_image(const std::string& image, const std::string& extension) {
   fs::path p(image);

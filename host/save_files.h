@@ -21,6 +21,29 @@ bool write_file_atomically(const std::string& path, const uint8_t* data, size_t 
 // the folder is looked through at the first write there.
 void remove_orphaned_temporaries(const std::string& path);
 
+// A lock on a file that other processes see and the system drops when the process ends, however
+// it ends: the programs hold one on the image they play, so that a second program on the same image
+// knows that the battery file is taken. The file itself stays readable and writable to all.
+class FileLock {
+ public:
+  FileLock() = default;
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+  ~FileLock() { release(); }
+  // Takes the lock on `path` without waiting: `in_use` when another holder has it, `failed` when
+  // the file cannot be opened for it; nothing is held then.
+  enum Result { taken, in_use, failed };
+  Result acquire(const std::string& path);
+  void release();
+
+ private:
+#ifdef _WIN32
+  void* handle_ = nullptr;
+#else
+  int fd_ = -1;
+#endif
+};
+
 enum class ReadResult { ok, missing, refused };
 // Reads a whole regular file of at most `max_size` bytes into `out` (exactly `max_size` when `exact`
 // is set). A file that does not exist gives `missing`; a folder, an unreadable file or one of the

@@ -61,6 +61,7 @@ struct Session {
   bool quitting = false;
   uint64_t frames_played = 0;  // frames of real play, for the battery's one-second delay
   BatterySave battery{[](const std::string& m) { messages.post(m); }};
+  FileLock image_lock;  // held while a cartridge with a battery plays
   RewindRing ring;
   std::vector<uint8_t> ahead_state;  // the real state while run-ahead's frames run
   Clock::time_point next_rewind_frame{};
@@ -102,9 +103,19 @@ std::string slot_file() { return path_beside_image(s.image, ".st" + std::to_stri
 
 // The battery file of the loaded cartridge, when it has a battery (and a board this program has:
 // the RAM of a game that cannot run right is never written over the file).
+// Another program playing the same image holds its lock: that one writes the battery file, and this
+// one reads it but keeps its own changes to itself.
 void open_battery() {
   s.battery.close();
-  if (cartridge_has_battery()) s.battery.open(path_beside_image(s.image, ".sav"));
+  s.image_lock.release();
+  if (!cartridge_has_battery()) return;
+  const std::string path = path_beside_image(s.image, ".sav");
+  // (Where the image cannot be locked at all, the battery file is this program's as before.)
+  const bool own = s.image_lock.acquire(s.image) != FileLock::in_use;
+  if (!own)
+    messages.post(s.image + " is in use by another program, which keeps " + path +
+                  "; this one's battery RAM is not saved");
+  s.battery.open(path, own);
 }
 
 void save_state() {

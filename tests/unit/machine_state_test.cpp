@@ -427,6 +427,20 @@ TEST(BatterySaves, AFailingWriteIsSaidOnceUntilOneSucceeds) {
   EXPECT_EQ(said, 2);
 }
 
+// The lock the programs hold on the image they play: a second holder (another program; here a
+// second opening, which the system treats alike) is told it is in use until the first lets go.
+TEST(BatterySaves, AnImageIsLockedByOneHolderAtATime) {
+  TempDir dir;
+  const std::string image = dir.write("game.nes", {1, 2, 3}).string();
+  FileLock first, second;
+  EXPECT_EQ(first.acquire(image), FileLock::taken);
+  EXPECT_EQ(second.acquire(image), FileLock::in_use);
+  EXPECT_EQ(dir.read("game.nes"), "\x01\x02\x03") << "the locked image stays readable";
+  first.release();
+  EXPECT_EQ(second.acquire(image), FileLock::taken);
+  EXPECT_EQ(first.acquire((dir.path() / "missing.nes").string()), FileLock::failed);
+}
+
 // A process killed while it writes leaves its temporary behind: the next write beside it removes
 // those whose process is gone, and leaves alone a living process's, other files' and other names.
 TEST(BatterySaves, AKilledWritersTemporaryGoesAtTheNextWrite) {
