@@ -110,8 +110,10 @@ void aim_gun(int x, int y) {
   int window_width = 0, window_height = 0, width = 0, height = 0;
   SDL_GetWindowSize(w.window, &window_width, &window_height);
   SDL_GetRendererOutputSize(w.renderer, &width, &height);
-  if (window_width <= 0 || window_height <= 0) return zapper_aim_away();
-  const int32_t aim = aim_from_window(x * width / window_width, y * height / window_height, width, height, w.full_screen);
+  const int32_t aim = window_width <= 0 || window_height <= 0
+                          ? -1
+                          : aim_from_window(x * width / window_width, y * height / window_height, width, height,
+                                            w.full_screen);
   if (aim < 0) zapper_aim_away();
   else zapper_aim_at(aim % FRAME_WIDTH, aim / FRAME_WIDTH);
 }
