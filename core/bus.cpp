@@ -6,6 +6,7 @@
 #include "cart/banks.h"
 #include "cart/board.h"
 #include "core/joypad.h"
+#include "core/zapper.h"
 #include "cpu/cpu.h"
 #include "ppu/ppu.h"
 
@@ -38,7 +39,7 @@ uint8_t cpu_read(uint16_t address) {
   switch (address) {
     case 0x4015: return apu_read_status();
     case 0x4016: return joypad_read(0);
-    case 0x4017: return joypad_read(1);
+    case 0x4017: return zapper_settings.connected ? zapper_read() : joypad_read(1);
     default: return 0;
   }
 }

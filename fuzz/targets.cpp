@@ -222,6 +222,8 @@ int fuzz_options(const uint8_t* data, size_t size) {
     case ParseStatus::run:
       if (!options.image || !*options.image) fault("a run without an image");
       if (options.entry > 0xFFFF) fault("an entry address past $FFFF");
+      for (const auto& [frame, aim] : options.aims)
+        if (aim < -1 || aim >= 256 * 240) fault("an aim off the picture that is not 'away'");
       break;
     case ParseStatus::help: break;
     case ParseStatus::error:

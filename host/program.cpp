@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "core/zapper.h"
 #include "host/messages.h"
 #include "host/session.h"
 #include "host/window.h"
@@ -21,12 +22,14 @@ namespace {
 constexpr auto END_DEADLINE = std::chrono::seconds(10);
 
 constexpr const char* USAGE =
-    "usage: nes [--run-ahead N] [IMAGE]\n"
+    "usage: nes [--run-ahead N] [--zapper] [IMAGE]\n"
     "Plays the cartridge IMAGE (default: test.nes in the current folder) in a window titled NES.\n"
     "Battery RAM and save states are kept beside the image: NAME.sav, NAME.st0 ... NAME.st9.\n"
     "\n"
     "options:\n"
     "  --run-ahead N   show the picture N frames ahead (0, 1 or 2; default 0) to hide input lag\n"
+    "  --zapper        the light gun in the second port: the mouse aims, the left button pulls the\n"
+    "                  trigger; off the picture the gun points away from the screen\n"
     "  --help          this text\n"
     "\n"
     "keys:\n"
@@ -85,6 +88,8 @@ const Options& parse_options(int argc, char** argv) {
       if (v.size() != 1 || v[0] < '0' || v[0] > '0' + MAX_RUN_AHEAD)
         usage_error("--run-ahead takes 0, 1 or 2, got '" + v + "'");
       o.run_ahead = v[0] - '0';
+    } else if (arg == "--zapper") {
+      zapper_settings.connected = true;
     } else if (arg.size() > 1 && arg[0] == '-') {
       usage_error("unknown option '" + arg + "'");
     } else if (o.image_given) {

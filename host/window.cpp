@@ -10,6 +10,8 @@
 #include <cstring>
 #include <vector>
 
+#include "core/zapper.h"
+#include "host/aim.h"
 #include "host/gamepads.h"
 #include "host/keys.h"
 #include "host/messages.h"  // draw_message
@@ -102,6 +104,20 @@ void on_key(const SDL_KeyboardEvent& event) {
   }
 }
 
+// The light gun follows the mouse: its window coordinates in the renderer's pixels (they differ
+// on a scaled desktop), then the picture pixel under them.
+void aim_gun(int x, int y) {
+  int window_width = 0, window_height = 0, width = 0, height = 0;
+  SDL_GetWindowSize(w.window, &window_width, &window_height);
+  SDL_GetRendererOutputSize(w.renderer, &width, &height);
+  const int32_t aim = window_width <= 0 || window_height <= 0
+                          ? -1
+                          : aim_from_window(x * width / window_width, y * height / window_height, width, height,
+                                            w.full_screen);
+  if (aim < 0) zapper_aim_away();
+  else zapper_aim_at(aim % FRAME_WIDTH, aim / FRAME_WIDTH);
+}
+
 }  // namespace
 
 bool window_open(std::string& error) {
@@ -145,6 +161,18 @@ bool window_wait_for_repaint(const std::atomic<bool>& stop) {
       case SDL_KEYUP:
         on_key(event.key);
         update_all_controllers();
+        break;
+      case SDL_MOUSEMOTION:
+        if (zapper_settings.connected) aim_gun(event.motion.x, event.motion.y);
+        break;
+      case SDL_MOUSEBUTTONDOWN:
+        if (zapper_settings.connected && event.button.button == SDL_BUTTON_LEFT) {
+          aim_gun(event.button.x, event.button.y);
+          zapper_pull_trigger();
+        }
+        break;
+      case SDL_WINDOWEVENT:
+        if (event.window.event == SDL_WINDOWEVENT_LEAVE) zapper_aim_away();
         break;
       case SDL_DROPFILE:
         session_open_image(event.drop.file);

@@ -56,6 +56,23 @@ uint32_t composite_colour(uint32_t v) {
   return colour_byte(red) * 65536 + colour_byte(green) * 256 + colour_byte(blue);
 }
 
+// The mean level of the pixel's twelve samples (its luma), with emphasis: 0 at the black of $1D,
+// 1 at the white of $20.
+float signal_luminance(uint32_t v) {
+  const uint32_t hue = v & 15;
+  const uint32_t row = hue < 14 ? (v >> 4) & 3 : 1;
+  const uint32_t emphasis = (v >> 6) & 7;
+  int32_t sum = 0;
+  for (int p = 0; p < SIGNAL_SAMPLES; ++p) {
+    const uint32_t threshold = (hue + 8 + static_cast<uint32_t>(p)) % 12 < 6 ? 12 : 0;
+    const uint32_t s = hue > threshold ? 1 : 0;
+    const uint32_t n = (emphasis_masks[p / 2] & emphasis) ? 0 : 1;
+    sum += signal_levels[s + 2 * n + 4 * row];
+  }
+  constexpr int32_t black = signal_levels[1 + 2 + 4], white = signal_levels[0 + 2 + 8];
+  return (static_cast<float>(sum) / SIGNAL_SAMPLES - black) / static_cast<float>(white - black);
+}
+
 std::array<uint32_t, PIXEL_VALUES> build_colour_table() {
   std::array<uint32_t, PIXEL_VALUES> table{};
   for (uint32_t v = 0; v < PIXEL_VALUES; ++v) table[v] = composite_colour(v);
@@ -69,6 +86,8 @@ constexpr uint32_t PALETTE_ADDRESS = 0x3F00;
 
 // Built during start-up, before any pixel is drawn; the math library's functions are not constexpr.
 const std::array<uint32_t, PIXEL_VALUES> colour_table = build_colour_table();
+
+float pixel_luminance(uint32_t pixel) { return signal_luminance(pixel & (PIXEL_VALUES - 1)); }
 
 void put_pixel(uint32_t x, uint32_t y, uint32_t pixel) {
   frame_buffer[y * FRAME_WIDTH + x].store(colour_table[pixel], std::memory_order_relaxed);

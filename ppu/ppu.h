@@ -186,6 +186,11 @@ inline void ppu_cycle() {
 constexpr uint32_t PIXEL_VALUES = 512;
 extern const std::array<uint32_t, PIXEL_VALUES> colour_table;
 
+// The brightness of PPU pixel value `pixel` in the video signal: the mean level of its waveform
+// (emphasis included), 0 at the black of $1D and 1 at the white of $20; $0D, below black, and
+// the darkest emphasised colours go slightly below 0.
+float pixel_luminance(uint32_t pixel);
+
 // The picture: 256x240 pixels 0x00RRGGBB, row-major. Written by the emulation thread, read by the
 // window thread, pixel by pixel, without locks.
 constexpr int FRAME_WIDTH = 256, FRAME_HEIGHT = 240;

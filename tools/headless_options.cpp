@@ -3,6 +3,7 @@
 
 const char* const HEADLESS_USAGE =
     "usage: nes-headless IMAGE [--frames N] [--steps N] [--entry HEX] [--buttons F:MASK]...\n"
+    "                          [--zapper] [--aim F:X,Y|F:off]... [--trigger F]...\n"
     "                          [--trace FILE] [--dump FILE] [--result] [--screenshot FILE]\n"
     "                          [--frame-log FILE] [--wav FILE] [--save-state FILE]\n"
     "                          [--load-state FILE] [--battery FILE]\n";
@@ -90,6 +91,27 @@ ParseStatus parse_headless_options(int argc, const char* const* argv, HeadlessOp
                   p.number(text.substr(colon + 1), true, 0xFF, arg, mask);
         if (ok) o.buttons[frame] = static_cast<uint8_t>(mask);
       }
+    } else if (arg == "--zapper") {
+      o.zapper = true;
+    } else if (arg == "--aim") {
+      ok = take_value();
+      if (ok) {
+        const std::string text = value;
+        const size_t colon = text.find(':'), comma = text.find(',', colon == std::string::npos ? 0 : colon);
+        uint64_t frame = 0, x = 0, y = 0;
+        if (colon == std::string::npos || (comma == std::string::npos && text.substr(colon + 1) != "off"))
+          ok = p.fail("--aim takes F:X,Y or F:off, got '" + text + "'");
+        else ok = p.number(text.substr(0, colon), false, UINT64_MAX, arg, frame);
+        if (ok && comma != std::string::npos)
+          ok = p.number(text.substr(colon + 1, comma - colon - 1), false, 255, "--aim x", x) &&
+               p.number(text.substr(comma + 1), false, 239, "--aim y", y);
+        if (ok) o.aims[frame] = comma == std::string::npos ? -1 : static_cast<int32_t>(x + 256 * y);
+        o.zapper = true;
+      }
+    } else if (arg == "--trigger") {
+      ok = take_value() && p.number(value, false, UINT64_MAX, arg, v);
+      if (ok) o.pulls.insert(v);
+      o.zapper = true;
     } else if (arg == "--trace") ok = path_option(o.trace);
     else if (arg == "--dump") ok = path_option(o.dump);
     else if (arg == "--screenshot") ok = path_option(o.screenshot);

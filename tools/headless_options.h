@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 
 #include "core/printable.h"
@@ -13,6 +14,9 @@ struct HeadlessOptions {
   uint64_t steps = UINT64_MAX;
   long entry = -1;
   std::map<uint64_t, uint8_t> buttons;  // frame -> controller 1 byte from the end of that frame
+  bool zapper = false;                  // the light gun in the second port
+  std::map<uint64_t, int32_t> aims;     // frame -> the gun's aim from the end of that frame (zapper_aim)
+  std::set<uint64_t> pulls;             // frames at whose end the trigger is pulled
   const char* trace = nullptr;
   const char* dump = nullptr;
   const char* screenshot = nullptr;

@@ -18,6 +18,7 @@
 #include "core/driver.h"
 #include "core/fnv1a.h"
 #include "core/joypad.h"
+#include "core/zapper.h"
 #include "core/machine.h"
 #include "core/snapshot.h"
 #include "host/battery.h"
@@ -297,6 +298,19 @@ int main(int argc, char** argv) {
     button_state[0].store(std::prev(it)->second, std::memory_order_relaxed);
   };
   apply_buttons(ppu.frames);
+  // The gun likewise: its aim from the end of a frame on, its trigger pulled at the end of a frame.
+  zapper_settings.connected = options.zapper;
+  auto apply_gun = [&](uint64_t frame) {
+    if (!options.zapper) return;
+    auto it = options.aims.upper_bound(frame);
+    if (it != options.aims.begin()) {
+      const int32_t aim = std::prev(it)->second;
+      if (aim < 0) zapper_aim_away();
+      else zapper_aim_at(aim % 256, aim / 256);
+    }
+    if (options.pulls.count(frame)) zapper_pull_trigger();
+  };
+  apply_gun(ppu.frames);
 
   int exit_code = options.result ? EXIT_OUT_OF_TIME : EXIT_OK;
   const uint64_t first_frame = ppu.frames;
@@ -320,6 +334,7 @@ int main(int argc, char** argv) {
       if (ppu.frames != frames_seen) {
         frames_seen = ppu.frames;
         apply_buttons(frames_seen);
+        apply_gun(frames_seen);
         battery.frame_end(frames_seen);
         if (outputs.frame_log.is_open())
           outputs.frame_log.print("%" PRIu64 " %016" PRIx64 " %016" PRIx64 "\n", frames_seen, frame_hash(),

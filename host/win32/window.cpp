@@ -14,6 +14,8 @@
 #include <cstring>
 #include <vector>
 
+#include "core/zapper.h"
+#include "host/aim.h"
 #include "host/keys.h"
 #include "host/messages.h"  // draw_message
 #include "host/program.h"
@@ -37,6 +39,7 @@ struct Window {
   bool frameless = false;        // Escape's state: bare window kept on top
   LONG_PTR saved_style = BARE_STYLE;  // the style Escape switches to next
   bool full_screen = false;
+  bool mouse_tracked = false;    // WM_MOUSELEAVE asked for since the mouse came in
   LONG_PTR style_before_full_screen = 0;
   RECT rect_before_full_screen{};
   std::vector<uint32_t> composed = std::vector<uint32_t>(FRAME_WIDTH * FRAME_HEIGHT);
@@ -158,6 +161,22 @@ void paint() {
   EndPaint(w.hwnd, &ps);
 }
 
+// The light gun follows the mouse: the picture pixel under its client coordinates. Leaving the
+// window points it away from the screen.
+void aim_gun(LPARAM position) {
+  const int x = static_cast<short>(LOWORD(position)), y = static_cast<short>(HIWORD(position));
+  const int32_t aim = aim_from_window(x, y, w.client_width, w.client_height, w.full_screen);
+  if (aim < 0) zapper_aim_away();
+  else zapper_aim_at(aim % FRAME_WIDTH, aim / FRAME_WIDTH);
+  if (!w.mouse_tracked) {
+    TRACKMOUSEEVENT track{};
+    track.cbSize = sizeof track;
+    track.dwFlags = TME_LEAVE;
+    track.hwndTrack = w.hwnd;
+    w.mouse_tracked = TrackMouseEvent(&track) != FALSE;
+  }
+}
+
 void on_drop(HDROP drop) {
   const UINT length = DragQueryFileA(drop, 0, nullptr, 0);
   std::string path(length, '\0');
@@ -198,6 +217,19 @@ LRESULT CALLBACK window_procedure(HWND hwnd, UINT message, WPARAM wparam, LPARAM
                     Key::backspace})
         key_event(KeyEvent{k, false, false, false, false});
       update_all_controllers();
+      return 0;
+    case WM_MOUSEMOVE:
+      if (zapper_settings.connected) aim_gun(lparam);
+      return 0;
+    case WM_LBUTTONDOWN:
+      if (zapper_settings.connected) {
+        aim_gun(lparam);
+        zapper_pull_trigger();
+      }
+      return 0;
+    case WM_MOUSELEAVE:
+      w.mouse_tracked = false;
+      zapper_aim_away();
       return 0;
     case WM_DROPFILES: on_drop(reinterpret_cast<HDROP>(wparam)); return 0;
     case WM_ENDSESSION:  // the user logs off: end as when the window is closed

@@ -253,6 +253,38 @@ refused_start() {
   fi
 }
 
+# The light gun (--zapper) on our zapper cartridge in the window at its first size (scale 2): the
+# mouse over the white box lights the gun on the box's lines only (the left mark of the cartridge's
+# row of marks), the mouse beside the box leaves it dark, a left click pulls the trigger (the middle
+# mark); each against the headless runner aimed and pulled the same way. Only the row of marks is
+# compared: the box comes and goes every two frames.
+marks() { shot "$1" "$2.whole.png" && convert "$2.whole.png" -crop 256x8+0+216 +repage "$2"; }
+zapper_reference() {
+  local name="$1" whole
+  shift
+  whole="$(reference_of "zapper_$name" "$roms/zapper.nes" --zapper "$@")"
+  convert "$whole" -crop 256x8+0+216 +repage "$work/marks_$name.png"
+  echo "$work/marks_$name.png"
+}
+check_zapper() {
+  local dir="$work/zapper" pid wid
+  nes_args=(--zapper)
+  launch "$dir" "$roms/zapper.nes" NES_TEST_RUN="$dir"
+  nes_args=()
+  pid=$launched_pid
+  if ! wid="$(window_of "$pid" "$dir" "${START_SECONDS:-10}")"; then
+    fail "zapper: no window titled NES appeared"
+    return
+  fi
+  xdotool mousemove --window "$wid" 257 241  # picture pixel 128,120
+  expect_shot "$wid" "$(zapper_reference inside --aim 0:128,120)" "zapper: the mouse on the box lights the gun on its lines" marks
+  xdotool mousemove --window "$wid" 81 121   # picture pixel 40,60, on black
+  expect_shot "$wid" "$(zapper_reference beside --aim 0:40,60)" "zapper: the mouse beside the box leaves it dark" marks
+  xdotool mousemove --window "$wid" 257 241 click 1
+  expect_shot "$wid" "$(zapper_reference pulled --aim 0:128,120 --trigger 10)" "zapper: a left click pulls the trigger" marks
+  close_and_expect_0 "$pid" "$wid" 10 "zapper"
+}
+
 # The end of a test: its verdict as the exit code.
 finish() {
   if [ "$failures" -ne 0 ]; then

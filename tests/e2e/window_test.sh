@@ -8,6 +8,7 @@
 # command line and images dropped on the window; virtual game controllers on both ports; run-ahead.
 # The sound: a minute each through SDL's disk driver and the silent stand-in with latency and underruns judged from the NES_DEBUG reports, the device's samples against the
 # console's (also with run-ahead 2), no offset and no click.
+# The light gun (--zapper) on our zapper cartridge: aimed with the mouse, pulled with a click.
 #
 # usage: window_test.sh NES NES_HEADLESS ROM_DIR SOUND_COMPARE   exit 0 passed, 1 failed, 77 skipped
 set -uo pipefail
@@ -651,4 +652,6 @@ wait_exit $pid 10
   && pass "no display: one line on stderr: $(grep '^nes: ' "$nodisplay/err")" \
   || fail "no display: stderr: $(cat "$nodisplay/err")"
 
+# --- the light gun
+check_zapper
 finish

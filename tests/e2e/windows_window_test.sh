@@ -6,8 +6,8 @@
 # within target; Escape gives the bare 256x240 window on top at 0,0; closing ends it with code 0.
 # On host_state, a cartridge of ours with a battery: its pictures as A is pressed, rewind, the
 # battery file, a save state that the Linux runner loads, the session keys' messages, full screen, a
-# dropped image (WM_DROPFILES). A missing
-# test.nes gives the message box and exit code 1.
+# dropped image (WM_DROPFILES), the light gun aimed with the mouse and pulled with a click. A
+# missing test.nes gives the message box and exit code 1.
 #
 # usage: windows_window_test.sh NES_EXE NES_HEADLESS ROM_DIR   exit 0 passed, 1 failed, 77 skipped
 set -uo pipefail
@@ -193,4 +193,6 @@ fi
 refused_start "no test.nes" "no image given: name one (nes IMAGE) or put test.nes in this folder" "" 2
 [ "$code" = 1 ] && pass "no test.nes: the exit code is exactly 1" || fail "no test.nes: exit code '$code', not 1"
 
+# --- the light gun
+check_zapper
 finish
