@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <atomic>
 #include <filesystem>
@@ -169,6 +170,47 @@ void FileLock::release() {
   fd_ = -1;
 }
 #endif
+
+std::string user_data_folder() {
+#ifdef _WIN32
+  const char* appdata = std::getenv("APPDATA");
+  return appdata && *appdata ? (fs::path(appdata) / "nes").string() : std::string();
+#else
+  const char* data = std::getenv("XDG_DATA_HOME");
+  if (data && *data == '/') return (fs::path(data) / "nes").string();
+  const char* home = std::getenv("HOME");
+  return home && *home ? (fs::path(home) / ".local" / "share" / "nes").string() : std::string();
+#endif
+}
+
+namespace {
+// Whether a new file can be made in `folder`: one is made (under a temporary's name, which a later
+// run removes should this one be killed right here) and removed.
+bool folder_takes_files(const fs::path& folder) {
+  static std::atomic<unsigned> probes{0};
+  const fs::path probe = folder / (".nes.tmp" + std::to_string(this_process()) + "-p" + std::to_string(++probes));
+  if (!write_temporary(probe.string(), nullptr, 0)) return false;
+  std::error_code ignored;
+  fs::remove(probe, ignored);
+  return true;
+}
+}  // namespace
+
+std::string save_base_for(const std::string& image, std::string& note) {
+  note.clear();
+  const fs::path path(image);
+  const fs::path folder = path.parent_path().empty() ? fs::path(".") : path.parent_path();
+  if (folder_takes_files(folder)) return image;
+  const std::string data = user_data_folder();
+  if (data.empty()) return image;
+  const fs::path saves = fs::path(data) / "saves";
+  std::error_code ec;
+  fs::create_directories(saves, ec);
+  if (ec || !folder_takes_files(saves)) return image;
+  note = folder.string() + " cannot be written: the saves of " + path.filename().string() + " go to " +
+         saves.string();
+  return (saves / path.filename()).string();
+}
 
 std::string path_beside_image(const std::string& image, const std::string& extension) {
   fs::path p(image);

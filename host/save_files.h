@@ -12,6 +12,16 @@
 // a name without an extension gets the new one appended.
 std::string path_beside_image(const std::string& image, const std::string& extension);
 
+// The per-user folder for the program's own files: $XDG_DATA_HOME/nes, else ~/.local/share/nes on
+// Linux; %APPDATA%\nes on Windows. Empty when none of those is set.
+std::string user_data_folder();
+
+// Where the files kept for `image` go (NAME.sav, NAME.st0 ...), as the path whose extension is
+// replaced: the image itself when its folder takes new files, else the same name in the per-user
+// folder's "saves" (created), with `note` saying so. A folder that cannot be written there either
+// keeps the image's path, and the writes then say why they fail.
+std::string save_base_for(const std::string& image, std::string& note);
+
 // Writes `size` bytes as the whole new content of `path`. On failure returns false with a one-line
 // message naming the file, and the old file is untouched.
 bool write_file_atomically(const std::string& path, const uint8_t* data, size_t size, std::string& error);

@@ -61,6 +61,7 @@ struct Session {
   bool quitting = false;
   uint64_t frames_played = 0;  // frames of real play, for the battery's one-second delay
   BatterySave battery{[](const std::string& m) { messages.post(m); }};
+  std::string save_base;  // the path whose extension the saves replace (save_base_for)
   FileLock image_lock;  // held while a cartridge with a battery plays
   RewindRing ring;
   std::vector<uint8_t> ahead_state;  // the real state while run-ahead's frames run
@@ -99,7 +100,15 @@ void show_next_frame_while_paused() {
   cartridge_ram_changed = ram_changed;
 }
 
-std::string slot_file() { return path_beside_image(s.image, ".st" + std::to_string(s.slot)); }
+std::string slot_file() { return path_beside_image(s.save_base, ".st" + std::to_string(s.slot)); }
+
+// Where this image's saves go: beside it, or where its folder cannot be written, in the per-user
+// folder (said once, as the image opens).
+void choose_save_folder() {
+  std::string note;
+  s.save_base = save_base_for(s.image, note);
+  if (!note.empty()) messages.post(note);
+}
 
 // The battery file of the loaded cartridge, when it has a battery (and a board this program has:
 // the RAM of a game that cannot run right is never written over the file).
@@ -109,7 +118,7 @@ void open_battery() {
   s.battery.close();
   s.image_lock.release();
   if (!cartridge_has_battery()) return;
-  const std::string path = path_beside_image(s.image, ".sav");
+  const std::string path = path_beside_image(s.save_base, ".sav");
   // (Where the image cannot be locked at all, the battery file is this program's as before.)
   const bool own = s.image_lock.acquire(s.image) != FileLock::in_use;
   if (!own)
@@ -155,6 +164,7 @@ void open_image(const std::string& path) {
     return;
   }
   s.image = path;
+  choose_save_folder();
   s.ring.clear();
   audio_out_follow_stream();
   open_battery();
@@ -272,6 +282,7 @@ void session_run(std::string image, int run_ahead) {
     return;
   }
   s.image = image;
+  choose_save_folder();
   open_battery();
   for (const std::string& line : cartridge_warnings()) messages.post(line);
   // The sound device is opened only for a cartridge that runs, and from here on it is this

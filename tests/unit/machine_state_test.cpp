@@ -441,6 +441,26 @@ TEST(BatterySaves, AnImageIsLockedByOneHolderAtATime) {
   EXPECT_EQ(first.acquire((dir.path() / "missing.nes").string()), FileLock::failed);
 }
 
+// The saves of an image in a folder that takes no new files (here /proc's, which even root cannot
+// write) go to the per-user folder's "saves", said in a note; otherwise they stay beside the image.
+TEST(BatterySaves, AnUnwritableFolderSendsTheSavesToThePerUserFolder) {
+  TempDir dir;
+  const char* old = std::getenv("XDG_DATA_HOME");
+  const std::string kept = old ? old : "";
+  ASSERT_EQ(setenv("XDG_DATA_HOME", dir.path().c_str(), 1), 0);
+  std::string note;
+  const std::string beside = (dir.path() / "game.nes").string();
+  EXPECT_EQ(save_base_for(beside, note), beside);
+  EXPECT_EQ(note, "");
+  EXPECT_EQ(save_base_for("/proc/self/game.nes", note), (dir.path() / "nes" / "saves" / "game.nes").string());
+  EXPECT_EQ(note, "/proc/self cannot be written: the saves of game.nes go to " + (dir.path() / "nes" / "saves").string());
+  EXPECT_TRUE(fs::is_directory(dir.path() / "nes" / "saves"));
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path() / "nes" / "saves"), fs::directory_iterator()), 0)
+      << "the folder's probe is left behind";
+  if (old) setenv("XDG_DATA_HOME", kept.c_str(), 1);
+  else unsetenv("XDG_DATA_HOME");
+}
+
 // A process killed while it writes leaves its temporary behind: the next write beside it removes
 // those whose process is gone, and leaves alone a living process's, other files' and other names.
 TEST(BatterySaves, AKilledWritersTemporaryGoesAtTheNextWrite) {
