@@ -60,6 +60,8 @@ struct Board {
   // with something other than its memory (a flash chip at work gives its status). Required of a
   // board that empties a slot; other reads pay a test of the slot for it.
   uint8_t (*rom_read)(uint16_t address) = nullptr;
+  // The CPU's NMI sequence read the vector at $FFFA-$FFFB (a chip that watches that fetch).
+  void (*nmi_vector_read)() = nullptr;
   // Why a record loaded from a snapshot is refused (a value that its logic cannot take), or null.
   const char* (*impossible)() = nullptr;
   PpuWatch watch = PpuWatch::NONE;

@@ -75,6 +75,13 @@ void cpu_write(uint16_t address, uint8_t value) {
   }
 }
 
+void nmi_vector_fetched() {
+  if (!board->nmi_vector_read) [[likely]] return;
+  ppu_catch_up();  // what the board watches of the PPU's fetches happened before the vector read
+  board->nmi_vector_read();
+  if (board->irq_deadline) ppu_plan_catch_up();
+}
+
 void work_ram_power_on() {
   for (int i = 0; i < 2048; ++i) bus.work_ram[i] = (i & 4) ? 0xFF : 0x00;
 }

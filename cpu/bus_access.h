@@ -9,3 +9,6 @@ void cpu_write(uint16_t address, uint8_t value);
 void system_tick();
 // CPU cycles since power-on.
 uint64_t cpu_cycles();
+// The interrupt sequence of an NMI has just read its vector ($FFFA-$FFFB) through cpu_read; a board
+// may watch that fetch.
+void nmi_vector_fetched();

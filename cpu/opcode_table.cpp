@@ -57,6 +57,7 @@ template <uint8_t Flag, bool Set> void branch() {
 template <uint16_t Vector, int ReturnOffset, uint8_t PushedBits> void interrupt_sequence() {
   const uint8_t lo = cpu_read(Vector);
   const uint8_t hi = cpu_read(Vector + 1);
+  if constexpr (Vector == 0xFFFA) nmi_vector_fetched();
   system_tick();
   const auto return_address = static_cast<uint16_t>(cpu.PC + ReturnOffset);
   stack_push(static_cast<uint8_t>(return_address >> 8));

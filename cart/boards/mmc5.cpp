@@ -32,9 +32,9 @@
 // the count reaches $5203 (1-239; 0 and 240-255 never fire). In-frame clears when the reads stop
 // (the end of line 239, or rendering turned off), and a 241st line resets everything. /IRQ is
 // pending AND enable. The chip's view of PPUCTRL and PPUMASK is the PPU's own (writes through the
-// register mirrors are heard too), and the reads of the NMI vector, which also reset the counter,
-// are not watched: they come after line 240 has cleared in-frame, so the only difference would be
-// a pending flag left unacknowledged through vertical blank.
+// register mirrors are heard too). The NMI sequence's fetch of its vector at $FFFA-$FFFB resets
+// in-frame, the counter and pending (so a line interrupt left unacknowledged does not last through
+// vertical blank); a program's own reads of those two bytes are not watched.
 //
 // Power-on: program mode 3 with every bank register $FF but $5113 = 0, pattern mode 3, RAM
 // locked, the rest 0, ExRAM zeroed.
@@ -415,6 +415,17 @@ int32_t irq_deadline() {
   const int32_t shorter = ppu.scanline < 0 ? 1 : 0;
   return (line - ppu.scanline) * 341 + DETECTION_DOT - ppu.dot + 1 - shorter;
 }
+
+// The NMI's vector fetch: in-frame, the counter and pending start over.
+void nmi_vector_read() {
+  Mmc5Registers& m = r();
+  m.in_frame = 0;
+  m.last_nametable = 0;
+  m.matches = 0;
+  m.armed = 0;
+  m.line_counter = 0;
+  if (m.irq_pending) clear_line_interrupt(m);
+}
 }  // namespace
 
 uint8_t mmc5_nametable_fetch(uint16_t address, int32_t dot) {
@@ -513,6 +524,7 @@ extern const Board mmc5_board = {.name = "ExROM (MMC5)",
                                  .low_read = low_read,
                                  .low_write = low_write,
                                  .rom_read = rom_read,
+                                 .nmi_vector_read = nmi_vector_read,
                                  .watch = PpuWatch::MMC5,
                                  .irq_deadline = irq_deadline,
                                  .ram_size = ram_size,
