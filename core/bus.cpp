@@ -29,7 +29,7 @@ uint8_t cpu_read(uint16_t address) {
     return board->rom_read(address);  // a flash chip at work
   }
   if (address < 0x2000) return bus.work_ram[address & 0x07FF];
-  if (address < 0x4000) return ppu_access(address & 7, 0, false);
+  if (address < 0x4000) return ppu_access(address, 0, false);
   if (address >= 0x4018) return cartridge_low_read(address);
   switch (address) {
     case 0x4015: return apu_read_status();
@@ -57,7 +57,7 @@ void cpu_write(uint16_t address, uint8_t value) {
   if (address < 0x2000) {
     bus.work_ram[address & 0x07FF] = value;
   } else if (address < 0x4000) {
-    ppu_access(address & 7, value, true);
+    ppu_access(address, value, true);
   } else if (address >= 0x8000) {
     ppu_catch_up();  // the fetches so far read the banks as they were
     (void)mapper_write(address, value, true);

@@ -114,8 +114,9 @@ struct PpuDerived {
 extern PpuDerived ppu_derived;
 void ppu_rebuild_derived();
 
-// A CPU access to register `index` (0-7). Returns the byte a read gives.
-uint8_t ppu_access(uint16_t index, uint8_t value, bool write);
+// A CPU access to register `address & 7`, at CPU address `address` ($2000-$3FFF; the register
+// number alone names an access through no address in particular). Returns the byte a read gives.
+uint8_t ppu_access(uint16_t address, uint8_t value, bool write);
 // Advances the PPU by one dot, at once.
 void ppu_tick();
 // One dot of fetches, scroll updates and sprite evaluation; runs while rendering is enabled.

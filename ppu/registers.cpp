@@ -73,13 +73,16 @@ uint8_t data_access(uint8_t value, bool write) {
 }
 }  // namespace
 
-uint8_t ppu_access(uint16_t index, uint8_t value, bool write) {
+uint8_t ppu_access(uint16_t address, uint8_t value, bool write) {
+  const uint16_t index = address & 7;
   ppu_catch_up();
   ppu_flush_pixels();  // the pixels drawn so far must see the registers as they were
   ppu_derived.catch_up_at = 1;  // the next cycle's dots run on time: the NMI line may follow this access
   const uint8_t open = ppu.open_bus;
   if (write) refresh_open_bus(value);
-  if (write && index < 2 && ppu_derived.bus_watch == PpuWatch::MMC5) mmc5_ppu_register_write(index, value);
+  // The MMC5 hears PPUCTRL and PPUMASK at $2000 and $2001 alone, not through their mirrors.
+  if (write && (address == 0x2000 || address == 0x2001) && ppu_derived.bus_watch == PpuWatch::MMC5)
+    mmc5_ppu_register_write(index, value);
   switch (index) {
     case 0:
       if (write) {

@@ -25,14 +25,19 @@
 // Values that name a chip the board lacks read 0 and take no writes. (The chip reaches 128 KiB; no
 // released board carries more than 32 KiB, which is what the console's bus here holds.)
 //
+// Substitutions: the split, the extended attributes and the separate background set of 8x16
+// sprites work only while the last PPUMASK write the chip heard (at $2001) turned rendering on; a
+// PPU rendering after $2001 turned it off and a mirror turned it on again gets the plain fetches
+// (set A, the nametables and attribute tables as mapped), its lines still counted.
+//
 // Lines: the chip sees the PPU read one nametable address three times running (the two dummy
 // fetches at the end of a line and the next line's first tile); the read after them, the
 // attribute fetch at dot 3, is where it detects the line. The first line detected with in-frame
 // clear sets it and zeroes the counter and pending; each later one counts, and pending rises when
 // the count reaches $5203 (1-239; 0 and 240-255 never fire). In-frame clears when the reads stop
 // (the end of line 239, or rendering turned off), and a 241st line resets everything. /IRQ is
-// pending AND enable. The chip's view of PPUCTRL and PPUMASK is the PPU's own (writes through the
-// register mirrors are heard too). The NMI sequence's fetch of its vector at $FFFA-$FFFB resets
+// pending AND enable. The chip hears PPUCTRL and PPUMASK written at $2000 and $2001 only (not
+// through the mirrors), so its view of the sprite size and of rendering may differ from the PPU's. The NMI sequence's fetch of its vector at $FFFA-$FFFB resets
 // in-frame, the counter and pending (so a line interrupt left unacknowledged does not last through
 // vertical blank); a program's own reads of those two bytes are not watched.
 //
@@ -78,7 +83,7 @@ struct Mmc5Registers {
   uint8_t armed;            // three matching reads seen: the next read detects the line
   uint8_t tile_kind;        // how the background tile being fetched was substituted (TileKind)
   uint8_t tile_attribute;   // its ExRAM byte (extended attributes)
-  uint8_t rendering_seen;   // PPUMASK had bits 3-4 set at its last write
+  uint8_t rendering_seen;   // PPUMASK had bits 3-4 set at its last write to $2001 ("substitutions" on)
 };
 Mmc5Registers& r() { return board_registers<Mmc5Registers>(); }
 
@@ -385,7 +390,7 @@ uint32_t split_row(const Mmc5Registers& m, int32_t line) {
 // Whether tile `tile` (0-33, counted from the two fetched at the end of the line before) is in the
 // split.
 bool in_split(const Mmc5Registers& m, uint32_t tile) {
-  if (!(m.split_control & 0x80) || (m.exram_mode & 3) >= 2) return false;
+  if (!(m.split_control & 0x80) || (m.exram_mode & 3) >= 2 || !m.rendering_seen) return false;
   const uint32_t threshold = m.split_control & 0x1F;
   return (m.split_control & 0x40) ? tile >= threshold : tile < threshold;
 }
@@ -448,7 +453,7 @@ uint8_t mmc5_nametable_fetch(uint16_t address, int32_t dot) {
       m.tile_kind = SPLIT;
       return exram()[(split_row(m, tile_line(dot)) >> 3) * 32 + (tile & 31)];
     }
-    if ((m.exram_mode & 3) == 1) {
+    if ((m.exram_mode & 3) == 1 && m.rendering_seen) {
       m.tile_kind = EXTENDED;
       m.tile_attribute = exram()[address & 0x3FF];
     } else {
@@ -484,7 +489,7 @@ uint8_t mmc5_pattern_fetch(uint16_t address, int32_t dot) {
       return *chr_at(((uint32_t{m.chr_upper & 3u} << 6) | (m.tile_attribute & 0x3Fu)) * 4096 + (address & 0xFFF));
     default: break;
   }
-  return (m.sprites_8x16 ? background_chr : sprite_chr)[(address >> 10) & 7][address & 0x3FF];
+  return (m.sprites_8x16 && m.rendering_seen ? background_chr : sprite_chr)[(address >> 10) & 7][address & 0x3FF];
 }
 
 void mmc5_ppu_register_write(uint16_t index, uint8_t value) {
