@@ -22,6 +22,7 @@
 ;   bank write. Mode 3: $5120-$5127 at $0000-$1C00; 2: $5121/3/5/7; 1: $5123/$5127; 0: $5127. The
 ;   B set ($5128-$512B) covers $0xxx and $1xxx alike (mode 3: $5128-$512B; 2: $5129, $512B;
 ;   1 and 0: $512B). PPUDATA sees set A with 8x8 sprites; with 8x16 sprites the set written last.
+;   The MMC5 hears PPUCTRL at $2000 alone, not through its mirrors ($2008-$3FF8).
 ; - ExRAM at $5C00-$5FFF: mode 2 read/write, mode 3 read only, modes 0/1 no CPU access outside
 ;   rendering (writes dropped, reads not ExRAM). As a nametable ($5105 field 2) PPUDATA reads and
 ;   writes it in modes 0/1; in modes 2/3 it reads 0 and takes no writes.
@@ -425,6 +426,12 @@ main:   lda #0
         EXPECT_KIB 35, "8x8 with set B written last: not set A", 0, $83, $22, $25, 261, $80, 770, $3E
         POKE PPUCTRL, $20
         EXPECT_KIB 36, "8x16 again: not set B", 304, $31, $32, $33, 304, $31, $32, $33
+        POKE $2008, $00         ; PPUCTRL through a mirror: the PPU's 8x8, not heard by the MMC5
+        EXPECT_KIB 59, "8x8 through $2008 was heard: not set B", 304, $31, $32, $33, 304, $31, $32, $33
+        POKE PPUCTRL, $00
+        POKE $3FF8, $20         ; the last mirror: 8x16 for the PPU alone
+        EXPECT_KIB 60, "8x16 through $3FF8 was heard: not set A", 0, $83, $22, $25, 261, $80, 770, $3E
+        POKE PPUCTRL, $20
         POKE CHR_MODE, 1
         EXPECT_KIB 37, "8x16, set B, mode 1", 204, 205, 206, 207, 204, 205, 206, 207
         POKE CHR_MODE, 2
