@@ -1,6 +1,6 @@
 ; config: mmc5_prg16_chr32
-; MMC5 (mapper 5) background substitutions in three bands, switched by the line interrupt in the
-; horizontal blank of lines 79 and 159 and set back at every vertical blank:
+; MMC5 (mapper 5) background substitutions in four bands, switched by the line interrupt in the
+; horizontal blank of lines 79, 159 and 199 and set back at every vertical blank:
 ; - rows 0-8 (lines 0-71): extended attributes ($5104 = 1). Row r, column c shows tile $10 + (c & 15)
 ;   from 4 KiB bank (r + c) & 7 in palette c & 3 (the ExRAM byte of the cell), where the attribute
 ;   table says palette 0 and the pattern registers say bank 7.
@@ -8,10 +8,12 @@
 ;   0-7) with Y scroll 8 ($5201) and bank 5 ($5202): ExRAM rows 11-19 (one row below the screen row),
 ;   tiles $30 + row, palette 1 from ExRAM's attribute bytes. Columns 8-31: the nametable, tiles
 ;   $20 + (c & 15) from bank 7 in palette 0 ($5104 = 0 now).
-; - rows 20-29 (lines 160-239): fill mode in the nametable quadrant ($5105 = $03, fill tile $2E,
+; - rows 20-24 (lines 160-199): fill mode in the nametable quadrant ($5105 = $03, fill tile $2E,
 ;   $5107 = 2: palette 2) in columns 0-23, and a right split ($5200 = $D8: tiles 24 on) from bank 6:
-;   ExRAM rows 21-29, then on lines 232-239 (split row 240) the wrap to ExRAM row 0, the extended
-;   attribute bytes of row 0 shown as tiles.
+;   ExRAM rows 21-25.
+; - rows 25-29 (lines 200-239): substitutions off: PPUMASK 0 written at $2001, which the MMC5
+;   hears, and rendering on again through the mirror $2009, which it does not hear, with $5104 = 1:
+;   no split and no extended attributes, the fill tile in palette 2 across the whole width.
 ; Rows 9 and 19 of the nametable are blank. Every tile t of 4 KiB bank b shows two hex digits, b and
 ; t & 15, in colour 1 + (t >> 4) mod 3 (tile 0 is blank), so each cell says which bank it came from.
 .include "result.inc"
@@ -76,7 +78,7 @@ FF = %111100110100100
 .endrepeat
 
 .segment "ZEROPAGE"
-band:       .res 1          ; 0 until line 79's interrupt, then 1
+band:       .res 1          ; 0 until line 79's interrupt, then 1, 2 after line 159's
 row:        .res 1
 cell:       .res 1
 pointer:    .res 2
@@ -254,12 +256,16 @@ nmi:    pha
         pla
         rti
 
-; The line interrupt at lines 79 and 159: after a wait into the horizontal blank (the sprite
+; The line interrupt at lines 79, 159 and 199: after a wait into the horizontal blank (the sprite
 ; fetches, dots 257-320), the next band's registers, before the next line's first tiles.
 irq:    pha
         lda IRQ_STATUS          ; acknowledge
         lda band
-        bne irq_bottom
+        beq irq_top
+        cmp #1
+        beq irq_bottom
+        jmp irq_last
+irq_top:
         DELAY 58
         lda #$88                ; split on the left, tiles 0-7
         sta SPLIT
@@ -278,6 +284,19 @@ irq_bottom:
         sta SPLIT
         lda #6
         sta SPLIT_BANK
+        lda #199
+        sta IRQ_LINE
+        inc band
+        pla
+        rti
+irq_last:
+        DELAY 52
+        lda #0                  ; rendering off as the MMC5 hears it
+        sta PPUMASK
+        lda #$0A                ; and on again for the PPU alone
+        sta PPUMASK + 8
+        lda #1                  ; extended attributes, were substitutions on
+        sta EXRAM_MODE
         pla
         rti
 
