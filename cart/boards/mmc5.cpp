@@ -147,6 +147,7 @@ Window window(const Mmc5Registers& m, uint32_t slot) {
     case 1:
       reg = slot < 6 ? m.prg[2] : m.prg[4];
       bank = static_cast<uint8_t>((reg & 0x7E) | low);
+      if (slot >= 6) return {true, bank};  // $5117: ROM whatever its bit 7
       break;
     case 2:
       reg = slot < 6 ? m.prg[2] : m.prg[slot - 3];

@@ -11,7 +11,8 @@ uint8_t mmc5_nametable_fetch(uint16_t address, int32_t dot);
 // A pattern fetch at `address` ($0000-$1FFF) at dot `dot`: sprite rows at dots 256-319, background
 // tiles elsewhere.
 uint8_t mmc5_pattern_fetch(uint16_t address, int32_t dot);
-// A CPU write to PPUCTRL (index 0) or PPUMASK (1), which the chip hears on the bus.
+// A CPU write to PPUCTRL (index 0) or PPUMASK (1) at $2000 or $2001, which the chip hears on the
+// bus (the mirrors it does not decode).
 void mmc5_ppu_register_write(uint16_t index, uint8_t value);
 // The fetches stopped at the end of the visible lines (the chip sees the reads stop).
 void mmc5_rendering_stopped();

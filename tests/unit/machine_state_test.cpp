@@ -84,6 +84,7 @@ TEST(SaveStates, ARunContinuedFromASaveStateIsTheRunItself) {
       {own_rom("sunsoft5b_notes.nes"), 27, 6, ""},  // 5B: saved in the middle of the envelope's note, run into the noise
       {own_rom("mmc5_notes.nes"), 9, 6, ""},  // MMC5: saved in the middle of pulse 2's note
       {own_rom("namco163_notes.nes"), 16, 6, ""},  // Namco 163: saved while four channels take turns, run past their end
+      {own_rom("mmc5_irq.nes"), 500, 20, ""},  // MMC5: its line interrupt flipping the emphasis every frame
       {own_rom("demo.nes"), 250, 150, "--buttons 60:80 --buttons 66:00 --buttons 120:01 --buttons 200:21 --buttons 300:00"},
   };
   if (fs::exists(shared)) {
