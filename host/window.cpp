@@ -5,6 +5,11 @@
 #include "host/window.h"
 
 #include <SDL.h>
+#include <SDL_syswm.h>
+#ifdef NES_X11
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#endif
 
 #include <algorithm>
 #include <cstring>
@@ -32,6 +37,8 @@ struct Window {
   Uint64 next_repaint = 0;         // SDL_GetTicks64 time of the next repaint
   bool frameless = false;          // Escape's state: bare window kept on top
   bool full_screen = false;
+  bool full_screen_by_hand = false;  // without a window manager: borderless over the display
+  SDL_Rect windowed{};               // the window's place before that
   std::vector<uint32_t> composed = std::vector<uint32_t>(FRAME_WIDTH * FRAME_HEIGHT);
 };
 Window w;
@@ -65,9 +72,54 @@ Key key_of(SDL_Keycode code) {
   return Key::other;
 }
 
-// F11 and Alt+Enter: a borderless window over the whole screen, and back.
+// Whether a window manager runs, which full screen asks to do the work: true unless the display is
+// X11 and no manager has announced itself on the root window (_NET_SUPPORTING_WM_CHECK).
+bool window_manager_runs() {
+#ifdef NES_X11
+  SDL_SysWMinfo info;
+  SDL_VERSION(&info.version);
+  if (!SDL_GetWindowWMInfo(w.window, &info) || info.subsystem != SDL_SYSWM_X11) return true;
+  Display* display = info.info.x11.display;
+  const Atom check = XInternAtom(display, "_NET_SUPPORTING_WM_CHECK", True);
+  if (check == None) return false;
+  Atom type = None;
+  int format = 0;
+  unsigned long items = 0, after = 0;
+  unsigned char* data = nullptr;
+  const bool found = XGetWindowProperty(display, DefaultRootWindow(display), check, 0, 1, False, XA_WINDOW, &type,
+                                        &format, &items, &after, &data) == Success &&
+                     data && items == 1;
+  if (data) XFree(data);
+  return found;
+#else
+  return true;
+#endif
+}
+
+// F11 and Alt+Enter: a borderless window over the whole screen, and back. Without a window manager
+// nobody would resize the window for it, so the program does: borderless, at the display's corner
+// and size, and back to where it was.
 void switch_full_screen() {
   w.full_screen = !w.full_screen;
+  if (w.full_screen && !window_manager_runs()) {
+    SDL_Rect display{};
+    if (SDL_GetDisplayBounds(SDL_GetWindowDisplayIndex(w.window), &display) == 0) {
+      SDL_GetWindowPosition(w.window, &w.windowed.x, &w.windowed.y);
+      SDL_GetWindowSize(w.window, &w.windowed.w, &w.windowed.h);
+      w.full_screen_by_hand = true;
+      SDL_SetWindowBordered(w.window, SDL_FALSE);
+      SDL_SetWindowPosition(w.window, display.x, display.y);
+      SDL_SetWindowSize(w.window, display.w, display.h);
+      return;
+    }
+  }
+  if (!w.full_screen && w.full_screen_by_hand) {
+    w.full_screen_by_hand = false;
+    SDL_SetWindowBordered(w.window, w.frameless ? SDL_FALSE : SDL_TRUE);
+    SDL_SetWindowSize(w.window, w.windowed.w, w.windowed.h);
+    SDL_SetWindowPosition(w.window, w.windowed.x, w.windowed.y);
+    return;
+  }
   SDL_SetWindowFullscreen(w.window, w.full_screen ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
 }
 
