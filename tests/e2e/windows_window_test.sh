@@ -7,7 +7,8 @@
 # On host_state, a cartridge of ours with a battery: its pictures as A is pressed, rewind, the
 # battery file, a save state that the Linux runner loads, the session keys' messages, full screen, a
 # dropped image (WM_DROPFILES), the light gun aimed with the mouse and pulled with a click. A
-# missing test.nes gives the message box and exit code 1.
+# configuration file moves A and sets turbo B, and its wrong line is named. A missing test.nes gives
+# the message box and exit code 1.
 #
 # usage: windows_window_test.sh NES_EXE NES_HEADLESS ROM_DIR   exit 0 passed, 1 failed, 77 skipped
 set -uo pipefail
@@ -195,4 +196,6 @@ refused_start "no test.nes" "no image given: name one (nes IMAGE) or put test.ne
 
 # --- the light gun
 check_zapper
+# --- the configuration file: keys moved, turbo, a wrong line named
+check_config_file
 finish

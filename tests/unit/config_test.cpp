@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -214,6 +216,24 @@ TEST(Config, WithoutAFileEverythingIsAsBefore) {
   EXPECT_EQ(default_config_path(), std::string(std::getenv("HOME")) + "/.config/nes/config.toml");
   if (saved_xdg) setenv("XDG_CONFIG_HOME", xdg.c_str(), 1);
   else unsetenv("XDG_CONFIG_HOME");
+}
+
+// The README's example is a file without a problem that changes the defaults.
+TEST(Config, TheReadmeExampleReadsWithoutAProblem) {
+  std::ifstream in(std::string(TEST_DATA_DIR) + "/../README.md");
+  const std::string readme((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const size_t section = readme.find("### The configuration file");
+  ASSERT_NE(section, std::string::npos);
+  const size_t start = readme.find("```toml\n", section);
+  ASSERT_NE(start, std::string::npos);
+  const size_t end = readme.find("```", start + 8);
+  ASSERT_NE(end, std::string::npos);
+  std::vector<std::string> problems;
+  const Settings s = parse(readme.substr(start + 8, end - start - 8), problems);
+  EXPECT_TRUE(problems.empty()) << problems.front();
+  EXPECT_NE(s.keys, default_key_table());
+  EXPECT_NE(s.pads, default_pad_map());
+  EXPECT_EQ(s.turbo_rate, 15);
 }
 
 // The names of every key read back to the same key, also in another case.
