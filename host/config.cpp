@@ -5,7 +5,8 @@
 #include <cstdlib>
 #include <optional>
 
-// toml++, header-only: its definitions live in this file alone.
+// toml++, header-only: its definitions live in this file alone. Only its parser is needed.
+#define TOML_ENABLE_FORMATTERS 0
 #include <toml.h>
 
 #include "host/save_files.h"
