@@ -121,9 +121,6 @@ const Options& parse_options(int argc, char** argv) {
     const std::string arg = argv[i];
     if (arg == "--config") {
       ++i;  // read already
-    } else if (arg == "--help" || arg == "-h") {
-      std::fputs(USAGE, stdout);
-      end_process(EXIT_CLOSED);
     } else if (arg == "--run-ahead") {
       if (i + 1 >= argc) usage_error("--run-ahead needs a value");
       const std::string v = argv[++i];

@@ -125,11 +125,12 @@ if sid="$(window_of "$session_pid" "$session" "$START_SECONDS")"; then
   expect_battery "$session/test.sav" 1 "battery file written about a second after the start"
   [ "$(stat -c %s "$session/test.sav")" = 8192 ] && pass "test.sav holds 8192 bytes" \
     || fail "test.sav holds $(stat -c %s "$session/test.sav") bytes"
-  # A second nes.exe on the same image says that the battery file is taken and writes nothing.
-  (cd "$session" && exec "${nes_command[@]}" >"$work/second.out" 2>"$work/second.err") &
+  # A second nes.exe on the same image says that the battery file is taken and writes nothing. It
+  # carries a run mark of its own: the first one's window carries "$session".
+  (cd "$session" && exec env NES_TEST_RUN="$session/second" "${nes_command[@]}" >"$work/second.out" 2>"$work/second.err") &
   second_pid=$!
   started+=($second_pid)
-  if second="$(window_of "$second_pid" "$session" "$START_SECONDS")"; then
+  if second="$(window_of "$second_pid" "$session/second" "$START_SECONDS")"; then
     expect_message "$work/second.err" ".*test.nes is in use by another program" "a second nes.exe on the image says so"
     expect_shot "$second" "$(count_ref 0 00 2)" "the second nes.exe counts its own start"
     sleep 1.5  # past the battery's one-second delay
