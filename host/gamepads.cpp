@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -17,28 +18,28 @@ constexpr int PORTS = 2;
 struct Pad {
   SDL_GameController* controller = nullptr;
   SDL_JoystickID id = -1;
-  uint8_t buttons = 0;
+  PadButtons buttons;
 };
 Pad ports[PORTS];
 
-struct PadButton {
-  SDL_GameControllerButton button;
-  uint8_t bit;
+// SDL's buttons of the named inputs, in PadInput's order.
+constexpr SDL_GameControllerButton SDL_BUTTONS[] = {
+    SDL_CONTROLLER_BUTTON_A,           SDL_CONTROLLER_BUTTON_B,          SDL_CONTROLLER_BUTTON_X,
+    SDL_CONTROLLER_BUTTON_Y,           SDL_CONTROLLER_BUTTON_BACK,       SDL_CONTROLLER_BUTTON_GUIDE,
+    SDL_CONTROLLER_BUTTON_START,       SDL_CONTROLLER_BUTTON_LEFTSTICK,  SDL_CONTROLLER_BUTTON_RIGHTSTICK,
+    SDL_CONTROLLER_BUTTON_LEFTSHOULDER, SDL_CONTROLLER_BUTTON_RIGHTSHOULDER, SDL_CONTROLLER_BUTTON_DPAD_UP,
+    SDL_CONTROLLER_BUTTON_DPAD_DOWN,   SDL_CONTROLLER_BUTTON_DPAD_LEFT,  SDL_CONTROLLER_BUTTON_DPAD_RIGHT,
 };
-constexpr PadButton PAD_BUTTONS[] = {
-    {SDL_CONTROLLER_BUTTON_DPAD_UP, BUTTON_UP},     {SDL_CONTROLLER_BUTTON_DPAD_DOWN, BUTTON_DOWN},
-    {SDL_CONTROLLER_BUTTON_DPAD_LEFT, BUTTON_LEFT}, {SDL_CONTROLLER_BUTTON_DPAD_RIGHT, BUTTON_RIGHT},
-    {SDL_CONTROLLER_BUTTON_A, BUTTON_B},            // south
-    {SDL_CONTROLLER_BUTTON_B, BUTTON_A},            // east
-    {SDL_CONTROLLER_BUTTON_BACK, BUTTON_SELECT},    {SDL_CONTROLLER_BUTTON_START, BUTTON_START},
-};
+static_assert(std::size(SDL_BUTTONS) == PAD_INPUTS);
 
-uint8_t read_pad(SDL_GameController* c) {
-  uint8_t bits = 0;
-  for (const PadButton& b : PAD_BUTTONS)
-    if (SDL_GameControllerGetButton(c, b.button)) bits |= b.bit;
-  return bits | stick_directions(SDL_GameControllerGetAxis(c, SDL_CONTROLLER_AXIS_LEFTX),
-                                 SDL_GameControllerGetAxis(c, SDL_CONTROLLER_AXIS_LEFTY));
+PadButtons read_pad(SDL_GameController* c) {
+  uint16_t pressed = 0;
+  for (int i = 0; i < PAD_INPUTS; ++i)
+    if (SDL_GameControllerGetButton(c, SDL_BUTTONS[i])) pressed |= static_cast<uint16_t>(1u << i);
+  PadButtons b = pad_buttons(pad_map(), pressed);
+  b.held |= stick_directions(SDL_GameControllerGetAxis(c, SDL_CONTROLLER_AXIS_LEFTX),
+                             SDL_GameControllerGetAxis(c, SDL_CONTROLLER_AXIS_LEFTY));
+  return b;
 }
 
 Pad* pad_of(SDL_JoystickID id) {
@@ -127,7 +128,7 @@ bool gamepads_handle(const SDL_Event& event) {
   }
 }
 
-uint8_t gamepad_buttons(int port) { return ports[port].buttons; }
+PadButtons gamepad_buttons(int port) { return ports[port].buttons; }
 
 void gamepads_poll_test_file() {
   if (!test.file) return;

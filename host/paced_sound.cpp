@@ -22,10 +22,16 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using Seconds = std::chrono::duration<double>;
 
-// Sound queued and not yet taken by the device, in seconds.
-constexpr double QUEUE_TARGET = 0.022;
-constexpr double QUEUE_FLOOR = 0.010;    // below: the emulation runs ahead of the clock
-constexpr double QUEUE_CEILING = 0.028;  // above: the emulation waits for the device
+// Sound queued and not yet taken by the device, in seconds: the target (by default
+// DEFAULT_QUEUE_TARGET_MS), and the band around it.
+struct QueueBand {
+  double target, floor, ceiling;
+};
+constexpr QueueBand band_around(double target) {
+  return {target, target - 0.012,  // below: the emulation runs ahead of the clock
+          target + 0.006};         // above: the emulation waits for the device
+}
+QueueBand queue = band_around(DEFAULT_QUEUE_TARGET_MS / 1000.0);
 constexpr double CONTROL_SWING = 0.006;   // distance from the target that gets the full adjustment
 // The stand-in takes its sound in periods of 5 ms, like a device.
 constexpr double STAND_IN_PERIOD = 240.0 / SOUND_DEVICE_RATE;
@@ -61,7 +67,7 @@ struct Pacing {
   bool filling = true;                   // running ahead of the clock until the queue is full
   std::unique_ptr<Resampler> resampler;
   std::unique_ptr<OutputStage> stage;
-  RateController control{QUEUE_TARGET, CONTROL_SWING};
+  RateController control{queue.target, CONTROL_SWING};
   std::vector<int16_t> converted;
   // Where the next unread sample is: buffer and position in it.
   int read_buffer = 0;
@@ -196,7 +202,7 @@ void keep_pace() {
   if (p.filling) {
     // At the start, and after the queue ran low: as fast as the machine runs up to the target,
     // then by the clock from there.
-    if (level >= QUEUE_TARGET) {
+    if (level >= queue.target) {
       p.filling = false;
       if (!p.playing) {
         p.playing = true;
@@ -205,7 +211,7 @@ void keep_pace() {
       }
       p.anchor = now - console_time;
     }
-  } else if (level < QUEUE_FLOOR) {
+  } else if (level < queue.floor) {
     p.filling = true;  // the device takes faster than the clock, or the emulation was held up
   } else {
     if (now - (p.anchor + console_time) > MAX_CATCH_UP) p.anchor = now - console_time;
@@ -214,12 +220,12 @@ void keep_pace() {
       std::this_thread::sleep_until(due);
       now = Clock::now();
     }
-    if (queue_level(now) > QUEUE_CEILING) {
+    if (queue_level(now) > queue.ceiling) {
       // The device takes slower than the clock: follow it, down to MIN_SLEEP below the ceiling
       // (so that the emulation runs a few blocks before it waits again), in waits as long as the
       // device needs to take the excess, but at least a millisecond.
       for (;;) {
-        const double excess = queue_level(now) - (QUEUE_CEILING - MIN_SLEEP.count());
+        const double excess = queue_level(now) - (queue.ceiling - MIN_SLEEP.count());
         if (excess <= 0) break;
         std::this_thread::sleep_for(std::max(Seconds(0.001), Seconds(excess)));
         now = Clock::now();
@@ -249,6 +255,11 @@ void finish_buffer(const int16_t* samples, size_t count) {
 void audio_out_follow_stream() {
   p.read_buffer = sample_stream.current_buffer;
   p.read_pos = sample_stream.sample_pos;
+}
+
+void paced_sound_set_queue_target(int milliseconds) {
+  milliseconds = std::clamp(milliseconds, MIN_QUEUE_TARGET_MS, MAX_QUEUE_TARGET_MS);
+  queue = band_around(milliseconds / 1000.0);
 }
 
 void paced_sound_start(const SoundDevice* device) {

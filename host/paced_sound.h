@@ -35,6 +35,12 @@ struct SoundDevice {
   double period;
 };
 
+// The sound queued ahead of the device that the pacing aims at, in milliseconds; what is heard comes
+// that much later plus the device's period and a block. Before paced_sound_start; clamped to the
+// range the pacing keeps (its band reaches 12 ms below and 6 ms above the target).
+constexpr int DEFAULT_QUEUE_TARGET_MS = 22, MIN_QUEUE_TARGET_MS = 16, MAX_QUEUE_TARGET_MS = 200;
+void paced_sound_set_queue_target(int milliseconds);
+
 // Installs the sample sink and the pace hook, reading the stream from where it stands; `device`
 // null: the silent stand-in, which consumes the sound at the same pace. On the emulation thread,
 // before its first step; from then on the device belongs to that thread.

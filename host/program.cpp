@@ -7,7 +7,10 @@
 #include <thread>
 
 #include "core/zapper.h"
+#include "host/config.h"
+#include "host/keys.h"
 #include "host/messages.h"
+#include "host/paced_sound.h"
 #include "host/session.h"
 #include "host/window.h"
 
@@ -22,17 +25,19 @@ namespace {
 constexpr auto END_DEADLINE = std::chrono::seconds(10);
 
 constexpr const char* USAGE =
-    "usage: nes [--run-ahead N] [--zapper] [IMAGE]\n"
+    "usage: nes [--config FILE] [--run-ahead N] [--zapper] [IMAGE]\n"
     "Plays the cartridge IMAGE (default: test.nes in the current folder) in a window titled NES.\n"
     "Battery RAM and save states are kept beside the image: NAME.sav, NAME.st0 ... NAME.st9.\n"
     "\n"
     "options:\n"
+    "  --config FILE   the settings from FILE instead of the configuration file in the user's\n"
+    "                  folder (see the README: keys, buttons, turbo, run-ahead, latency, Zapper)\n"
     "  --run-ahead N   show the picture N frames ahead (0, 1 or 2; default 0) to hide input lag\n"
     "  --zapper        the light gun in the second port: the mouse aims, the left button pulls the\n"
     "                  trigger; off the picture the gun points away from the screen\n"
     "  --help          this text\n"
     "\n"
-    "keys:\n"
+    "keys (unless the configuration file changes them):\n"
     "  arrows, Z, X, Space, Enter   controller 1: D-pad, A, B, Select, Start\n"
     "  game controllers             the first is controller 1 (with the keyboard), the second is 2\n"
     "  F5 / F7                      save / load the state in the current slot\n"
@@ -73,15 +78,49 @@ std::string start_refusal() {
   return text;
 }
 
+// The configuration file named by --config, or the one in the user's folder: its settings become
+// the defaults that the rest of the command line may change. Its problems go to stderr, one line
+// each, and a note of them over the picture.
+void apply_configuration(int argc, char** argv) {
+  std::string path;
+  bool named = false;
+  for (int i = 1; i < argc; ++i) {
+    if (std::string(argv[i]) != "--config") continue;
+    if (i + 1 >= argc) usage_error("--config needs a file");
+    if (named) usage_error("--config given twice");
+    path = argv[++i];
+    named = true;
+  }
+  if (!named) path = default_config_path();
+  std::vector<std::string> problems;
+  const Settings settings = load_config(path, named, problems);
+  for (const std::string& p : problems) print_lines(p);
+  if (!problems.empty())
+    messages.post("Configuration: " + std::to_string(problems.size()) + " problem" + (problems.size() == 1 ? "" : "s") +
+                  " in " + path);
+  set_controls(settings.keys, settings.pads, settings.turbo_rate);
+  paced_sound_set_queue_target(settings.latency_ms);
+  program_options.run_ahead = settings.run_ahead;
+  zapper_settings.connected = settings.zapper;
+}
+
 }  // namespace
 
 const Options& parse_options(int argc, char** argv) {
   Options& o = program_options;
-  for (int i = 1; i < argc; ++i) {
+  for (int i = 1; i < argc; ++i) {  // --help before anything is read
     const std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
       std::fputs(USAGE, stdout);
       end_process(EXIT_CLOSED);
+    }
+    if (arg == "--config" || arg == "--run-ahead") ++i;
+  }
+  apply_configuration(argc, argv);
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--config") {
+      ++i;  // read already
     } else if (arg == "--run-ahead") {
       if (i + 1 >= argc) usage_error("--run-ahead needs a value");
       const std::string v = argv[++i];

@@ -14,6 +14,7 @@
 #include "core/snapshot.h"
 #include "host/audio_out.h"
 #include "host/battery.h"
+#include "host/keys.h"
 #include "host/messages.h"
 #include "host/rewind.h"
 #include "host/save_files.h"
@@ -221,6 +222,7 @@ void play_frame() {
   const Clock::time_point start = Clock::now();
   s.ring.push();
   const Clock::time_point pushed = Clock::now();
+  controllers_next_frame();  // turbo
   run_frame();
   s.battery.frame_end(++s.frames_played);
   if (s.run_ahead == 0) {

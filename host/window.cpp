@@ -1,7 +1,8 @@
 // The console's screen and controllers on the desktop: one window titled "NES" showing the
-// 256x240 picture stretched nearest-neighbour to its drawing area, arrows/X/Z/Space/Enter as the
-// first controller, game controllers on both ports, keypad plus/minus as the speed keys, Escape as
-// the window-style switch, F11 or Alt+Enter for full screen, and the session's keys.
+// 256x240 picture stretched nearest-neighbour to its drawing area, the keyboard through the key
+// table (host/keys.h: by default arrows/X/Z/Space/Enter as the first controller, keypad plus/minus
+// as the speed keys, Escape as the window-style switch, F11 or Alt+Enter for full screen, and the
+// session's keys), and game controllers on both ports.
 #include "host/window.h"
 
 #include <SDL.h>
@@ -43,33 +44,55 @@ struct Window {
 };
 Window w;
 
-// The SDL key codes of the keys that have a use.
+// SDL's key codes (of the keyboard layout in use) as the named keys.
 Key key_of(SDL_Keycode code) {
+  const auto offset = [](Key first, int n) { return static_cast<Key>(static_cast<int>(first) + n); };
+  if (code >= SDLK_a && code <= SDLK_z) return offset(Key::a, code - SDLK_a);
+  if (code >= SDLK_0 && code <= SDLK_9) return offset(Key::digit_0, code - SDLK_0);
+  if (code >= SDLK_F1 && code <= SDLK_F12) return offset(Key::f1, code - SDLK_F1);
+  if (code >= SDLK_KP_1 && code <= SDLK_KP_9) return offset(Key::keypad_1, code - SDLK_KP_1);
   switch (code) {
     case SDLK_RIGHT: return Key::right;
     case SDLK_LEFT: return Key::left;
     case SDLK_UP: return Key::up;
     case SDLK_DOWN: return Key::down;
-    case SDLK_x: return Key::x;
-    case SDLK_z: return Key::z;
     case SDLK_SPACE: return Key::space;
     case SDLK_RETURN:
     case SDLK_KP_ENTER: return Key::enter;  // the keypad's Enter is the same Return key to the system
+    case SDLK_TAB: return Key::tab;
+    case SDLK_BACKSPACE: return Key::backspace;
+    case SDLK_ESCAPE: return Key::escape;
+    case SDLK_INSERT: return Key::insert;
+    case SDLK_DELETE: return Key::delete_;
+    case SDLK_HOME: return Key::home;
+    case SDLK_END: return Key::end;
+    case SDLK_PAGEUP: return Key::page_up;
+    case SDLK_PAGEDOWN: return Key::page_down;
+    case SDLK_KP_0: return Key::keypad_0;
     case SDLK_KP_PLUS: return Key::keypad_plus;
     case SDLK_KP_MINUS: return Key::keypad_minus;
-    case SDLK_ESCAPE: return Key::escape;
-    case SDLK_BACKSPACE: return Key::backspace;
-    case SDLK_F5: return Key::f5;
-    case SDLK_F7: return Key::f7;
-    case SDLK_F9: return Key::f9;
-    case SDLK_F11: return Key::f11;
-    case SDLK_p: return Key::p;
-    case SDLK_r: return Key::r;
-    default: break;
+    case SDLK_KP_MULTIPLY: return Key::keypad_multiply;
+    case SDLK_KP_DIVIDE: return Key::keypad_divide;
+    case SDLK_KP_PERIOD: return Key::keypad_period;
+    case SDLK_MINUS: return Key::minus;
+    case SDLK_EQUALS: return Key::equals;
+    case SDLK_COMMA: return Key::comma;
+    case SDLK_PERIOD: return Key::period;
+    case SDLK_SLASH: return Key::slash;
+    case SDLK_SEMICOLON: return Key::semicolon;
+    case SDLK_QUOTE: return Key::apostrophe;
+    case SDLK_LEFTBRACKET: return Key::left_bracket;
+    case SDLK_RIGHTBRACKET: return Key::right_bracket;
+    case SDLK_BACKSLASH: return Key::backslash;
+    case SDLK_BACKQUOTE: return Key::grave;
+    case SDLK_LSHIFT: return Key::left_shift;
+    case SDLK_RSHIFT: return Key::right_shift;
+    case SDLK_LCTRL: return Key::left_ctrl;
+    case SDLK_RCTRL: return Key::right_ctrl;
+    case SDLK_LALT: return Key::left_alt;
+    case SDLK_RALT: return Key::right_alt;
+    default: return Key::other;
   }
-  if (code >= SDLK_0 && code <= SDLK_9)
-    return static_cast<Key>(static_cast<int>(Key::digit_0) + (code - SDLK_0));
-  return Key::other;
 }
 
 // Whether a window manager runs, which full screen asks to do the work: true unless the display is

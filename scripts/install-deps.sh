@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(build-essential cmake ninja-build pkg-config libgtest-dev libbenchmark-dev
-          libpng-dev libsdl2-dev cc65 xvfb xdotool x11-utils imagemagick openbox "$@")
+          libpng-dev libsdl2-dev libtomlplusplus-dev cc65 xvfb xdotool x11-utils imagemagick openbox "$@")
 
 missing=()
 for p in "${packages[@]}"; do

@@ -2,6 +2,8 @@
 #pragma once
 #include <cstdint>
 
+#include "host/controls.h"
+
 // The error of window_open when the window class cannot be registered (after its own message box).
 constexpr const char* WINDOW_CLASS_REFUSED = "Program requires Windows NT!";
 
@@ -11,5 +13,5 @@ constexpr const char* WINDOW_CLASS_REFUSED = "Program requires Windows NT!";
 void gamepads_open();
 // Reads the pads; on every repaint.
 void gamepads_poll();
-// The console controller byte (BUTTON_* bits) that the pad on `port` (0 or 1) holds now.
-uint8_t gamepad_buttons(int port);
+// The console controller's buttons (BUTTON_* bits) that the pad on `port` (0 or 1) holds now.
+PadButtons gamepad_buttons(int port);

@@ -47,31 +47,52 @@ struct Window {
 };
 Window w;
 
-// The Windows virtual-key codes of the keys that have a use.
-Key key_of(WPARAM code) {
+// The Windows virtual-key codes as the named keys. The modifier keys come as one code for both
+// sides: the scan code (Shift) or the extended-key flag (Control, Alt) tells which.
+Key key_of(WPARAM code, LPARAM flags) {
+  const auto offset = [](Key first, WPARAM n) { return static_cast<Key>(static_cast<int>(first) + static_cast<int>(n)); };
+  const bool extended = (flags & (LPARAM{1} << 24)) != 0;
+  if (code >= 'A' && code <= 'Z') return offset(Key::a, code - 'A');
+  if (code >= '0' && code <= '9') return offset(Key::digit_0, code - '0');
+  if (code >= VK_F1 && code <= VK_F12) return offset(Key::f1, code - VK_F1);
+  if (code >= VK_NUMPAD0 && code <= VK_NUMPAD9) return offset(Key::keypad_0, code - VK_NUMPAD0);
   switch (code) {
     case VK_RIGHT: return Key::right;    // 39
     case VK_LEFT: return Key::left;      // 37
     case VK_UP: return Key::up;          // 38
     case VK_DOWN: return Key::down;      // 40
-    case 'X': return Key::x;             // 88
-    case 'Z': return Key::z;             // 90
     case VK_SPACE: return Key::space;    // 32
     case VK_RETURN: return Key::enter;   // 13, also the keypad's Enter
+    case VK_TAB: return Key::tab;
+    case VK_BACK: return Key::backspace;
+    case VK_ESCAPE: return Key::escape;  // 27
+    case VK_INSERT: return Key::insert;
+    case VK_DELETE: return Key::delete_;
+    case VK_HOME: return Key::home;
+    case VK_END: return Key::end;
+    case VK_PRIOR: return Key::page_up;
+    case VK_NEXT: return Key::page_down;
     case VK_ADD: return Key::keypad_plus;       // 107
     case VK_SUBTRACT: return Key::keypad_minus; // 109
-    case VK_ESCAPE: return Key::escape;  // 27
-    case VK_BACK: return Key::backspace;
-    case VK_F5: return Key::f5;
-    case VK_F7: return Key::f7;
-    case VK_F9: return Key::f9;
-    case VK_F11: return Key::f11;
-    case 'P': return Key::p;
-    case 'R': return Key::r;
-    default: break;
+    case VK_MULTIPLY: return Key::keypad_multiply;
+    case VK_DIVIDE: return Key::keypad_divide;
+    case VK_DECIMAL: return Key::keypad_period;
+    case VK_OEM_MINUS: return Key::minus;
+    case VK_OEM_PLUS: return Key::equals;  // the key with = and +
+    case VK_OEM_COMMA: return Key::comma;
+    case VK_OEM_PERIOD: return Key::period;
+    case VK_OEM_2: return Key::slash;
+    case VK_OEM_1: return Key::semicolon;
+    case VK_OEM_7: return Key::apostrophe;
+    case VK_OEM_4: return Key::left_bracket;
+    case VK_OEM_6: return Key::right_bracket;
+    case VK_OEM_5: return Key::backslash;
+    case VK_OEM_3: return Key::grave;
+    case VK_SHIFT: return ((flags >> 16) & 0xFF) == 0x36 ? Key::right_shift : Key::left_shift;
+    case VK_CONTROL: return extended ? Key::right_ctrl : Key::left_ctrl;
+    case VK_MENU: return extended ? Key::right_alt : Key::left_alt;
+    default: return Key::other;
   }
-  if (code >= '0' && code <= '9') return static_cast<Key>(static_cast<int>(Key::digit_0) + static_cast<int>(code - '0'));
-  return Key::other;
 }
 
 void update_all_controllers() { update_controllers(gamepad_buttons(0), gamepad_buttons(1)); }
@@ -124,7 +145,7 @@ void switch_window_style() {
 // use here, which the system then handles (Alt+F4 closes the window).
 bool on_key(UINT message, WPARAM code, LPARAM flags) {
   KeyEvent e;
-  e.key = key_of(code);
+  e.key = key_of(code, flags);
   e.down = message == WM_KEYDOWN || message == WM_SYSKEYDOWN;
   e.repeat = e.down && (flags & (LPARAM{1} << 30)) != 0;  // the key was down already
   e.ctrl = GetKeyState(VK_CONTROL) < 0;
@@ -213,9 +234,7 @@ LRESULT CALLBACK window_procedure(HWND hwnd, UINT message, WPARAM wparam, LPARAM
       if (wparam == '\r') return 0;  // Alt+Enter: no beep
       break;
     case WM_KILLFOCUS:  // keys released elsewhere never come here
-      for (Key k : {Key::right, Key::left, Key::up, Key::down, Key::x, Key::z, Key::space, Key::enter,
-                    Key::backspace})
-        key_event(KeyEvent{k, false, false, false, false});
+      release_all_keys();
       update_all_controllers();
       return 0;
     case WM_MOUSEMOVE:

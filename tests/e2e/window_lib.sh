@@ -17,6 +17,10 @@ for tool in Xvfb openbox xdotool xwininfo xprop import convert compare od; do
 done
 
 [ -n "${work:-}" ] || work="$(mktemp -d)"
+# The programs read no configuration file of whoever runs the tests (Linux: the user's folder
+# is looked for under XDG_CONFIG_HOME).
+mkdir -p "$work/config_home"
+export XDG_CONFIG_HOME="$work/config_home"
 started=()        # processes this script started, ended by id at the end
 cleanup_hooks=()  # commands run at the end, after those processes are gone
 cleanup() {
@@ -284,6 +288,55 @@ check_zapper() {
   xdotool mousemove --window "$wid" 257 241 click 1
   expect_shot "$wid" "$(zapper_reference pulled --aim 0:128,120 --trigger 10)" "zapper: a left click pulls the trigger" marks
   close_and_expect_0 "$pid" "$wid" 10 "zapper"
+}
+
+# The configuration file (--config, here relative to the run's folder on either system) on
+# host_buttons: A moved to C, turbo B on V at 2 presses per second, and a line naming a key that
+# does not exist, which is reported with its line number while the rest applies (B stays on X).
+check_config_file() {
+  local dir="$work/config" pid wid line
+  mkdir -p "$dir"
+  cat >"$dir/moved.toml" <<'TOML'
+# A on C, turbo B on V
+turbo_rate = 2
+
+[controller1]
+a = "C"
+turbo_b = "V"
+b = "Jump"
+TOML
+  line="$(grep -n Jump "$dir/moved.toml" | cut -d: -f1)"
+  nes_args=(--config moved.toml)
+  launch "$dir" "$rom" NES_TEST_RUN="$dir"
+  nes_args=()
+  pid=$launched_pid
+  if ! wid="$(window_of "$pid" "$dir" "${START_SECONDS:-10}")"; then
+    fail "configuration file: no window titled NES appeared; stderr: $(cat "$dir/err")"
+    return
+  fi
+  expect_message "$dir/err" "moved.toml:$line: controller1.b: no key named 'Jump'" \
+    "configuration file: the wrong line is named with its number"
+  xdotool windowactivate --sync "$wid" >/dev/null 2>&1
+  xdotool keydown c
+  expect_picture "$wid" 20 "configuration file: C held gives A"
+  xdotool keyup c
+  expect_picture "$wid" 00 "configuration file: C released"
+  # Z no longer presses A: with Z held, Right (taken after it) shows alone.
+  xdotool keydown z keydown Right
+  expect_picture "$wid" 01 "configuration file: Z held with Right gives Right alone"
+  xdotool keyup z keyup Right
+  xdotool keydown x
+  expect_picture "$wid" 10 "configuration file: B stays on X past the wrong line"
+  xdotool keyup x
+  expect_picture "$wid" 00 "configuration file: X released"
+  # Held, V presses and releases B by itself: pressed, released, pressed again.
+  xdotool keydown v
+  expect_picture "$wid" 10 "configuration file: V held presses B"
+  expect_picture "$wid" 00 "configuration file: V still held releases B"
+  expect_picture "$wid" 10 "configuration file: V still held presses B again"
+  xdotool keyup v
+  expect_picture "$wid" 00 "configuration file: V released"
+  close_and_expect_0 "$pid" "$wid" 10 "configuration file"
 }
 
 # The end of a test: its verdict as the exit code.

@@ -9,6 +9,7 @@
 # The sound: a minute each through SDL's disk driver and the silent stand-in with latency and underruns judged from the NES_DEBUG reports, the device's samples against the
 # console's (also with run-ahead 2), no offset and no click.
 # The light gun (--zapper) on our zapper cartridge: aimed with the mouse, pulled with a click.
+# A configuration file that moves A, sets turbo B and has a wrong line (named with its number).
 #
 # usage: window_test.sh NES NES_HEADLESS ROM_DIR SOUND_COMPARE   exit 0 passed, 1 failed, 77 skipped
 set -uo pipefail
@@ -654,6 +655,8 @@ wait_exit $pid 10
 
 # --- the light gun
 check_zapper
+# --- the configuration file: keys moved, turbo, a wrong line named
+check_config_file
 
 # --- without a window manager (the last part: openbox goes): F11 still fills the screen with the
 # picture at 3 times its size, centred, and F11 again gives the window back.

@@ -7,7 +7,8 @@
 # On host_state, a cartridge of ours with a battery: its pictures as A is pressed, rewind, the
 # battery file, a save state that the Linux runner loads, the session keys' messages, full screen, a
 # dropped image (WM_DROPFILES), the light gun aimed with the mouse and pulled with a click. A
-# missing test.nes gives the message box and exit code 1.
+# configuration file moves A and sets turbo B, and its wrong line is named. A missing test.nes gives
+# the message box and exit code 1.
 #
 # usage: windows_window_test.sh NES_EXE NES_HEADLESS ROM_DIR   exit 0 passed, 1 failed, 77 skipped
 set -uo pipefail
@@ -124,17 +125,21 @@ if sid="$(window_of "$session_pid" "$session" "$START_SECONDS")"; then
   expect_battery "$session/test.sav" 1 "battery file written about a second after the start"
   [ "$(stat -c %s "$session/test.sav")" = 8192 ] && pass "test.sav holds 8192 bytes" \
     || fail "test.sav holds $(stat -c %s "$session/test.sav") bytes"
-  # A second nes.exe on the same image says that the battery file is taken and writes nothing.
-  (cd "$session" && exec "${nes_command[@]}" >"$work/second.out" 2>"$work/second.err") &
+  # A second nes.exe on the same image says that the battery file is taken and writes nothing. It
+  # carries a run mark of its own: the first one's window carries "$session".
+  (cd "$session" && exec env NES_TEST_RUN="$session/second" "${nes_command[@]}" >"$work/second.out" 2>"$work/second.err") &
   second_pid=$!
   started+=($second_pid)
-  # (Its window is left alone: screenshots of a second Wine window can hang the X grab.)
-  expect_message "$work/second.err" ".*test.nes is in use by another program" "a second nes.exe on the image says so"
-  sleep 1.5  # past the battery's one-second delay
-  kill -TERM "$second_pid" 2>/dev/null
-  wait_exit "$second_pid" 20
-  [ "$(first_byte "$session/test.sav")" = 1 ] && pass "the second nes.exe left the battery file alone" \
-    || fail "the second nes.exe wrote the battery file: its first byte is $(first_byte "$session/test.sav")"
+  if second="$(window_of "$second_pid" "$session/second" "$START_SECONDS")"; then
+    expect_message "$work/second.err" ".*test.nes is in use by another program" "a second nes.exe on the image says so"
+    expect_shot "$second" "$(count_ref 0 00 2)" "the second nes.exe counts its own start"
+    sleep 1.5  # past the battery's one-second delay
+    close_and_expect_0 "$second_pid" "$second" 20 "second nes.exe"
+    [ "$(first_byte "$session/test.sav")" = 1 ] && pass "the second nes.exe left the battery file alone" \
+      || fail "the second nes.exe wrote the battery file: its first byte is $(first_byte "$session/test.sav")"
+  else
+    fail "no window for the second nes.exe; stderr: $(cat "$work/second.err")"
+  fi
   xdotool windowactivate --sync "$sid" >/dev/null 2>&1
   press_a "$sid" 1 1
   # Three seconds of play at count 1 (the rewind history then holds count 1 long enough for the
@@ -192,4 +197,6 @@ refused_start "no test.nes" "no image given: name one (nes IMAGE) or put test.ne
 
 # --- the light gun
 check_zapper
+# --- the configuration file: keys moved, turbo, a wrong line named
+check_config_file
 finish
