@@ -50,7 +50,6 @@ start_display() {
   export DISPLAY=":$(head -n1 "$work/display")"
   unset WAYLAND_DISPLAY
   openbox >"$work/openbox.log" 2>&1 &
-  openbox_pid=$!
   started+=($!)
   for _ in $(seq 100); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break; sleep 0.05; done
 }

@@ -658,35 +658,4 @@ check_zapper
 # --- the configuration file: keys moved, turbo, a wrong line named
 check_config_file
 
-# --- without a window manager (the last part: openbox goes): F11 still fills the screen with the
-# picture at 3 times its size, centred, and F11 again gives the window back.
-kill "$openbox_pid" 2>/dev/null
-wait "$openbox_pid" 2>/dev/null
-for _ in $(seq 100); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' || break; sleep 0.05; done
-sleep 1  # the X server done with the manager's last requests
-nowm="$work/nowm"
-launch "$nowm" "$rom" SDL_AUDIODRIVER=none
-nowm_pid=$launched_pid
-if nowm_wid="$(window_of $nowm_pid)"; then
-  expect_shot "$nowm_wid" "$(reference 00)" "no window manager: the window shows the game"
-  before="$(geometry "$nowm_wid")"
-  xdotool mousemove --window "$nowm_wid" 20 20  # keys go where the pointer is, with nobody to focus
-  xdotool windowfocus "$nowm_wid" >/dev/null 2>&1
-  sleep 0.3
-  xdotool key F11
-  for _ in $(seq 50); do [ "$(geometry "$nowm_wid")" = "0 0 1024 768" ] && break; sleep 0.1; done
-  [ "$(geometry "$nowm_wid")" = "0 0 1024 768" ] && pass "no window manager: F11 covers the screen" \
-    || fail "no window manager: F11 leaves the window at/size '$(geometry "$nowm_wid")'"
-  centred_shot() { import -window "$1" png:- 2>/dev/null | convert png:- -crop 768x720+128+24 +repage -sample '256x240!' "$2"; }
-  expect_shot "$nowm_wid" "$(reference 00)" "no window manager: the picture scaled 3 times, centred" centred_shot
-  xdotool key F11
-  for _ in $(seq 50); do [ "$(geometry "$nowm_wid")" = "$before" ] && break; sleep 0.1; done
-  [ "$(geometry "$nowm_wid")" = "$before" ] && pass "no window manager: F11 again puts the window back ($before)" \
-    || fail "no window manager: after F11 again the window is at/size '$(geometry "$nowm_wid")', not '$before'"
-  kill -TERM "$nowm_pid"
-  wait_exit "$nowm_pid" 10
-else
-  fail "no window without a window manager; stderr: $(cat "$nowm/err")"
-fi
-
 finish
