@@ -1,21 +1,18 @@
 #include "host/messages.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <vector>
 
+#include "core/printable.h"
 #include "host/font.h"
 #include "ppu/ppu.h"
 
 Messages messages;
 
 void print_lines(const std::string& text) {
-  size_t start = 0;
-  do {
-    const size_t end = std::min(text.find('\n', start), text.size());
-    std::fprintf(stderr, "nes: %.*s\n", static_cast<int>(end - start), text.c_str() + start);
-    start = end + 1;
-  } while (start < text.size());
+  for_each_line(text, [](std::string_view line) {
+    std::fprintf(stderr, "nes: %.*s\n", static_cast<int>(line.size()), line.data());
+  });
   std::fflush(stderr);
 }
 

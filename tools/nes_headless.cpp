@@ -37,12 +37,9 @@ enum Exit { EXIT_OK = 0, EXIT_TEST_FAILED = 1, EXIT_USAGE = 2, EXIT_OUT_OF_TIME 
 
 // A message on stderr a line at a time, each as "nes-headless: LINE" with control bytes escaped.
 void report(const std::string& message) {
-  size_t start = 0;
-  do {
-    const size_t end = std::min(message.find('\n', start), message.size());
-    std::fprintf(stderr, "nes-headless: %s\n", printable(message.substr(start, end - start)).c_str());
-    start = end + 1;
-  } while (start < message.size());
+  for_each_line(message, [](std::string_view line) {
+    std::fprintf(stderr, "nes-headless: %s\n", printable(std::string(line)).c_str());
+  });
 }
 
 // The signal that asked the run to stop (SIGINT, SIGTERM), or 0; read at instruction boundaries.
