@@ -26,8 +26,9 @@ double backlog() {
 }
 
 void play() { SDL_PauseAudioDevice(device, 0); }
+void hold() { SDL_PauseAudioDevice(device, 1); }
 
-const SoundDevice SDL_DEVICE{queue, backlog, play, double(DEVICE_PERIOD) / SOUND_DEVICE_RATE};
+const SoundDevice SDL_DEVICE{queue, backlog, play, hold, double(DEVICE_PERIOD) / SOUND_DEVICE_RATE};
 
 }  // namespace
 

@@ -16,7 +16,17 @@
 // Returns a short description of the output chosen. Defined by the platform layer.
 std::string audio_out_open();
 
-// After the machine's state was replaced (a loaded save state, a rewound frame, another image): the
-// sound goes on from where the stream now stands, and what the buffers held before is not played.
-// Defined in host/paced_sound.cpp, the same on every platform.
+// The program's own stops and jumps of the sound ramp over a few milliseconds instead of cutting
+// it, and none leaves a gap behind. Defined in host/paced_sound.cpp, the same on every platform.
+//
+// After the machine's state was replaced or reset (a loaded save state, a rewound frame, another
+// image, the reset button): the sound goes on from where the stream now stands, and what the
+// buffers held before is not played. While playing, the old sound falls to 0 and the new one rises
+// from it.
 void audio_out_follow_stream();
+// The sound stops (a pause, a rewind): what was made so far plays out and falls to 0. It goes on
+// by itself with the next sound the game makes, rising from 0 once the device's queue is full.
+void audio_out_stop();
+// Fast-forward: while on, the sound is stopped and what the game makes is dropped, the emulation
+// runs as fast as it can, and the NES_DEBUG report gives its frames per second.
+void audio_out_set_fast_forward(bool on);

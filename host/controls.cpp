@@ -69,6 +69,7 @@ std::vector<KeyBinding> default_key_table() {
       use(Key::f11, KeyUse::full_screen), use(Key::enter, KeyUse::full_screen, false, true),
       use(Key::escape, KeyUse::window_style),
       use(Key::keypad_plus, KeyUse::slower), use(Key::keypad_minus, KeyUse::faster),
+      use(Key::tab, KeyUse::fast_forward),
   };
   for (uint8_t slot = 0; slot < 10; ++slot)
     table.push_back(KeyBinding{static_cast<Key>(static_cast<int>(Key::digit_0) + slot), false, false,

@@ -60,6 +60,7 @@ enum class KeyUse : uint8_t {
   rewind,        // runs the game backwards while held
   reset, pause, run_ahead, full_screen, window_style,
   slower, faster,  // repeat while held
+  fast_forward,    // runs the game as fast as it goes while held
 };
 
 struct KeyBinding {
@@ -73,7 +74,7 @@ struct KeyBinding {
 };
 
 // Today's table: arrows, Z (A), X (B), Space (Select), Return (Start) on the first controller;
-// F5, F7, 0-9, Backspace, Ctrl+R, P, F9, F11 and Alt+Return, Escape, keypad plus and minus.
+// F5, F7, 0-9, Backspace, Ctrl+R, P, F9, F11 and Alt+Return, Escape, keypad plus and minus, Tab.
 std::vector<KeyBinding> default_key_table();
 
 // The emulator's own keys by their names in the configuration file; `select_slot` is "slots".
@@ -86,6 +87,7 @@ constexpr KeyUseName EMULATOR_KEY_NAMES[] = {
     {KeyUse::rewind, "rewind"},         {KeyUse::reset, "reset"},           {KeyUse::pause, "pause"},
     {KeyUse::run_ahead, "run_ahead"},   {KeyUse::full_screen, "full_screen"},
     {KeyUse::window_style, "window_style"}, {KeyUse::slower, "slower"},     {KeyUse::faster, "faster"},
+    {KeyUse::fast_forward, "fast_forward"},
 };
 
 // A game controller's inputs, by SDL's names (the same on Windows through XInput).

@@ -48,20 +48,22 @@ void change_sleep_interval(int32_t delta) {
   }
 }
 
-// The held keys' buttons and rewind, after a key went down or up.
+// The held keys' buttons, rewind and fast-forward, after a key went down or up.
 void held_changed() {
   PadButtons keys[2];
-  bool rewind = false;
+  bool rewind = false, fast = false;
   for (size_t i = 0; i < k.table.size(); ++i) {
     if (!k.held[i]) continue;
     const KeyBinding& b = k.table[i];
     if (b.use == KeyUse::button) keys[b.port & 1].held |= b.value;
     else if (b.use == KeyUse::turbo) keys[b.port & 1].turbo |= b.value;
     else if (b.use == KeyUse::rewind) rewind = true;
+    else if (b.use == KeyUse::fast_forward) fast = true;
   }
   k.keys[0] = keys[0];
   k.keys[1] = keys[1];
   session_set_rewinding(rewind);
+  session_set_fast_forward(fast);
 }
 
 // The binding a key going down with these modifiers takes: one asking for modifiers that are held
@@ -112,6 +114,7 @@ KeyResult key_event(const KeyEvent& e) {
     case KeyUse::button:
     case KeyUse::turbo:
     case KeyUse::rewind:
+    case KeyUse::fast_forward:
       if (!k.held[static_cast<size_t>(i)]) {
         k.held[static_cast<size_t>(i)] = true;
         held_changed();

@@ -11,6 +11,7 @@ OutputStage::OutputStage(uint32_t rate) {
   const double dt = 1.0 / rate;
   pole_ = rc / (rc + dt);
   fade_length_ = static_cast<uint64_t>(std::lround(FADE_IN_SECONDS * rate));
+  fade_out_length_ = static_cast<size_t>(std::lround(FADE_OUT_SECONDS * rate));
 }
 
 void OutputStage::process(int16_t* samples, size_t count) {
@@ -24,6 +25,17 @@ void OutputStage::process(int16_t* samples, size_t count) {
     if (done_ < fade_length_) out *= static_cast<double>(done_) / static_cast<double>(fade_length_);
     samples[i] = static_cast<int16_t>(std::clamp(std::lround(out), long{INT16_MIN}, long{INT16_MAX}));
   }
+  last_ = samples[count - 1];
+}
+
+size_t OutputStage::fade_out(int16_t* samples) {
+  const size_t length = last_ == 0 ? 0 : fade_out_length_;
+  for (size_t i = 0; i < length; ++i)
+    samples[i] = static_cast<int16_t>(std::lround(last_ * double(length - 1 - i) / double(length)));
+  last_ = 0;
+  done_ = 0;  // from the next sample on: a stream of its own
+  previous_out_ = 0;
+  return length;
 }
 
 RateController::RateController(double target, double full_swing)

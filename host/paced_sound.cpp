@@ -59,6 +59,17 @@ struct Report {
   uint64_t underruns = 0;                // in the period
 };
 
+// The program's own breaks in the sound. audio_out_stop (a pause, a rewind, fast-forward) queues the
+// fall of the last sample to 0 and then nothing; the first samples made after it (the game going
+// on) start the device afresh: what was queued plays out, the device is held, its queue is filled
+// to the target and it plays again, the sound rising from 0. A jump while playing (a state loaded,
+// a reset, another image) queues the same fall, and the new sound rises from 0 right after it.
+struct Break {
+  bool stopped = false;          // stopped and not yet started again
+  Clock::time_point since{};     // when it stopped
+  bool fast = false;             // fast-forward: the sound made is dropped, the emulation unpaced
+};
+
 // Everything here belongs to the emulation thread, which starts it.
 struct Pacing {
   const SoundDevice* device = nullptr;   // null: the silent stand-in
@@ -81,6 +92,9 @@ struct Pacing {
   bool starving = false;                 // the queue was found empty and has not filled since
   uint64_t underruns = 0;                // since the start
   FILE* rate_log = nullptr;              // NES_RATE_LOG: every change of the rate adjustment
+  Break pause;
+  // Frames played, for the report: a loaded state moves the console's own count back or forth.
+  uint64_t frames = 0, console_frames = 0;
   Report report;
 };
 Pacing p;
@@ -106,6 +120,18 @@ void record_block(double latency_ms, double level) {
   r.level_sum += level;
 }
 
+// Hands the first `frames` samples of p.converted to the device (or the stand-in).
+void hand_over(size_t frames, Clock::time_point now) {
+  const Seconds length(double(frames) / SOUND_DEVICE_RATE);
+  if (p.device) {
+    p.device->queue(p.converted.data(), frames);
+  } else if (p.playing) {
+    p.stand_in_until = std::max(p.stand_in_until, now) + std::chrono::duration_cast<Clock::duration>(length);
+  } else {
+    p.stand_in_level += length.count();
+  }
+}
+
 // Converts samples[from, to) of the stream and queues them.
 void queue_samples(const int16_t* samples, uint32_t from, uint32_t to) {
   if (to <= from) return;
@@ -117,13 +143,7 @@ void queue_samples(const int16_t* samples, uint32_t from, uint32_t to) {
   const Clock::time_point now = Clock::now();
   const double level = queue_level(now);
   const Seconds length(double(frames) / SOUND_DEVICE_RATE);
-  if (p.device) {
-    p.device->queue(p.converted.data(), frames);
-  } else if (p.playing) {
-    p.stand_in_until = std::max(p.stand_in_until, now) + std::chrono::duration_cast<Clock::duration>(length);
-  } else {
-    p.stand_in_level += length.count();
-  }
+  hand_over(frames, now);
   if (!p.playing) return;
 
   // An empty queue while playing: the device is taking, or about to take, silence.
@@ -146,9 +166,58 @@ void queue_samples(const int16_t* samples, uint32_t from, uint32_t to) {
   }
 }
 
+// The sound falls from its last sample to 0 (queued after what is queued).
+void fade_out() {
+  if (const size_t frames = p.stage->fade_out(p.converted.data())) hand_over(frames, Clock::now());
+}
+
+// The first samples after a stop: the device plays out what it has (the fall to 0 at its end), is
+// held, and starts again once its queue is full. Started at once instead, it would take the first
+// block, a millisecond or two, and play silence for the rest of its period before the next came.
+void go_on_after_stop() {
+  p.pause.stopped = false;
+  Clock::time_point now = Clock::now();
+  if (p.playing) {
+    const Clock::time_point deadline = now + std::chrono::milliseconds(MAX_QUEUE_TARGET_MS + 50);
+    for (double level; (level = queue_level(now)) > 0 && now < deadline; now = Clock::now())
+      std::this_thread::sleep_for(std::max(Seconds(0.001), Seconds(level)));
+    if (p.device) p.device->hold();
+    p.playing = false;
+    p.stand_in_level = 0;
+  }
+  p.filling = true;
+  p.starving = false;
+  p.report.period_start += now - p.pause.since;  // the time stopped is not play
+  p.last_update = p.resumed = now;
+}
+
+// A report period starts now, with nothing counted.
+void start_report_period(Clock::time_point now) {
+  Report& r = p.report;
+  const double adjustment = p.control.adjustment();
+  r.period_start = now;
+  r.frames_at_period_start = p.frames;
+  r.blocks = 0;
+  r.max_latency_ms = 0;
+  r.level_sum = 0;
+  r.lowest_adjustment = r.highest_adjustment = adjustment;
+  r.underruns = 0;
+}
+
+void count_frames() {
+  if (ppu.frames > p.console_frames) p.frames += ppu.frames - p.console_frames;
+  p.console_frames = ppu.frames;
+}
+
 void print_report(Clock::time_point now) {
   Report& r = p.report;
   const double elapsed = Seconds(now - r.period_start).count();
+  if (p.pause.fast) {
+    std::printf("nes: %.2f frames/s; fast-forward, sound muted\n", double(p.frames - r.frames_at_period_start) / elapsed);
+    std::fflush(stdout);
+    start_report_period(now);
+    return;
+  }
   const size_t kept = std::min(r.blocks, r.latency_ms.size());
   double median = 0;
   if (kept != 0) {
@@ -158,19 +227,20 @@ void print_report(Clock::time_point now) {
   }
   std::printf("nes: %.2f frames/s; sound latency median %.1f ms, max %.1f ms; queue %.1f ms; "
               "rate adjustment %+.3f%% to %+.3f%%; underruns %llu (%llu in all); %s\n",
-              double(ppu.frames - r.frames_at_period_start) / elapsed, median, double(r.max_latency_ms),
+              double(p.frames - r.frames_at_period_start) / elapsed, median, double(r.max_latency_ms),
               r.blocks ? r.level_sum / double(r.blocks) * 1000 : 0.0, r.lowest_adjustment * 100,
               r.highest_adjustment * 100, static_cast<unsigned long long>(r.underruns),
               static_cast<unsigned long long>(p.underruns), p.device ? "audio device" : "silent stand-in");
   std::fflush(stdout);
-  const double adjustment = p.control.adjustment();
-  r.period_start = now;
-  r.frames_at_period_start = ppu.frames;
-  r.blocks = 0;
-  r.max_latency_ms = 0;
-  r.level_sum = 0;
-  r.lowest_adjustment = r.highest_adjustment = adjustment;
-  r.underruns = 0;
+  start_report_period(now);
+}
+
+// Once a second: the rate log written out, the report printed.
+void report_when_due(Clock::time_point now) {
+  if (now - p.report.period_start < REPORT_PERIOD) return;
+  if (p.rate_log) std::fflush(p.rate_log);
+  if (p.report.enabled) print_report(now);
+  else p.report.period_start = now;
 }
 
 void set_rate_adjustment(double adjustment) {
@@ -185,6 +255,13 @@ void set_rate_adjustment(double adjustment) {
 // The pace hook, every few milliseconds of console time.
 void keep_pace() {
   const SampleStream& s = sample_stream;
+  count_frames();
+  if (p.pause.fast) {  // as fast as the machine runs, nothing heard
+    p.read_pos = s.sample_pos;
+    report_when_due(Clock::now());
+    return;
+  }
+  if (p.pause.stopped) go_on_after_stop();
   queue_samples(s.buffers[p.read_buffer], p.read_pos, s.sample_pos);
   p.read_pos = s.sample_pos;
 
@@ -233,18 +310,17 @@ void keep_pace() {
       p.anchor = now - console_time;
     }
   }
-  if (now - p.report.period_start >= REPORT_PERIOD) {
-    if (p.rate_log) std::fflush(p.rate_log);
-    if (p.report.enabled) print_report(now);
-    else p.report.period_start = now;
-  }
+  report_when_due(now);
   p.resumed = Clock::now();
 }
 
 // The sample sink: the rest of a full buffer, just before the stream goes on in the other one.
-// Runs inside apu_tick; it queues but never waits.
+// Runs inside apu_tick; it queues, and waits only where the sound goes on after a stop.
 void finish_buffer(const int16_t* samples, size_t count) {
-  queue_samples(samples, p.read_pos, static_cast<uint32_t>(count));
+  if (!p.pause.fast) {
+    if (p.pause.stopped) go_on_after_stop();
+    queue_samples(samples, p.read_pos, static_cast<uint32_t>(count));
+  }
   p.read_buffer ^= 1;
   p.read_pos = 0;
 }
@@ -253,8 +329,32 @@ void finish_buffer(const int16_t* samples, size_t count) {
 
 // The same on every platform, whichever device plays.
 void audio_out_follow_stream() {
+  if (p.stage && !p.pause.stopped && !p.pause.fast) fade_out();
   p.read_buffer = sample_stream.current_buffer;
   p.read_pos = sample_stream.sample_pos;
+  p.console_frames = ppu.frames;
+}
+
+void audio_out_stop() {
+  if (!p.stage || p.pause.stopped) return;
+  if (!p.pause.fast) {  // what was made up to here is heard, and then the fall to 0
+    const SampleStream& s = sample_stream;
+    if (s.current_buffer == p.read_buffer) queue_samples(s.buffers[p.read_buffer], p.read_pos, s.sample_pos);
+    p.read_pos = s.sample_pos;
+    fade_out();
+  }
+  p.pause.stopped = true;
+  p.pause.since = Clock::now();
+}
+
+void audio_out_set_fast_forward(bool on) {
+  if (!p.stage || on == p.pause.fast) return;
+  if (on) audio_out_stop();
+  p.pause.fast = on;
+  // The report's periods are of one kind only; once back, the sound starts afresh as after a pause.
+  const Clock::time_point now = Clock::now();
+  start_report_period(now);
+  p.pause.since = now;
 }
 
 void paced_sound_set_queue_target(int milliseconds) {
@@ -271,6 +371,7 @@ void paced_sound_start(const SoundDevice* device) {
   p.stage = std::make_unique<OutputStage>(SOUND_DEVICE_RATE);
   p.converted.resize(p.resampler->max_output(SAMPLES_PER_BUFFER));
   audio_out_follow_stream();
+  p.frames = 0;
   p.report.enabled = std::getenv("NES_DEBUG") != nullptr;
   p.report.period_start = p.last_update = p.resumed = Clock::now();
   if (const char* path = std::getenv("NES_RATE_LOG")) {

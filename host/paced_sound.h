@@ -27,9 +27,12 @@ struct SoundDevice {
   // Seconds of queued sound not yet taken by the device; below zero when the device has gone (the
   // stand-in then keeps the pace).
   double (*backlog)();
-  // The device was opened paused (silent); from this call on it plays its queue. Called once, when
-  // the queue first reaches its target.
+  // The device was opened paused (silent); from this call on it plays its queue. Called when the
+  // queue first reaches its target, and again after each `hold`.
   void (*play)();
+  // The device stops taking from its queue (silent) until `play`. Called when the sound goes on
+  // after a stop of the program's (a pause, a rewind), the queue having played out.
+  void (*hold)();
   // Seconds of sound the device takes from its queue at a time: a sample may wait that long after
   // leaving the queue before it is heard. For the latency reports.
   double period;

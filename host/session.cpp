@@ -44,6 +44,7 @@ std::mutex request_mutex;
 std::condition_variable request_posted;
 std::deque<Request> requests;
 std::atomic<bool> rewinding{false};
+std::atomic<bool> fast_forward{false};
 std::atomic<bool> paused{false};
 
 void post(Request r) {
@@ -67,10 +68,15 @@ struct Session {
   RewindRing ring;
   std::vector<uint8_t> ahead_state;  // the real state while run-ahead's frames run
   Clock::time_point next_rewind_frame{};
+  Clock::time_point last_presented{};  // fast-forward shows a frame per screen refresh at most
   bool debug = false;
   double push_seconds = 0, ahead_seconds = 0;  // summed over a report's frames
 };
 Session s;
+
+// While fast-forwarding, frames go by far faster than any screen shows them: one in each 1/120 s
+// is copied for the window, not every one.
+const Clock::duration FAST_FORWARD_PRESENT_TIME = std::chrono::milliseconds(8);
 
 void present() {
   for (int i = 0; i < FRAME_WIDTH * FRAME_HEIGHT; ++i)
@@ -185,11 +191,13 @@ void carry_out(const Request& r) {
       break;
     case Request::reset:
       machine_reset();
+      audio_out_follow_stream();
       show_next_frame_while_paused();
       messages.post("Reset");
       break;
     case Request::pause:
       paused.store(!paused.load(std::memory_order_relaxed), std::memory_order_relaxed);
+      if (paused.load(std::memory_order_relaxed)) audio_out_stop();  // it goes on with the next frame
       messages.post(paused.load(std::memory_order_relaxed) ? "Paused" : "Resumed");
       break;
     case Request::run_ahead:
@@ -217,15 +225,22 @@ void handle_requests() {
 }
 
 // A frame of play: its start goes into the rewind ring, its picture (or, with run-ahead, the
-// picture of the frame that many frames later) to the window.
-void play_frame() {
+// picture of the frame that many frames later) to the window. Fast-forward shows the frame itself,
+// as often as a screen can show it.
+void play_frame(bool fast) {
   const Clock::time_point start = Clock::now();
   s.ring.push();
   const Clock::time_point pushed = Clock::now();
   controllers_next_frame();  // turbo
   run_frame();
   s.battery.frame_end(++s.frames_played);
-  if (s.run_ahead == 0) {
+  if (fast) {
+    const Clock::time_point now = Clock::now();
+    if (now - s.last_presented >= FAST_FORWARD_PRESENT_TIME) {
+      present();
+      s.last_presented = now;
+    }
+  } else if (s.run_ahead == 0) {
     present();
   } else {
     const Clock::time_point ahead_start = Clock::now();
@@ -253,6 +268,7 @@ void play_frame() {
 // A frame backwards, at the console's frame rate and silent. The newest entry is the start of the
 // frame on the screen: it goes, and the frame before is played again from its start for its picture.
 void rewind_frame(bool first) {
+  if (first) audio_out_stop();
   const Clock::time_point now = Clock::now();
   if (first || s.next_rewind_frame < now - FRAME_TIME) s.next_rewind_frame = now;
   if (s.ring.size() >= 2) {
@@ -292,14 +308,20 @@ void session_run(std::string image, int run_ahead) {
   const std::string sound = audio_out_open();
   if (s.debug) std::printf("nes: %s\n", sound.c_str());
   session_state.store(SessionState::running, std::memory_order_release);
-  bool was_rewinding = false;
+  bool was_rewinding = false, was_fast = false;
   for (;;) {
     handle_requests();
     if (s.quitting) break;
     const bool rewind = rewinding.load(std::memory_order_relaxed);
+    const bool fast = !rewind && fast_forward.load(std::memory_order_relaxed);
+    if (fast != was_fast) {
+      audio_out_set_fast_forward(fast);
+      if (!fast) present();  // the last frame fast-forward ran, whether shown or not
+    }
     if (rewind) rewind_frame(!was_rewinding);
-    else play_frame();
+    else play_frame(fast);
     was_rewinding = rewind;
+    was_fast = fast;
   }
   s.battery.flush();
   session_state.store(SessionState::ended, std::memory_order_release);
@@ -314,6 +336,7 @@ void session_cycle_run_ahead() { post(Request(Request::run_ahead)); }
 void session_open_image(const std::string& path) { post(Request(Request::open, 0, path)); }
 void session_quit() { post(Request(Request::quit)); }
 void session_set_rewinding(bool held) { rewinding.store(held, std::memory_order_relaxed); }
+void session_set_fast_forward(bool held) { fast_forward.store(held, std::memory_order_relaxed); }
 
 bool session_paused() { return paused.load(std::memory_order_relaxed); }
 

@@ -38,6 +38,8 @@ void session_open_image(const std::string& path);
 void session_quit();                 // flush the battery file and end session_run
 // Held while the game runs backwards.
 void session_set_rewinding(bool held);
+// Held while the game runs as fast as it goes (silent; rewinding wins).
+void session_set_fast_forward(bool held);
 
 bool session_paused();
 // The message to draw over the picture now: the newest message while it lasts, else "Paused"

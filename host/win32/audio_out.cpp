@@ -64,9 +64,10 @@ double backlog() {
 }
 
 void play() { waveOutRestart(wave.device); }
+void hold() { waveOutPause(wave.device); }
 
 // waveOutGetPosition counts the samples played, so none waits beyond the backlog.
-const SoundDevice WAVE_OUT{queue, backlog, play, 0.0};
+const SoundDevice WAVE_OUT{queue, backlog, play, hold, 0.0};
 
 }  // namespace
 

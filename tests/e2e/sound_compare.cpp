@@ -4,7 +4,15 @@
 // appear sample for sample and in order; the only other thing allowed is silence (0) inserted
 // where the device found its queue empty (before the start, or when the emulation fell behind).
 //
+// With --breaks it judges a device's sound over a run in which the player paused, rewound, loaded
+// states, reset and fast-forwarded: every run of silence (0) begins and ends within 2% of full
+// scale of 0 (a ramp, not a cut), none is a short gap in the sound, and no step between samples is
+// larger than the largest of the console's own stream (the headless runner's WAV of the same
+// cartridge, converted as the program converts it).
+//
 // usage: sound_compare CONSOLE.wav DEVICE.raw RATE RATE_LOG     exit 0 when it matches, 1 when not
+//        sound_compare --breaks CONSOLE.wav DEVICE.raw RATE     exit 0 when it is judged clean
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -104,11 +112,77 @@ bool same(const std::vector<int16_t>& a, size_t i, const std::vector<int16_t>& b
   return true;
 }
 
+// The --breaks judgement (see the top of the file).
+int judge_breaks(const std::vector<int16_t>& music, const std::vector<int16_t>& device, uint32_t rate) {
+  constexpr int NEAR_ZERO = 32768 * 2 / 100;  // 2% of full scale
+  const size_t shortest_silence = rate / 50;  // 20 ms: shorter runs of 0 inside the sound are gaps
+  const size_t counted_run = rate / 2000;     // 0.5 ms: shorter runs of 0 are the wave passing by
+  const auto largest_step = [](const std::vector<int16_t>& s, size_t from) {
+    int step = 0;
+    for (size_t i = from + 1; i < s.size(); ++i) step = std::max(step, std::abs(s[i] - s[i - 1]));
+    return step;
+  };
+  size_t start = 0;  // the device's silence before the sound first comes is not the program's
+  while (start < device.size() && device[start] == 0) ++start;
+  if (device.size() - start < MIN_MATCHED_SECONDS * rate) {
+    std::printf("sound_compare: too little sound to judge\n");
+    return 1;
+  }
+  int failures = 0;
+  size_t silences = 0;
+  int worst_edge = 0;
+  for (size_t i = start; i < device.size();) {
+    if (device[i] != 0) {
+      ++i;
+      continue;
+    }
+    size_t end = i;
+    while (end < device.size() && device[end] == 0) ++end;
+    const size_t length = end - i;
+    if (length >= counted_run) {
+      const int before = std::abs(device[i - 1]);
+      const int after = end < device.size() ? std::abs(device[end]) : 0;  // the end of the run: no edge
+      worst_edge = std::max({worst_edge, before, after});
+      if (before > NEAR_ZERO || after > NEAR_ZERO) {
+        std::printf("sound_compare: the silence at device sample %zu (%.1f ms) is cut: %d before it, %d after\n",
+                    i, 1000.0 * double(length) / rate, device[i - 1], end < device.size() ? device[end] : 0);
+        ++failures;
+      }
+      if (length < shortest_silence && end < device.size()) {
+        std::printf("sound_compare: a gap of %.1f ms in the sound at device sample %zu\n",
+                    1000.0 * double(length) / rate, i);
+        ++failures;
+      }
+      if (length >= shortest_silence) ++silences;
+    }
+    i = end;
+  }
+  // The device's rate adjustments move the conversion's points a little, which may make a step of
+  // the wave a few percent larger than the same step converted at the nominal rate.
+  const int own = largest_step(music, 0), heard = largest_step(device, start);
+  if (heard > own + own / 20) {
+    std::printf("sound_compare: a step of %d on the device, larger than the console's own %d\n", heard, own);
+    ++failures;
+  }
+  if (failures) return 1;
+  std::printf("sound_compare: %zu silences, each beginning and ending within %d of 0; largest step %d "
+              "(the console's own: %d); no gap\n", silences, worst_edge, heard, own);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 5 && std::strcmp(argv[1], "--breaks") == 0) {
+    const uint32_t rate = static_cast<uint32_t>(std::strtoul(argv[4], nullptr, 10));
+    size_t adjustments = 0;
+    const std::vector<int16_t> music = convert(read_console_wav(argv[2]), rate, {}, adjustments);
+    const std::vector<uint8_t> raw = read_file(argv[3]);
+    return judge_breaks(music, samples_of(raw.data(), raw.size()), rate);
+  }
   if (argc != 5) {
-    std::fprintf(stderr, "usage: sound_compare CONSOLE.wav DEVICE.raw RATE RATE_LOG\n");
+    std::fprintf(stderr, "usage: sound_compare CONSOLE.wav DEVICE.raw RATE RATE_LOG\n"
+                         "       sound_compare --breaks CONSOLE.wav DEVICE.raw RATE\n");
     return 2;
   }
   const uint32_t rate = static_cast<uint32_t>(std::strtoul(argv[3], nullptr, 10));

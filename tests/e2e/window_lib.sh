@@ -214,6 +214,32 @@ expect_message() {  # file, text, what
     || fail "$3: no message '$2' on stderr: $(tail -n3 "$1")"
 }
 
+# Fast-forward in the focused window of the run whose stdout (NES_DEBUG reports) is $1: Tab held
+# for two reports runs at least 8 times real time (60.1 frames/s); after its release the third
+# report is back at real time.
+check_fast_forward() {
+  local out="$1" mark fast after
+  mark="$(lines "$out")"
+  xdotool keydown Tab
+  for _ in $(seq 300); do  # up to 30 s for two reports of fast-forward
+    [ "$(tail -n +"$(( mark + 1 ))" "$out" | grep -c 'fast-forward')" -ge 2 ] && break
+    sleep 0.1
+  done
+  xdotool keyup Tab
+  fast="$(tail -n +"$(( mark + 1 ))" "$out" | grep 'fast-forward' | sed -n 2p | grep -o '^nes: [0-9.]*' | awk '{print $2}')"
+  awk -v f="${fast:-0}" 'BEGIN { exit !(f >= 8 * 60.1) }' \
+    && pass "fast-forward while Tab is held: $fast frames/s" || fail "fast-forward while Tab is held: '${fast}' frames/s"
+  mark="$(lines "$out")"
+  for _ in $(seq 300); do
+    [ "$(tail -n +"$(( mark + 1 ))" "$out" | grep -c 'sound latency')" -ge 3 ] && break
+    sleep 0.1
+  done
+  after="$(tail -n +"$(( mark + 1 ))" "$out" | grep 'sound latency' | sed -n 3p | grep -o '^nes: [0-9.]*' | awk '{print $2}')"
+  awk -v f="${after:-0}" 'BEGIN { exit !(f > 57 && f < 63) }' \
+    && pass "after fast-forward the game is back at real time: $after frames/s" \
+    || fail "after fast-forward: '${after}' frames/s"
+}
+
 # Starts the program in the folder DIR, with IMAGE (if not empty) copied there as test.nes, the
 # command-line arguments in the array nes_args (usually empty) and the environment changed by the
 # remaining arguments (as `env` takes them); its output goes to DIR/out and DIR/err. Sets

@@ -7,7 +7,8 @@
 # runner), rewind, pause, full screen, the reset button, SIGTERM and SIGINT; an image named on the
 # command line and images dropped on the window; virtual game controllers on both ports; run-ahead.
 # The sound: a minute each through SDL's disk driver and the silent stand-in with latency and underruns judged from the NES_DEBUG reports, the device's samples against the
-# console's (also with run-ahead 2), no offset and no click.
+# console's (also with run-ahead 2), no offset and no click; on the demo's music a pause, a rewind,
+# F7, the reset button and fast-forward (Tab) ramp the sound instead of cutting it and leave no gap.
 # The light gun (--zapper) on our zapper cartridge: aimed with the mouse, pulled with a click.
 # A configuration file that moves A, sets turbo B and has a wrong line (named with its number).
 #
@@ -271,6 +272,60 @@ else
   fail "no window in the run-ahead sound run; stderr: $(cat "$ahead/err")"
 fi
 no_races "$ahead/err" "run-ahead sound run"
+
+# --- the program's own breaks in the demo's music, through the disk driver: a pause, a rewind, F7,
+# the reset button and fast-forward each ramp the sound down and up instead of cutting it, no gap
+# follows, and the once-a-second reports stay sane across them; fast-forward runs at least 8 times
+# real time.
+breaks="$work/breaks"
+launch "$breaks" "$demo" NES_DEBUG=1 SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$breaks/sound.raw"
+breaks_pid=$launched_pid
+if bid="$(window_of $breaks_pid)"; then
+  wait_reports "$breaks" 30 2 || fail "breaks run: $(grep -c 'sound latency' "$breaks/out") reports"
+  xdotool windowactivate --sync "$bid" >/dev/null 2>&1
+  # Each step holds for about a second of music (the player's time, not a wait for a result).
+  xdotool key F5
+  expect_message "$breaks/err" "State saved to slot 0" "breaks run: F5"
+  sleep 1
+  xdotool key p
+  expect_message "$breaks/err" "Paused" "breaks run: P pauses"
+  sleep 1
+  xdotool key p
+  expect_message "$breaks/err" "Resumed" "breaks run: P resumes"
+  sleep 1
+  xdotool keydown BackSpace
+  sleep 1
+  xdotool keyup BackSpace
+  sleep 1
+  xdotool key F7
+  expect_message "$breaks/err" "State loaded from slot 0" "breaks run: F7"
+  sleep 1
+  xdotool key ctrl+r
+  expect_message "$breaks/err" "Reset" "breaks run: Ctrl+R"
+  sleep 1
+  check_fast_forward "$breaks/out"
+  close_and_expect_0 $breaks_pid "$bid" 1 "breaks run"
+  # Every report of play: a frame rate near real time, latencies of play, no underrun from a break.
+  read -r reports worst_rate worst_latency underruns <<<"$(grep 'sound latency' "$breaks/out" | tail -n +2 |
+    sed -E 's/^nes: ([0-9.]+) frames\/s.* max ([0-9.]+) ms.*\(([0-9]+) in all\).*/\1 \2 \3/' |
+    awk '{d = $1 > 60.1 ? $1 - 60.1 : 60.1 - $1; if (d > w) {w = d; r = $1}; if ($2 > l) l = $2; u = $3}
+         END {print NR + 0, r + 0, l + 0, u + 0}')"
+  if [ "$reports" -ge 8 ] && awk -v r="$worst_rate" -v l="$worst_latency" 'BEGIN { exit !(r > 45 && r < 75 && l < 100) }' \
+     && [ "$underruns" -le "$TOLERATED_UNDERRUNS" ]; then
+    pass "breaks run: $reports reports, frame rates 60.1 +- $(awk -v r="$worst_rate" 'BEGIN {d = r - 60.1; print d < 0 ? -d : d}'), latency at most $worst_latency ms, $underruns underruns"
+  else
+    fail "breaks run: $reports reports, worst frame rate $worst_rate, latency up to $worst_latency ms, $underruns underruns: $(grep 'sound latency' "$breaks/out" | tail -n 5)"
+  fi
+  "$headless" "$breaks/test.nes" --frames 2000 --wav "$breaks/console.wav" >/dev/null
+  if verdict="$("$sound_compare" --breaks "$breaks/console.wav" "$breaks/sound.raw" 48000)"; then
+    pass "the demo's music across the breaks: $verdict"
+  else
+    fail "the demo's music across the breaks: $verdict"
+  fi
+else
+  fail "no window in the breaks run; stderr: $(cat "$breaks/err")"
+fi
+no_races "$breaks/err" "breaks run"
 
 # --- the session keys on host_state, a cartridge with history and a battery: it shows the
 # controller, the count of A presses since the last reset and the count of starts kept at $6000

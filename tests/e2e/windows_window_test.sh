@@ -2,7 +2,7 @@
 # The Windows window program under Wine on a virtual X display, with the same steps as the Linux
 # window test (window_lib.sh): nes.exe with host_buttons as test.nes opens the window "NES" whose
 # picture, scaled back to 256x240, equals the Linux headless runner's; the nine controller keys reach
-# the game; the speed keys change the sleep; the sound is paced to real time with its latency
+# the game; the speed keys change the sleep; Tab fast-forwards at 8 times real time or more; the sound is paced to real time with its latency
 # within target; Escape gives the bare 256x240 window on top at 0,0; closing ends it with code 0.
 # On host_state, a cartridge of ours with a battery: its pictures as A is pressed, rewind, the
 # battery file, a save state that the Linux runner loads, the session keys' messages, full screen, a
@@ -103,6 +103,8 @@ for _ in $(seq 8); do xdotool key KP_Subtract; done
 for _ in $(seq 100); do [ "$(grep -c sleep_interval "$play/out")" = $((sleep_lines + 14)) ] && break; sleep 0.1; done
 [ "$(last_sleep "$play/out")" = 0 ] && ! grep -q 'sleep_interval -' "$play/out" \
   && pass "keypad minus stops at 0 ms" || fail "eight keypad minus presses give '$(last_sleep "$play/out")' ms"
+
+check_fast_forward "$play/out"
 
 check_escape_bare "$wid"
 xdotool key Escape
