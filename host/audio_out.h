@@ -5,7 +5,7 @@
 #pragma once
 #include <string>
 
-// Each platform brings its device (host/audio_out.cpp with SDL, host/win32/audio_out.cpp with
+// Each platform brings its device (host/sdl/audio_out.cpp with SDL, host/win32/audio_out.cpp with
 // waveOut); the pacing, the conversion and the reports are the shared ones of host/paced_sound.
 
 // Opens the default audio device, or where none opens a silent stand-in that consumes the sound at

@@ -9,7 +9,7 @@
 #include <string>
 
 // Creates the window and, once it exists, starts the emulation (program_start_emulation). On failure
-// returns false with a message. Implemented once on SDL (host/window.cpp: SDL's video must be
+// returns false with a message. Implemented once on SDL (host/sdl/window.cpp: SDL's video must be
 // initialised) and once on Win32 (host/win32/window.cpp).
 bool window_open(std::string& error);
 

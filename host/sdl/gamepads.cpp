@@ -1,4 +1,4 @@
-#include "host/gamepads.h"
+#include "host/sdl/gamepads.h"
 
 #include <cstdio>
 #include <cstdlib>

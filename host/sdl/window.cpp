@@ -18,7 +18,7 @@
 
 #include "core/zapper.h"
 #include "host/aim.h"
-#include "host/gamepads.h"
+#include "host/sdl/gamepads.h"
 #include "host/keys.h"
 #include "host/messages.h"  // draw_message
 #include "host/program.h"
