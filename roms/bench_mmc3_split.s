@@ -196,44 +196,7 @@ main:   lda #0
         jsr play
         jmp main
 
-; Moves every sprite one pixel along its direction, turning at the edges.
-move_sprites:
-        ldx #0
-        ldy #0
-@next:  lda oam+3,x
-        clc
-        adc sprite_dx,y
-        sta oam+3,x
-        cmp #2
-        bcc @flip_x
-        cmp #246
-        bcc @y
-@flip_x:
-        lda #0
-        sec
-        sbc sprite_dx,y
-        sta sprite_dx,y
-@y:     lda oam,x
-        clc
-        adc sprite_dy,y
-        sta oam,x
-        cmp #16
-        bcc @flip_y
-        cmp #216
-        bcc @done
-@flip_y:
-        lda #0
-        sec
-        sbc sprite_dy,y
-        sta sprite_dy,y
-@done:  inx
-        inx
-        inx
-        inx
-        iny
-        cpy #SPRITES
-        bne @next
-        rts
+.include "bouncing_sprites.inc"
 
 ; The tune: a new note every 12 frames, from `tune` (pulse 1 period low byte, high byte) and
 ; `bass` (triangle); the noise ticks on every other note.
