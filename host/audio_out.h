@@ -27,6 +27,9 @@ void audio_out_follow_stream();
 // The sound stops (a pause, a rewind): what was made so far plays out and falls to 0. It goes on
 // by itself with the next sound the game makes, rising from 0 once the device's queue is full.
 void audio_out_stop();
+// The end of the program: the sound stops as above, and this returns once the device has played
+// what it was given (or after a quarter of a second).
+void audio_out_finish();
 // Fast-forward: while on, the sound is stopped and what the game makes is dropped, the emulation
 // runs as fast as it can, and the NES_DEBUG report gives its frames per second.
 void audio_out_set_fast_forward(bool on);

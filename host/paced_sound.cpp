@@ -174,13 +174,21 @@ void fade_out() {
 // The first samples after a stop: the device plays out what it has (the fall to 0 at its end), is
 // held, and starts again once its queue is full. Started at once instead, it would take the first
 // block, a millisecond or two, and play silence for the rest of its period before the next came.
+// Waits until the device has played its queue, at most as long as the longest queue takes; returns
+// the time then.
+Clock::time_point play_out() {
+  Clock::time_point now = Clock::now();
+  const Clock::time_point deadline = now + std::chrono::milliseconds(MAX_QUEUE_TARGET_MS + 50);
+  for (double level; (level = queue_level(now)) > 0 && now < deadline; now = Clock::now())
+    std::this_thread::sleep_for(std::max(Seconds(0.001), Seconds(level)));
+  return now;
+}
+
 void go_on_after_stop() {
   p.pause.stopped = false;
   Clock::time_point now = Clock::now();
   if (p.playing) {
-    const Clock::time_point deadline = now + std::chrono::milliseconds(MAX_QUEUE_TARGET_MS + 50);
-    for (double level; (level = queue_level(now)) > 0 && now < deadline; now = Clock::now())
-      std::this_thread::sleep_for(std::max(Seconds(0.001), Seconds(level)));
+    now = play_out();
     if (p.device) p.device->hold();
     p.playing = false;
     p.stand_in_level = 0;
@@ -345,6 +353,14 @@ void audio_out_stop() {
   }
   p.pause.stopped = true;
   p.pause.since = Clock::now();
+}
+
+void audio_out_finish() {
+  audio_out_stop();
+  if (!p.stage || !p.playing) return;
+  play_out();
+  // The last samples taken from the queue are heard within the device's period.
+  std::this_thread::sleep_for(Seconds(2 * p.period));
 }
 
 void audio_out_set_fast_forward(bool on) {

@@ -324,6 +324,7 @@ void session_run(std::string image, int run_ahead) {
     was_fast = fast;
   }
   s.battery.flush();
+  audio_out_finish();
   session_state.store(SessionState::ended, std::memory_order_release);
 }
 

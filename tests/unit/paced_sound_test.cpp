@@ -245,6 +245,12 @@ TEST(PacedSound, TheProgramsStopsAndJumpsRampAndTheSoundGoesOnWithoutAGap) {
   EXPECT_EQ(clock_events[3].backlog, 0.0);
   EXPECT_GE(clock_events[4].backlog, DEFAULT_QUEUE_TARGET_MS / 1000.0);
   EXPECT_EQ(clock_samples[fast], 0);
+
+  // The end: silent, and nothing left to play when the program goes.
+  run_frames(5);
+  audio_out_finish();
+  EXPECT_EQ(clock_samples.back(), 0);
+  EXPECT_EQ(clock_backlog(), 0.0);
   audio_sink = nullptr;
   pace_hook = nullptr;
 }
