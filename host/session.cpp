@@ -61,7 +61,11 @@ struct Session {
   int slot = 0;
   int run_ahead = 0;
   bool quitting = false;
-  uint64_t frames_played = 0;  // frames of real play, for the battery's one-second delay
+  // Frames of real play, for the battery's one-second delay; fast-forward counts them by the clock,
+  // so that a game writing its RAM all the time is not written to the disk dozens of times a second.
+  uint64_t frames_played = 0;
+  Clock::time_point last_counted{};
+  uint64_t frames_run = 0;  // every frame played, for the debug report
   BatterySave battery{[](const std::string& m) { messages.post(m); }};
   std::string save_base;  // the path whose extension the saves replace (save_base_for)
   FileLock image_lock;  // held while a cartridge with a battery plays
@@ -233,9 +237,13 @@ void play_frame(bool fast) {
   const Clock::time_point pushed = Clock::now();
   controllers_next_frame();  // turbo
   run_frame();
-  s.battery.frame_end(++s.frames_played);
+  const Clock::time_point now = Clock::now();
+  if (!fast || now - s.last_counted >= FRAME_TIME) {
+    ++s.frames_played;
+    s.last_counted = now;
+  }
+  s.battery.frame_end(s.frames_played);
   if (fast) {
-    const Clock::time_point now = Clock::now();
     if (now - s.last_presented >= FAST_FORWARD_PRESENT_TIME) {
       present();
       s.last_presented = now;
@@ -254,7 +262,7 @@ void play_frame(bool fast) {
     s.ahead_seconds += std::chrono::duration<double>(Clock::now() - ahead_start).count();
   }
   s.push_seconds += std::chrono::duration<double>(pushed - start).count();
-  if (s.debug && s.frames_played % DEBUG_REPORT_FRAMES == 0) {
+  if (s.debug && ++s.frames_run % DEBUG_REPORT_FRAMES == 0) {
     std::printf("nes: rewind ring %zu of %zu frames, %.1f MiB; %.1f us per frame to keep, %.1f us "
                 "per frame for run-ahead %d\n",
                 s.ring.size(), s.ring.capacity(), double(s.ring.bytes()) / (1 << 20),
