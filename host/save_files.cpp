@@ -1,6 +1,8 @@
 // Reading and atomic writing of the files kept beside an image.
 #include "host/save_files.h"
 
+#include "core/fnv1a.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -196,20 +198,147 @@ bool folder_takes_files(const fs::path& folder) {
 }
 }  // namespace
 
+namespace {
+// The files kept for one image, by the extension that replaces the image's.
+constexpr const char* SAVE_EXTENSIONS[] = {".sav", ".st0", ".st1", ".st2", ".st3", ".st4",
+                                           ".st5", ".st6", ".st7", ".st8", ".st9"};
+// The largest save file copied from one place to the other (battery files and states are far smaller).
+constexpr size_t LARGEST_SAVE = size_t{64} << 20;
+
+// The save files that exist for the base `base` (see save_base_for), and the time of the newest.
+struct SavesAt {
+  std::vector<std::string> extensions;
+  fs::file_time_type newest = fs::file_time_type::min();
+  bool any() const { return !extensions.empty(); }
+};
+SavesAt saves_at(const fs::path& base) {
+  SavesAt found;
+  for (const char* extension : SAVE_EXTENSIONS) {
+    const std::string file = path_beside_image(base.string(), extension);
+    std::error_code ec;
+    if (!fs::is_regular_file(file, ec)) continue;
+    found.extensions.push_back(extension);
+    const fs::file_time_type time = fs::last_write_time(file, ec);
+    if (!ec && time > found.newest) found.newest = time;
+  }
+  return found;
+}
+
+// The files of `at` by name, for the notes: "game.sav, game.st1".
+std::string names_of(const fs::path& base, const SavesAt& at) {
+  std::string names;
+  for (const std::string& extension : at.extensions) {
+    if (!names.empty()) names += ", ";
+    names += fs::path(path_beside_image(base.string(), extension)).filename().string();
+  }
+  return names;
+}
+
+// The image's folder as one name however it was reached: absolute, links resolved where they
+// exist, without "." and ".."; on Windows in one letter case, as its names are.
+std::string folder_key(const fs::path& folder) {
+  std::error_code ec;
+  fs::path key = fs::absolute(folder, ec);
+  if (ec) key = folder;
+  const fs::path resolved = fs::weakly_canonical(key, ec);
+  key = ec ? key.lexically_normal() : resolved.lexically_normal();
+  if (!key.has_filename() && key.has_relative_path()) key = key.parent_path();  // "/games/" as "/games"
+  std::string text = key.string();
+#ifdef _WIN32
+  for (char& c : text)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+#endif
+  return text;
+}
+
+// The image's own base in the per-user folder `saves`: NAME-XXXXXXXX.EXT, the eight digits a hash of
+// the image's folder, so that images of the same name in different folders keep apart.
+fs::path own_base(const fs::path& saves, const fs::path& image) {
+  const std::string key = folder_key(image.parent_path().empty() ? fs::path(".") : image.parent_path());
+  Fnv1a hash;
+  hash.add(reinterpret_cast<const uint8_t*>(key.data()), key.size());
+  const uint32_t folded = static_cast<uint32_t>(hash.hash ^ (hash.hash >> 32));
+  char digits[9];
+  std::snprintf(digits, sizeof digits, "%08x", folded);
+  return saves / (image.stem().string() + "-" + digits + image.extension().string());
+}
+
+// Copies the files of `from` to the same extensions of `to`, each written atomically; false with
+// the first failure in `error`.
+bool copy_saves(const fs::path& from, const SavesAt& files, const fs::path& to, std::string& error) {
+  for (const std::string& extension : files.extensions) {
+    std::vector<uint8_t> data;
+    if (read_file(path_beside_image(from.string(), extension), LARGEST_SAVE, false, data, error) != ReadResult::ok)
+      return false;
+    if (!write_file_atomically(path_beside_image(to.string(), extension), data.data(), data.size(), error))
+      return false;
+  }
+  return true;
+}
+
+// Renames the files of `from` to the same extensions of `to` (in the same folder); false with the
+// first failure in `error`.
+bool move_saves(const fs::path& from, const SavesAt& files, const fs::path& to, std::string& error) {
+  for (const std::string& extension : files.extensions) {
+    const std::string source = path_beside_image(from.string(), extension);
+    std::error_code ec;
+    fs::rename(source, path_beside_image(to.string(), extension), ec);
+    if (ec) {
+      error = source + ": cannot rename: " + ec.message();
+      return false;
+    }
+  }
+  return true;
+}
+}  // namespace
+
 std::string save_base_for(const std::string& image, std::string& note) {
+  const fs::path path(image);
+  return save_base_for(image, folder_takes_files(path.parent_path().empty() ? fs::path(".") : path.parent_path()),
+                       note);
+}
+
+std::string save_base_for(const std::string& image, bool folder_writable, std::string& note) {
   note.clear();
   const fs::path path(image);
   const fs::path folder = path.parent_path().empty() ? fs::path(".") : path.parent_path();
-  if (folder_takes_files(folder)) return image;
   const std::string data = user_data_folder();
   if (data.empty()) return image;
   const fs::path saves = fs::path(data) / "saves";
+  const fs::path own = own_base(saves, path);
+  const std::string own_files =
+      saves.string() + " (" + own.stem().string() + ".sav, .st0 to .st9)";
+  const SavesAt beside = saves_at(path), kept = saves_at(own);
+  if (folder_writable) {
+    // Saves made in the per-user folder while this folder could not be written stay there, unless
+    // those beside the image are newer.
+    if (kept.any() && (!beside.any() || kept.newest > beside.newest)) {
+      note = "the saves of " + path.filename().string() + " are in " + own_files + ", made there while " +
+             folder.string() + " could not be written";
+      return own.string();
+    }
+    return image;
+  }
   std::error_code ec;
   fs::create_directories(saves, ec);
   if (ec || !folder_takes_files(saves)) return image;
-  note = folder.string() + " cannot be written: the saves of " + path.filename().string() + " go to " +
-         saves.string();
-  return (saves / path.filename()).string();
+  note = folder.string() + " cannot be written: the saves of " + path.filename().string() + " go to " + own_files;
+  std::string error;
+  if (beside.any() && (!kept.any() || beside.newest > kept.newest)) {
+    // Made while the folder could be written: they go on in the per-user folder.
+    note += copy_saves(path, beside, own, error) ? "; those beside it (" + names_of(path, beside) + ") are copied there"
+                                                 : "; those beside it are not copied: " + error;
+  } else if (!kept.any()) {
+    // The earlier versions kept them under the image's name alone, shared by all images of that
+    // name: the first image to find them takes them as its own.
+    const fs::path shared = saves / path.filename();
+    const SavesAt earlier = saves_at(shared);
+    if (earlier.any())
+      note += move_saves(shared, earlier, own, error)
+                  ? "; those under the earlier name (" + names_of(shared, earlier) + ") are renamed to it"
+                  : "; those under the earlier name are not renamed: " + error;
+  }
+  return own.string();
 }
 
 std::string path_beside_image(const std::string& image, const std::string& extension) {

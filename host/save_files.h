@@ -17,10 +17,22 @@ std::string path_beside_image(const std::string& image, const std::string& exten
 std::string user_data_folder();
 
 // Where the files kept for `image` go (NAME.sav, NAME.st0 ...), as the path whose extension is
-// replaced: the image itself when its folder takes new files, else the same name in the per-user
-// folder's "saves" (created), with `note` saying so. A folder that cannot be written there either
-// keeps the image's path, and the writes then say why they fail.
+// replaced: the image itself when its folder takes new files, else the per-user folder's "saves"
+// (created) under NAME-XXXXXXXX, the eight hex digits a hash of the image's folder (absolute, links
+// resolved), so that images of the same name in different folders keep their own files. `note`
+// says where, whenever that is not beside the image. Saves already made for this image are found
+// wherever they are:
+// - a folder that takes files, with saves made in the per-user folder while it could not (and
+//   none newer beside the image), keeps them there;
+// - a folder that takes none, with saves beside the image newer than those in the per-user folder
+//   (made while it could be written), has them copied there;
+// - a folder that takes none, with nothing of its own in the per-user folder, takes the files the
+//   earlier versions kept there under NAME alone (shared by all images of that name): renamed.
+// Without a per-user folder, or one that cannot be made, the image's path stays, and the writes
+// then say why they fail.
 std::string save_base_for(const std::string& image, std::string& note);
+// The same, with whether the image's folder takes new files given instead of tried.
+std::string save_base_for(const std::string& image, bool folder_writable, std::string& note);
 
 // Writes `size` bytes as the whole new content of `path`. On failure returns false with a one-line
 // message naming the file, and the old file is untouched.

@@ -6,11 +6,13 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <map>
 #include <random>
 #include <sstream>
 #include <thread>
@@ -442,24 +444,199 @@ TEST(BatterySaves, AnImageIsLockedByOneHolderAtATime) {
   EXPECT_EQ(first.acquire((dir.path() / "missing.nes").string()), FileLock::failed);
 }
 
+// Sets environment variables for the life of the object (nullptr: unset) and puts them back after.
+class EnvironmentFor {
+ public:
+  EnvironmentFor(std::initializer_list<std::pair<const char*, const char*>> values) {
+    for (const auto& [name, value] : values) {
+      const char* old = std::getenv(name);
+      kept_.push_back({name, old ? old : "", old != nullptr});
+      if (value) setenv(name, value, 1);
+      else unsetenv(name);
+    }
+  }
+  ~EnvironmentFor() {
+    for (const Kept& k : kept_) {
+      if (k.set) setenv(k.name.c_str(), k.value.c_str(), 1);
+      else unsetenv(k.name.c_str());
+    }
+  }
+  EnvironmentFor(const EnvironmentFor&) = delete;
+  EnvironmentFor& operator=(const EnvironmentFor&) = delete;
+
+ private:
+  struct Kept {
+    std::string name, value;
+    bool set;
+  };
+  std::vector<Kept> kept_;
+};
+
 // The saves of an image in a folder that takes no new files (here /proc's, which even root cannot
-// write) go to the per-user folder's "saves", said in a note; otherwise they stay beside the image.
+// write) go to the per-user folder's "saves" under the image's name and a hash of its folder, said in
+// a note; otherwise they stay beside the image.
 TEST(BatterySaves, AnUnwritableFolderSendsTheSavesToThePerUserFolder) {
   TempDir dir;
-  const char* old = std::getenv("XDG_DATA_HOME");
-  const std::string kept = old ? old : "";
-  ASSERT_EQ(setenv("XDG_DATA_HOME", dir.path().c_str(), 1), 0);
+  const EnvironmentFor data{{"XDG_DATA_HOME", dir.path().c_str()}};
   std::string note;
   const std::string beside = (dir.path() / "game.nes").string();
   EXPECT_EQ(save_base_for(beside, note), beside);
   EXPECT_EQ(note, "");
-  EXPECT_EQ(save_base_for("/proc/self/game.nes", note), (dir.path() / "nes" / "saves" / "game.nes").string());
-  EXPECT_EQ(note, "/proc/self cannot be written: the saves of game.nes go to " + (dir.path() / "nes" / "saves").string());
-  EXPECT_TRUE(fs::is_directory(dir.path() / "nes" / "saves"));
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path() / "nes" / "saves"), fs::directory_iterator()), 0)
+  const fs::path saves = dir.path() / "nes" / "saves";
+  const fs::path base = save_base_for("/proc/self/game.nes", note);
+  EXPECT_EQ(base.parent_path(), saves);
+  const std::string name = base.filename().string();
+  EXPECT_TRUE(name.size() == 17 && name.compare(0, 5, "game-") == 0 &&
+              name.find_first_not_of("0123456789abcdef", 5) == 13 && name.compare(13, 4, ".nes") == 0)
+      << name;
+  EXPECT_EQ(note, "/proc/self cannot be written: the saves of game.nes go to " + saves.string() + " (" +
+                      base.stem().string() + ".sav, .st0 to .st9)");
+  EXPECT_TRUE(fs::is_directory(saves));
+  EXPECT_EQ(std::distance(fs::directory_iterator(saves), fs::directory_iterator()), 0)
       << "the folder's probe is left behind";
-  if (old) setenv("XDG_DATA_HOME", kept.c_str(), 1);
-  else unsetenv("XDG_DATA_HOME");
+}
+
+// Images of the same name in different read-only folders keep their own saves in the per-user
+// folder; one folder however it is spelled (".", "..", a link to it) keeps the same. Without a
+// usable per-user folder (no HOME and no absolute XDG_DATA_HOME, or one that cannot be made) the
+// saves stay beside the image, with no note: the battery file's writes say why they fail.
+TEST(BatterySaves, EachImageKeepsItsOwnSavesInThePerUserFolder) {
+  TempDir dir;
+  fs::create_directories(dir.path() / "one" / "sub");
+  fs::create_directories(dir.path() / "two");
+  fs::create_directories(dir.path() / "home");
+  fs::create_symlink(dir.path() / "one", dir.path() / "link");
+  const std::string one = (dir.path() / "one" / "game.nes").string(), two = (dir.path() / "two" / "game.nes").string();
+  std::string note;
+  {
+    const EnvironmentFor data{{"XDG_DATA_HOME", dir.path().c_str()}};
+    const std::string base = save_base_for(one, false, note);
+    EXPECT_EQ(fs::path(base).parent_path(), dir.path() / "nes" / "saves");
+    EXPECT_NE(save_base_for(two, false, note), base) << "two folders share " << base;
+    EXPECT_EQ(save_base_for(one, false, note), base);
+    EXPECT_EQ(save_base_for((dir.path() / "one" / "." / "sub" / ".." / "game.nes").string(), false, note), base);
+    EXPECT_EQ(save_base_for((dir.path() / "link" / "game.nes").string(), false, note), base);
+    EXPECT_NE(save_base_for((dir.path() / "one" / "other.nes").string(), false, note), base);
+  }
+  const std::string home = (dir.path() / "home").string(), unmakeable = "/proc/self/data";
+  struct Row {
+    const char *xdg, *home;
+    std::string folder;  // of the per-user saves, empty: none, the image's path stays
+  };
+  const Row rows[] = {
+      {dir.path().c_str(), nullptr, (dir.path() / "nes" / "saves").string()},
+      {"relative", home.c_str(), (dir.path() / "home" / ".local" / "share" / "nes" / "saves").string()},
+      {nullptr, home.c_str(), (dir.path() / "home" / ".local" / "share" / "nes" / "saves").string()},
+      {"relative", nullptr, ""},
+      {nullptr, nullptr, ""},
+      {nullptr, "", ""},
+      {unmakeable.c_str(), nullptr, ""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::string("XDG_DATA_HOME=") + (row.xdg ? row.xdg : "(unset)") +
+                 " HOME=" + (row.home ? row.home : "(unset)"));
+    const EnvironmentFor data{{"XDG_DATA_HOME", row.xdg}, {"HOME", row.home}};
+    const std::string base = save_base_for(one, false, note);
+    if (row.folder.empty()) {
+      EXPECT_EQ(base, one);
+      EXPECT_EQ(note, "");
+    } else {
+      EXPECT_EQ(fs::path(base).parent_path().string(), row.folder);
+      EXPECT_NE(note, "");
+    }
+  }
+}
+
+// The saves already made for an image are found wherever they are: in the per-user folder when its
+// folder could not be written last time, beside it when it could, under the earlier versions' shared
+// name (NAME alone, taken by the first image that finds nothing of its own there); when both places
+// hold some, the newer.
+TEST(BatterySaves, SavesMadeInOnePlaceAreFoundFromTheOther) {
+  enum Place { none, beside, own, shared };
+  struct Row {
+    const char* what;
+    bool writable;
+    std::vector<std::string> at_beside, at_own, at_shared;  // extensions of the files made beforehand
+    Place newer;    // of beside and own, when both hold files
+    Place chosen;   // where the saves go
+    Place content;  // whose files the chosen place then holds (copied or renamed there)
+    const char* note;  // a part of the note; nullptr: none
+  };
+  const Row rows[] = {
+      {"writable, nothing yet", true, {}, {}, {}, none, beside, none, nullptr},
+      {"writable, saves beside", true, {".sav", ".st1"}, {}, {}, none, beside, beside, nullptr},
+      {"writable now, read-only last time", true, {}, {".sav", ".st2"}, {}, none, own, own, "are in"},
+      {"writable, both, the per-user newer", true, {".sav"}, {".sav", ".st0"}, {}, own, own, own, "are in"},
+      {"writable, both, beside newer", true, {".sav", ".st3"}, {".sav"}, {}, beside, beside, beside, nullptr},
+      {"writable, the shared name: maybe another folder's", true, {}, {}, {".sav"}, none, beside, none, nullptr},
+      {"read-only, nothing yet", false, {}, {}, {}, none, own, none, "cannot be written"},
+      {"read-only, saves of its own", false, {}, {".sav", ".st9"}, {}, none, own, own, "cannot be written"},
+      {"read-only now, writable last time", false, {".sav", ".st1"}, {}, {}, none, own, beside, "are copied there"},
+      {"read-only, both, beside newer", false, {".sav"}, {".sav", ".st4"}, {}, beside, own, beside, "are copied"},
+      {"read-only, both, the per-user newer", false, {".sav"}, {".sav"}, {}, own, own, own, "cannot be written"},
+      {"read-only, the shared name only", false, {}, {}, {".sav", ".st2"}, none, own, shared, "are renamed to it"},
+      {"read-only, own and the shared name", false, {}, {".sav"}, {".sav"}, none, own, own, "cannot be written"},
+      {"read-only, beside and the shared name", false, {".sav"}, {}, {".sav"}, none, own, beside, "are copied"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    TempDir dir;
+    const EnvironmentFor data{{"XDG_DATA_HOME", dir.path().c_str()}};
+    fs::create_directories(dir.path() / "games");
+    const std::string image = dir.write("games/game.nes", {1}).string();
+    std::string note;
+    const std::map<Place, std::string> bases = {{beside, image},
+                                                {own, save_base_for(image, false, note)},
+                                                {shared, (dir.path() / "nes" / "saves" / "game.nes").string()}};
+    const std::map<Place, const std::vector<std::string>*> made = {
+        {beside, &row.at_beside}, {own, &row.at_own}, {shared, &row.at_shared}};
+    const auto file = [&](Place place, const std::string& extension) {
+      return fs::path(path_beside_image(bases.at(place), extension));
+    };
+    const auto content = [](Place place, const std::string& extension) {
+      return std::to_string(place) + extension;
+    };
+    const auto now = fs::file_time_type::clock::now();
+    for (const auto& [place, extensions] : made)
+      for (const std::string& extension : *extensions) {
+        std::ofstream(file(place, extension), std::ios::binary) << content(place, extension);
+        fs::last_write_time(file(place, extension), now - (place == row.newer ? std::chrono::minutes(1) : std::chrono::minutes(60)));
+      }
+    const std::string base = save_base_for(image, row.writable, note);
+    ASSERT_EQ(base, bases.at(row.chosen));
+    if (row.note) {
+      EXPECT_NE(note.find(row.note), std::string::npos) << note;
+    } else {
+      EXPECT_EQ(note, "");
+    }
+    const auto read = [](const fs::path& path) {
+      std::ifstream in(path, std::ios::binary);
+      return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    };
+    if (row.content != none) {
+      for (const std::string& extension : *made.at(row.content))
+        EXPECT_EQ(read(file(row.chosen, extension)), content(row.content, extension)) << extension;
+    }
+    // What was made stays, but for the shared name's files once renamed and those copied over.
+    for (const auto& [place, extensions] : made)
+      for (const std::string& extension : *extensions) {
+        const bool renamed = place == shared && row.content == shared;
+        const bool replaced = place == row.chosen && row.content != place && row.content != none &&
+                              std::count(made.at(row.content)->begin(), made.at(row.content)->end(), extension);
+        if (renamed) {
+          EXPECT_FALSE(fs::exists(file(place, extension))) << extension;
+        } else if (!replaced) {
+          EXPECT_EQ(read(file(place, extension)), content(place, extension)) << extension;
+        }
+      }
+    // The next run finds them where this one left them.
+    if (row.chosen == own) {
+      EXPECT_EQ(save_base_for(image, row.writable, note), base);
+      if (row.content != none && row.content != own) {
+        EXPECT_EQ(note.find("are copied"), std::string::npos) << note;
+      }
+    }
+  }
 }
 
 // A process killed while it writes leaves its temporary behind: the next write beside it removes
