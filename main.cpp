@@ -11,6 +11,10 @@
 #include <cstdlib>
 #include <string>
 #include <unistd.h>
+#ifdef __linux__
+#include <pthread.h>
+#include <sys/prctl.h>
+#endif
 
 #include "host/program.h"
 #include "host/window.h"
@@ -41,6 +45,20 @@ void install_signal_handlers() {
   }
 }
 
+#ifdef __linux__
+// SDL shows its message boxes on X11 from a forked copy of the process, which the signal that ends
+// this one does not reach: left alone, it would keep the box up, and through the display connection
+// it shares, the window too. The copy is told to end with its parent (by the same signal, whose
+// handler it shares, and with the box shown ends at once), also when the parent is already gone.
+pid_t forking_process = 0;
+extern "C" void before_fork() { forking_process = getpid(); }
+extern "C" void in_forked_copy() {
+  if (!error_box_shown.load(std::memory_order_relaxed)) return;
+  prctl(PR_SET_PDEATHSIG, SIGTERM);
+  if (getppid() != forking_process) _exit(EXIT_REFUSED);
+}
+#endif
+
 void push_requested_drop() {
   if (drop_requested.exchange(false, std::memory_order_relaxed)) window_push_drop(std::getenv("NES_TEST_DROP"));
 }
@@ -50,6 +68,9 @@ void push_requested_drop() {
 int main(int argc, char** argv) {
   parse_options(argc, argv);
   install_signal_handlers();
+#ifdef __linux__
+  pthread_atfork(before_fork, nullptr, in_forked_copy);
+#endif
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");  // ours write the battery file first
   if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_GAMECONTROLLER) != 0)
     refuse(std::string("no display: ") + SDL_GetError(), false);

@@ -96,7 +96,33 @@ Key key_of(SDL_Keycode code) {
 }
 
 // Whether a window manager runs, which full screen asks to do the work: true unless the display is
-// X11 and no manager has announced itself on the root window (_NET_SUPPORTING_WM_CHECK).
+// X11 and no manager announces itself. A manager names on the root window
+// (_NET_SUPPORTING_WM_CHECK) a window of its own that names itself the same way; one that died
+// while it managed windows leaves the root's property behind, naming a window that is gone, so the
+// named window is asked too. Asked at each switch: the manager may come or go while the game runs.
+#ifdef NES_X11
+// The window named by `holder`'s _NET_SUPPORTING_WM_CHECK, or None (also when `holder` is gone).
+::Window supporting_window(Display* display, Atom check, ::Window holder) {
+  Atom type = None;
+  int format = 0;
+  unsigned long items = 0, after = 0;
+  unsigned char* data = nullptr;
+  ::Window named = None;
+  if (XGetWindowProperty(display, holder, check, 0, 1, False, XA_WINDOW, &type, &format, &items, &after, &data) ==
+          Success &&
+      data && type == XA_WINDOW && format == 32 && items == 1)
+    named = static_cast<::Window>(*reinterpret_cast<unsigned long*>(data));
+  if (data) XFree(data);
+  return named;
+}
+
+bool x_error_seen = false;
+int note_x_error(Display*, XErrorEvent*) {
+  x_error_seen = true;
+  return 0;
+}
+#endif
+
 bool window_manager_runs() {
 #ifdef NES_X11
   SDL_SysWMinfo info;
@@ -105,15 +131,17 @@ bool window_manager_runs() {
   Display* display = info.info.x11.display;
   const Atom check = XInternAtom(display, "_NET_SUPPORTING_WM_CHECK", True);
   if (check == None) return false;
-  Atom type = None;
-  int format = 0;
-  unsigned long items = 0, after = 0;
-  unsigned char* data = nullptr;
-  const bool found = XGetWindowProperty(display, DefaultRootWindow(display), check, 0, 1, False, XA_WINDOW, &type,
-                                        &format, &items, &after, &data) == Success &&
-                     data && items == 1;
-  if (data) XFree(data);
-  return found;
+  const ::Window named = supporting_window(display, check, DefaultRootWindow(display));
+  if (named == None) return false;
+  // Asking a window that is gone is an X error, which by default ends the program: this one is
+  // caught and taken as the answer.
+  XSync(display, False);
+  x_error_seen = false;
+  const auto previous = XSetErrorHandler(note_x_error);
+  const ::Window itself = supporting_window(display, check, named);
+  XSync(display, False);
+  XSetErrorHandler(previous);
+  return !x_error_seen && itself == named;
 #else
   return true;
 #endif

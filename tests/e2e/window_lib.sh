@@ -50,6 +50,7 @@ start_display() {
   export DISPLAY=":$(head -n1 "$work/display")"
   unset WAYLAND_DISPLAY
   openbox >"$work/openbox.log" 2>&1 &
+  openbox_pid=$!
   started+=($!)
   for _ in $(seq 100); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break; sleep 0.05; done
 }
@@ -163,6 +164,13 @@ lines() { wc -l <"$1"; }
 
 geometry() { xwininfo -id "$1" | awk '/Absolute upper-left X/ {x=$4} /Absolute upper-left Y/ {y=$4}
                                       /Width:/ {w=$2} /Height:/ {h=$2} END {print x, y, w, h}'; }
+root_window() { xwininfo -root | awk '/Window id:/ {print $4; exit}'; }
+parent_of() { xwininfo -children -id "$1" 2>/dev/null | awk '/Parent window id:/ {print $4; exit}'; }
+# Waits up to $2 seconds for window $1 to be gone from the display.
+window_gone() {
+  for _ in $(seq $(( $2 * 10 ))); do xwininfo -id "$1" >/dev/null 2>&1 || return 0; sleep 0.1; done
+  return 1
+}
 extents() { xprop -id "$1" _NET_FRAME_EXTENTS | sed 's/.*= //; s/,//g'; }
 on_top() { xprop -id "$1" _NET_WM_STATE | grep -q _NET_WM_STATE_ABOVE; }
 

@@ -686,16 +686,22 @@ refused_start "bad magic" "test.nes is not a NES cartridge image" 'NEZ\032\001\0
 refused_start "an empty file" "test.nes is empty" EMPTY 2
 refused_start "a zip archive" "test.nes is a zip archive: unpack it first" 'PK\003\004\024\000\000\000' 2
 refused_start "PRG size 0" "PRG ROM size is 0" 'NES\032\000\001\000\000\000\000\000\000\000\000\000\000'
-# SIGTERM while the message box waits for OK ends the program.
+# SIGTERM while the message box waits for OK ends the program, and the box and the window go with
+# it (SDL shows the box from a forked copy of the process, which the signal does not reach).
 launch "$work/boxterm" ""
 pid=$launched_pid
 box=""
 for _ in $(seq 100); do box="$(message_box)"; [ -n "$box" ] && break; sleep 0.1; done
 [ -n "$box" ] || fail "no message box for the SIGTERM check"
+boxterm_wid="$(window_of $pid)"
 kill -TERM $pid
 wait_exit $pid 5
 [ "$code" = 1 ] && pass "SIGTERM during the message box ends the program with code 1" \
   || fail "SIGTERM during the message box: exit code '$code'"
+for id in $box $boxterm_wid; do
+  window_gone "$id" 10 && pass "SIGTERM during the message box: window $id goes with the program" \
+    || fail "SIGTERM during the message box: window $id is still there"
+done
 
 nodisplay="$work/nodisplay"
 launch "$nodisplay" "$rom" -u DISPLAY -u WAYLAND_DISPLAY
@@ -712,5 +718,37 @@ wait_exit $pid 10
 check_zapper
 # --- the configuration file: keys moved, turbo, a wrong line named
 check_config_file
+
+# --- without a window manager (the last part: openbox goes while a game runs, and leaves its
+# announcement on the root window naming a window that is gone): F11 still fills the screen with
+# the picture at 3 times its size, centred, and F11 again gives the window back.
+nowm="$work/nowm"
+launch "$nowm" "$rom" SDL_AUDIODRIVER=none
+nowm_pid=$launched_pid
+if nowm_wid="$(window_of $nowm_pid)"; then
+  expect_shot "$nowm_wid" "$(reference 00)" "no window manager: the window shows the game"
+  kill "$openbox_pid"
+  wait "$openbox_pid" 2>/dev/null
+  # The manager gives its windows back to the root window as it ends.
+  for _ in $(seq 100); do [ "$(parent_of "$nowm_wid")" = "$(root_window)" ] && break; sleep 0.1; done
+  before="$(geometry "$nowm_wid")"
+  xdotool mousemove --window "$nowm_wid" 20 20  # keys go where the pointer is, with nobody to focus
+  xdotool windowfocus "$nowm_wid" >/dev/null 2>&1
+  xdotool key F11
+  for _ in $(seq 100); do [ "$(geometry "$nowm_wid")" = "0 0 1024 768" ] && break; sleep 0.1; done
+  [ "$(geometry "$nowm_wid")" = "0 0 1024 768" ] && pass "no window manager: F11 covers the screen" \
+    || fail "no window manager: F11 leaves the window at/size '$(geometry "$nowm_wid")'"
+  centred_shot() { import -window "$1" png:- 2>/dev/null | convert png:- -crop 768x720+128+24 +repage -sample '256x240!' "$2"; }
+  expect_shot "$nowm_wid" "$(reference 00)" "no window manager: the picture scaled 3 times, centred" centred_shot
+  xdotool key F11
+  for _ in $(seq 100); do [ "$(geometry "$nowm_wid")" = "$before" ] && break; sleep 0.1; done
+  [ "$(geometry "$nowm_wid")" = "$before" ] && pass "no window manager: F11 again puts the window back ($before)" \
+    || fail "no window manager: after F11 again the window is at/size '$(geometry "$nowm_wid")', not '$before'"
+  kill -TERM "$nowm_pid"
+  wait_exit "$nowm_pid" 10
+  [ "$code" = 0 ] || fail "no window manager: SIGTERM: exit code '$code'"
+else
+  fail "no window without a window manager; stderr: $(cat "$nowm/err")"
+fi
 
 finish
