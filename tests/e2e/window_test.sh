@@ -11,6 +11,7 @@
 # F7, the reset button and fast-forward (Tab) ramp the sound instead of cutting it and leave no gap.
 # The light gun (--zapper) on our zapper cartridge: aimed with the mouse, pulled with a click.
 # A configuration file that moves A, sets turbo B and has a wrong line (named with its number).
+# Last, the window manager ends while a game runs: F11 still fills the screen, and gives the window back.
 #
 # usage: window_test.sh NES NES_HEADLESS ROM_DIR SOUND_COMPARE   exit 0 passed, 1 failed, 77 skipped
 set -uo pipefail
