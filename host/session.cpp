@@ -113,8 +113,8 @@ void show_next_frame_while_paused() {
 
 std::string slot_file() { return path_beside_image(s.save_base, ".st" + std::to_string(s.slot)); }
 
-// Where this image's saves go: beside it, or where its folder cannot be written, in the per-user
-// folder (said once, as the image opens).
+// Where this image's saves go (save_base_for): beside it, or in the per-user folder where its
+// folder cannot be written or its saves were made there; said once, as the image opens.
 void choose_save_folder() {
   std::string note;
   s.save_base = save_base_for(s.image, note);
