@@ -201,7 +201,10 @@ void carry_out(const Request& r) {
       break;
     case Request::pause:
       paused.store(!paused.load(std::memory_order_relaxed), std::memory_order_relaxed);
-      if (paused.load(std::memory_order_relaxed)) audio_out_stop();  // it goes on with the next frame
+      if (paused.load(std::memory_order_relaxed)) {
+        audio_out_stop();  // it goes on with the next frame
+        present();         // the last frame run (fast-forward shows only some)
+      }
       messages.post(paused.load(std::memory_order_relaxed) ? "Paused" : "Resumed");
       break;
     case Request::run_ahead:
