@@ -67,7 +67,7 @@ struct Report {
 struct Break {
   bool stopped = false;          // stopped and not yet started again
   Clock::time_point since{};     // when it stopped
-  bool fast = false;             // fast-forward: the sound made is dropped, the emulation unpaced
+  bool fast = false;             // fast-forward (always stopped): the sound is dropped, the emulation unpaced
 };
 
 // Everything here belongs to the emulation thread, which starts it.
@@ -92,7 +92,7 @@ struct Pacing {
   bool starving = false;                 // the queue was found empty and has not filled since
   uint64_t underruns = 0;                // since the start
   FILE* rate_log = nullptr;              // NES_RATE_LOG: every change of the rate adjustment
-  Break pause;
+  Break stop;                            // the program's own stops, and fast-forward
   // Frames played, for the report: a loaded state moves the console's own count back or forth.
   uint64_t frames = 0, console_frames = 0;
   Report report;
@@ -185,7 +185,7 @@ Clock::time_point play_out() {
 }
 
 void go_on_after_stop() {
-  p.pause.stopped = false;
+  p.stop.stopped = false;
   Clock::time_point now = Clock::now();
   if (p.playing) {
     now = play_out();
@@ -195,7 +195,7 @@ void go_on_after_stop() {
   }
   p.filling = true;
   p.starving = false;
-  p.report.period_start += now - p.pause.since;  // the time stopped is not play
+  p.report.period_start += now - p.stop.since;  // the time stopped is not play
   p.last_update = p.resumed = now;
 }
 
@@ -220,7 +220,7 @@ void count_frames() {
 void print_report(Clock::time_point now) {
   Report& r = p.report;
   const double elapsed = Seconds(now - r.period_start).count();
-  if (p.pause.fast) {
+  if (p.stop.fast) {
     std::printf("nes: %.2f frames/s; fast-forward, sound muted\n", double(p.frames - r.frames_at_period_start) / elapsed);
     std::fflush(stdout);
     start_report_period(now);
@@ -264,12 +264,12 @@ void set_rate_adjustment(double adjustment) {
 void keep_pace() {
   const SampleStream& s = sample_stream;
   count_frames();
-  if (p.pause.fast) {  // as fast as the machine runs, nothing heard
+  if (p.stop.fast) {  // as fast as the machine runs, nothing heard
     p.read_pos = s.sample_pos;
     report_when_due(Clock::now());
     return;
   }
-  if (p.pause.stopped) go_on_after_stop();
+  if (p.stop.stopped) go_on_after_stop();
   queue_samples(s.buffers[p.read_buffer], p.read_pos, s.sample_pos);
   p.read_pos = s.sample_pos;
 
@@ -325,8 +325,8 @@ void keep_pace() {
 // The sample sink: the rest of a full buffer, just before the stream goes on in the other one.
 // Runs inside apu_tick; it queues, and waits only where the sound goes on after a stop.
 void finish_buffer(const int16_t* samples, size_t count) {
-  if (!p.pause.fast) {
-    if (p.pause.stopped) go_on_after_stop();
+  if (!p.stop.fast) {
+    if (p.stop.stopped) go_on_after_stop();
     queue_samples(samples, p.read_pos, static_cast<uint32_t>(count));
   }
   p.read_buffer ^= 1;
@@ -337,22 +337,21 @@ void finish_buffer(const int16_t* samples, size_t count) {
 
 // The same on every platform, whichever device plays.
 void audio_out_follow_stream() {
-  if (p.stage && !p.pause.stopped && !p.pause.fast) fade_out();
+  if (p.stage && !p.stop.stopped) fade_out();
   p.read_buffer = sample_stream.current_buffer;
   p.read_pos = sample_stream.sample_pos;
   p.console_frames = ppu.frames;
 }
 
 void audio_out_stop() {
-  if (!p.stage || p.pause.stopped) return;
-  if (!p.pause.fast) {  // what was made up to here is heard, and then the fall to 0
-    const SampleStream& s = sample_stream;
-    if (s.current_buffer == p.read_buffer) queue_samples(s.buffers[p.read_buffer], p.read_pos, s.sample_pos);
-    p.read_pos = s.sample_pos;
-    fade_out();
-  }
-  p.pause.stopped = true;
-  p.pause.since = Clock::now();
+  if (!p.stage || p.stop.stopped) return;
+  // What was made up to here is heard, and then the fall to 0.
+  const SampleStream& s = sample_stream;
+  if (s.current_buffer == p.read_buffer) queue_samples(s.buffers[p.read_buffer], p.read_pos, s.sample_pos);
+  p.read_pos = s.sample_pos;
+  fade_out();
+  p.stop.stopped = true;
+  p.stop.since = Clock::now();
 }
 
 void audio_out_finish() {
@@ -364,13 +363,13 @@ void audio_out_finish() {
 }
 
 void audio_out_set_fast_forward(bool on) {
-  if (!p.stage || on == p.pause.fast) return;
+  if (!p.stage || on == p.stop.fast) return;
   if (on) audio_out_stop();
-  p.pause.fast = on;
+  p.stop.fast = on;
   // The report's periods are of one kind only; once back, the sound starts afresh as after a pause.
   const Clock::time_point now = Clock::now();
   start_report_period(now);
-  p.pause.since = now;
+  p.stop.since = now;
 }
 
 void paced_sound_set_queue_target(int milliseconds) {

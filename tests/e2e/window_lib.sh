@@ -222,6 +222,29 @@ expect_message() {  # file, text, what
     || fail "$3: no message '$2' on stderr: $(tail -n3 "$1")"
 }
 
+# A second program on host_state's image in folder $1, while the first plays it (count 1 in its
+# battery file), with the environment changed by the arguments after $3 (as `env` takes them; its
+# window is found as run "$1/second"): it says that the battery file is taken, counts its own start
+# (2 starts) without writing it, and leaves the first one's file as it is. $2 names it in the
+# results, $3 is the seconds its window and its end may take. Uses count_ref and first_byte.
+check_second_program() {
+  local dir="$1" what="$2" seconds="$3" pid second
+  shift 3
+  (cd "$dir" && exec env "$@" "${nes_command[@]}" >"$work/second.out" 2>"$work/second.err") &
+  pid=$!
+  started+=($pid)
+  if second="$(window_of "$pid" "$dir/second" "$seconds")"; then
+    expect_message "$work/second.err" ".*test.nes is in use by another program" "a $what on the image says so"
+    expect_shot "$second" "$(count_ref 0 00 2)" "the $what counts its own start"
+    sleep 1.5  # past the battery's one-second delay
+    close_and_expect_0 "$pid" "$second" "$seconds" "$what"
+    [ "$(first_byte "$dir/test.sav")" = 1 ] && pass "the $what left the first one's battery file alone" \
+      || fail "the $what wrote the battery file: its first byte is $(first_byte "$dir/test.sav")"
+  else
+    fail "no window for the $what; stderr: $(cat "$work/second.err")"
+  fi
+}
+
 # Fast-forward in the focused window of the run whose stdout (NES_DEBUG reports) is $1: Tab held
 # for two reports runs at least 8 times real time (60.1 frames/s); after its release the third
 # report is back at real time.

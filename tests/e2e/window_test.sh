@@ -340,19 +340,7 @@ if sid="$(window_of $session_pid)"; then
   expect_battery "$session/test.sav" 1 "battery file written about a second after the start"
   # A second program on the same image says that the battery file is taken, counts its own start
   # (2 starts) without writing it, and leaves the first one's file as it is.
-  (cd "$session" && exec env SDL_AUDIODRIVER=none "${nes_command[@]}" >"$work/second.out" 2>"$work/second.err") &
-  second_pid=$!
-  started+=($second_pid)
-  if second="$(window_of $second_pid)"; then
-    expect_message "$work/second.err" ".*test.nes is in use by another program" "a second program on the image says so"
-    expect_shot "$second" "$(count_ref 0 00 2)" "the second program counts its own start"
-    sleep 1.5  # past the battery's one-second delay
-    close_and_expect_0 "$second_pid" "$second" 10 "second program"
-    [ "$(first_byte "$session/test.sav")" = 1 ] && pass "the second program left the first one's battery file alone" \
-      || fail "the second program wrote the battery file: its first byte is $(first_byte "$session/test.sav")"
-  else
-    fail "no window for the second program; stderr: $(cat "$work/second.err")"
-  fi
+  check_second_program "$session" "second program" 10 SDL_AUDIODRIVER=none
   xdotool windowactivate --sync "$sid" >/dev/null 2>&1
   for n in 1 2 3; do press_a "$sid" $n 1; done
 

@@ -129,19 +129,7 @@ if sid="$(window_of "$session_pid" "$session" "$START_SECONDS")"; then
     || fail "test.sav holds $(stat -c %s "$session/test.sav") bytes"
   # A second nes.exe on the same image says that the battery file is taken and writes nothing. It
   # carries a run mark of its own: the first one's window carries "$session".
-  (cd "$session" && exec env NES_TEST_RUN="$session/second" "${nes_command[@]}" >"$work/second.out" 2>"$work/second.err") &
-  second_pid=$!
-  started+=($second_pid)
-  if second="$(window_of "$second_pid" "$session/second" "$START_SECONDS")"; then
-    expect_message "$work/second.err" ".*test.nes is in use by another program" "a second nes.exe on the image says so"
-    expect_shot "$second" "$(count_ref 0 00 2)" "the second nes.exe counts its own start"
-    sleep 1.5  # past the battery's one-second delay
-    close_and_expect_0 "$second_pid" "$second" 20 "second nes.exe"
-    [ "$(first_byte "$session/test.sav")" = 1 ] && pass "the second nes.exe left the battery file alone" \
-      || fail "the second nes.exe wrote the battery file: its first byte is $(first_byte "$session/test.sav")"
-  else
-    fail "no window for the second nes.exe; stderr: $(cat "$work/second.err")"
-  fi
+  check_second_program "$session" "second nes.exe" "$START_SECONDS" NES_TEST_RUN="$session/second"
   xdotool windowactivate --sync "$sid" >/dev/null 2>&1
   press_a "$sid" 1 1
   # Three seconds of play at count 1 (the rewind history then holds count 1 long enough for the
