@@ -7,11 +7,13 @@
 // With --breaks it judges a device's sound over a run in which the player paused, rewound, loaded
 // states, reset and fast-forwarded: every run of silence (0) begins and ends within 2% of full
 // scale of 0 (a ramp, not a cut), none is a short gap in the sound, and no step between samples is
-// larger than the largest of the console's own stream (the headless runner's WAV of the same
-// cartridge, converted as the program converts it).
+// larger than the largest of the console's own streams (the headless runner's WAVs of the same
+// cartridge, converted as the program converts them: one from power-on, and one from a state saved
+// just after the reset, since a game restarting its tune there may step further than it ever does
+// from power-on).
 //
-// usage: sound_compare CONSOLE.wav DEVICE.raw RATE RATE_LOG     exit 0 when it matches, 1 when not
-//        sound_compare --breaks CONSOLE.wav DEVICE.raw RATE     exit 0 when it is judged clean
+// usage: sound_compare CONSOLE.wav DEVICE.raw RATE RATE_LOG          exit 0 when it matches, 1 when not
+//        sound_compare --breaks DEVICE.raw RATE CONSOLE.wav...       exit 0 when it is judged clean
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -112,16 +114,18 @@ bool same(const std::vector<int16_t>& a, size_t i, const std::vector<int16_t>& b
   return true;
 }
 
-// The --breaks judgement (see the top of the file).
-int judge_breaks(const std::vector<int16_t>& music, const std::vector<int16_t>& device, uint32_t rate) {
+// The largest step between neighbouring samples of s[from, end).
+int largest_step(const std::vector<int16_t>& s, size_t from) {
+  int step = 0;
+  for (size_t i = from + 1; i < s.size(); ++i) step = std::max(step, std::abs(s[i] - s[i - 1]));
+  return step;
+}
+
+// The --breaks judgement (see the top of the file); `own` is the console's largest step.
+int judge_breaks(int own, const std::vector<int16_t>& device, uint32_t rate) {
   constexpr int NEAR_ZERO = 32768 * 2 / 100;  // 2% of full scale
   const size_t shortest_silence = rate / 50;  // 20 ms: shorter runs of 0 inside the sound are gaps
   const size_t counted_run = rate / 2000;     // 0.5 ms: shorter runs of 0 are the wave passing by
-  const auto largest_step = [](const std::vector<int16_t>& s, size_t from) {
-    int step = 0;
-    for (size_t i = from + 1; i < s.size(); ++i) step = std::max(step, std::abs(s[i] - s[i - 1]));
-    return step;
-  };
   size_t start = 0;  // the device's silence before the sound first comes is not the program's
   while (start < device.size() && device[start] == 0) ++start;
   if (device.size() - start < MIN_MATCHED_SECONDS * rate) {
@@ -159,7 +163,7 @@ int judge_breaks(const std::vector<int16_t>& music, const std::vector<int16_t>& 
   }
   // The device's rate adjustments move the conversion's points a little, which may make a step of
   // the wave a few percent larger than the same step converted at the nominal rate.
-  const int own = largest_step(music, 0), heard = largest_step(device, start);
+  const int heard = largest_step(device, start);
   if (heard > own + own / 20) {
     std::printf("sound_compare: a step of %d on the device, larger than the console's own %d\n", heard, own);
     ++failures;
@@ -173,16 +177,19 @@ int judge_breaks(const std::vector<int16_t>& music, const std::vector<int16_t>& 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 5 && std::strcmp(argv[1], "--breaks") == 0) {
-    const uint32_t rate = static_cast<uint32_t>(std::strtoul(argv[4], nullptr, 10));
-    size_t adjustments = 0;
-    const std::vector<int16_t> music = convert(read_console_wav(argv[2]), rate, {}, adjustments);
-    const std::vector<uint8_t> raw = read_file(argv[3]);
-    return judge_breaks(music, samples_of(raw.data(), raw.size()), rate);
+  if (argc >= 5 && std::strcmp(argv[1], "--breaks") == 0) {
+    const uint32_t rate = static_cast<uint32_t>(std::strtoul(argv[3], nullptr, 10));
+    int own = 0;
+    for (int i = 4; i < argc; ++i) {
+      size_t adjustments = 0;
+      own = std::max(own, largest_step(convert(read_console_wav(argv[i]), rate, {}, adjustments), 0));
+    }
+    const std::vector<uint8_t> raw = read_file(argv[2]);
+    return judge_breaks(own, samples_of(raw.data(), raw.size()), rate);
   }
   if (argc != 5) {
     std::fprintf(stderr, "usage: sound_compare CONSOLE.wav DEVICE.raw RATE RATE_LOG\n"
-                         "       sound_compare --breaks CONSOLE.wav DEVICE.raw RATE\n");
+                         "       sound_compare --breaks DEVICE.raw RATE CONSOLE.wav...\n");
     return 2;
   }
   const uint32_t rate = static_cast<uint32_t>(std::strtoul(argv[3], nullptr, 10));

@@ -301,8 +301,11 @@ if bid="$(window_of $breaks_pid)"; then
   xdotool key F7
   expect_message "$breaks/err" "State loaded from slot 0" "breaks run: F7"
   sleep 1
-  xdotool key ctrl+r
+  # Right after the reset, slot 1 keeps the state from which the console's own sound after it is
+  # made again below: a game restarting its tune may step further than it does from power-on.
+  xdotool key --delay 0 ctrl+r 1 F5
   expect_message "$breaks/err" "Reset" "breaks run: Ctrl+R"
+  expect_message "$breaks/err" "State saved to slot 1" "breaks run: the state after the reset saved"
   sleep 1
   check_fast_forward "$breaks/out"
   close_and_expect_0 $breaks_pid "$bid" 1 "breaks run"
@@ -318,7 +321,8 @@ if bid="$(window_of $breaks_pid)"; then
     fail "breaks run: $reports reports, worst frame rate $worst_rate, latency up to $worst_latency ms, $underruns underruns: $(grep 'sound latency' "$breaks/out" | tail -n 5)"
   fi
   "$headless" "$breaks/test.nes" --frames 2000 --wav "$breaks/console.wav" >/dev/null
-  if verdict="$("$sound_compare" --breaks "$breaks/console.wav" "$breaks/sound.raw" 48000)"; then
+  "$headless" "$breaks/test.nes" --load-state "$breaks/test.st1" --frames 600 --wav "$breaks/reset.wav" >/dev/null
+  if verdict="$("$sound_compare" --breaks "$breaks/sound.raw" 48000 "$breaks/console.wav" "$breaks/reset.wav")"; then
     pass "the demo's music across the breaks: $verdict"
   else
     fail "the demo's music across the breaks: $verdict"
